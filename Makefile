@@ -1,0 +1,39 @@
+# The two commands of the README: `make demo` and `make test`.
+JOBS       := $(shell nproc 2>/dev/null || echo 2)
+TEST_BUILD := build/test
+REL_BUILD  := build/release
+DEMO_DIR   := build/demo
+
+.PHONY: all deps test demo demo-install bench build clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+# Sanitized build with every test, as CI runs it.
+test: deps
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAP_SANITIZE=ON -DKAP_TESTS=ON
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+build: deps
+	cmake -S . -B $(REL_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF
+	cmake --build $(REL_BUILD) -j $(JOBS)
+
+# Lays out a fresh demo installation and starts the program on it in this terminal.
+demo: build
+	scripts/make-demo.sh $(REL_BUILD) $(DEMO_DIR)
+	scripts/run-demo.sh $(REL_BUILD) $(DEMO_DIR)
+
+# Only lays out the demo installation (used by the end-to-end tests and by hand).
+demo-install: build
+	scripts/make-demo.sh $(REL_BUILD) $(DEMO_DIR)
+
+bench: deps
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF -DKAP_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+	scripts/run-benchmarks.sh build/bench
+
+clean:
+	rm -rf build

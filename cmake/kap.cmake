@@ -1,0 +1,62 @@
+# kap_library(<target> [EXPLICIT] [EXCLUDE file...] [SOURCES file...] [DEPS target...])
+# EXPLICIT: take only the SOURCES given, even when that list is empty.
+# Builds a static library from the folder's *.cpp files (or the SOURCES given).
+function(kap_library target)
+  cmake_parse_arguments(A "EXPLICIT" "" "SOURCES;EXCLUDE;DEPS" ${ARGN})
+  if(NOT A_SOURCES AND NOT A_EXPLICIT)
+    file(GLOB A_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  elseif(A_SOURCES)
+    list(TRANSFORM A_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
+  endif()
+  foreach(x ${A_EXCLUDE})
+    list(REMOVE_ITEM A_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  if(NOT A_SOURCES)
+    # A folder whose code has not been written yet still configures.
+    add_library(${target} INTERFACE)
+    target_link_libraries(${target} INTERFACE ${A_DEPS})
+    return()
+  endif()
+  add_library(${target} STATIC ${A_SOURCES})
+  target_link_libraries(${target} PUBLIC ${A_DEPS})
+endfunction()
+
+# kap_tests(<name> DEPS target...): one test executable from the folder's tests/*.cpp.
+# Registered now, created by kap_all_tests() once testsupport exists.
+function(kap_tests name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  if(NOT KAP_TESTS)
+    return()
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY KAP_TEST_NAMES ${name})
+  set_property(GLOBAL PROPERTY KAP_TEST_${name}_SOURCES ${srcs})
+  set_property(GLOBAL PROPERTY KAP_TEST_${name}_DEPS ${A_DEPS})
+  set_property(GLOBAL PROPERTY KAP_TEST_${name}_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+endfunction()
+
+function(kap_all_tests)
+  get_property(names GLOBAL PROPERTY KAP_TEST_NAMES)
+  foreach(name ${names})
+    get_property(srcs GLOBAL PROPERTY KAP_TEST_${name}_SOURCES)
+    get_property(deps GLOBAL PROPERTY KAP_TEST_${name}_DEPS)
+    get_property(dir GLOBAL PROPERTY KAP_TEST_${name}_DIR)
+    add_executable(${name} ${srcs})
+    target_link_libraries(${name} PRIVATE ${deps} kap_testsupport GTest::gtest GTest::gtest_main
+                          Threads::Threads)
+    target_compile_definitions(${name} PRIVATE
+      KAP_BINARY_DIR="${CMAKE_BINARY_DIR}" KAP_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    # End-to-end tests run the real programs.
+    foreach(tool kaptool vownmain)
+      if(TARGET ${tool})
+        add_dependencies(${name} ${tool})
+      endif()
+    endforeach()
+    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                         DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         PROPERTIES TIMEOUT 600)
+  endforeach()
+endfunction()

@@ -1,0 +1,38 @@
+// Packed digits, dates, numbers and edit pictures. Texts are code page 850 bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kap {
+
+// --- Packed digits (no dependencies; target kap_format_packed) ---
+
+// Packs a digit string two digits per byte (byte = 128 + value); spaces and other characters
+// count as 0, the digits are right-aligned first.
+std::string PackDigits(const std::string& text);
+// Two decimal digits per byte, from the low 7 bits of each byte.
+std::string UnpackDigits(const std::string& packed);
+
+// --- Dates (packed YYYYMMDD, 4 bytes) ---
+
+// Days ("D"), months ("M") or whole years ("A") between two packed dates; never negative.
+int32_t DateDiff(const std::string& date1, const std::string& date2, const std::string& unit);
+// 1 = Monday ... 7 = Sunday (Julian calendar before 5 October 1582).
+int16_t DayOfWeek(const std::string& date);
+// Style -1 ISO, 0 numeric, 1 abbreviated month, 2+ long form; `parts` letters D, M, A.
+std::string FormatDate(const std::string& date, int16_t style, const std::string& parts);
+
+// --- Numbers and edit pictures ---
+
+std::string FormatNumber(const std::string& picture, double value);
+std::string FormatMoney(const std::string& layout, double cents);
+std::string FormatFixed(double value, const std::string& spec);
+// 0 when `text` is a number within [minimum, maximum] with at most `decimals` decimals, else -1.
+int16_t ValidateNumber(const std::string& text, double minimum, double maximum, int16_t decimals);
+int16_t CheckNumberSyntax(const std::string& text, const std::string& allowed);
+
+// Forgets the settings read from Vora.ini so the next call reads them again (tests).
+void ResetFormatSettings();
+
+}  // namespace kap

@@ -1,0 +1,107 @@
+// Operating-system services of the platform layer: environment, directories, files opened
+// shared or exclusively, local time, sleep, random numbers, the computer name and the command
+// interpreter. Everything the OS decides goes through `Os`, so tests can replace one call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kap {
+
+// An open file. Offsets count from 0. Closing (destruction) releases an exclusive lock.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to `size` bytes at `offset` into `out` (shorter at the end of the file).
+  virtual bool ReadAt(int64_t offset, size_t size, std::string* out) = 0;
+  virtual bool WriteAt(int64_t offset, const std::string& bytes) = 0;
+  virtual int64_t Size() = 0;
+  virtual bool Truncate(int64_t size) = 0;
+};
+
+enum class Sharing {
+  kShared,     // other processes may open the file at the same time
+  kExclusive,  // "without sharing": another process's exclusive open fails at once while held
+};
+
+enum class OpenResult {
+  kOk,
+  kPathMissing,  // a directory of the path does not exist
+  kBusy,         // another process holds the file exclusively
+  kFailed,       // anything else (no access, not a file, ...)
+};
+
+struct LocalTime {
+  int year = 1970, month = 1, day = 1;
+  int hour = 0, minute = 0, second = 0, hundredths = 0;
+};
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // Environment variable, "" when unset. On POSIX the suite's `TERM` (the terminal directory)
+  // is read from KAPTERM, because TERM names the terminal type there.
+  virtual std::string GetEnv(const std::string& name) = 0;
+  virtual std::string CurrentDir() = 0;
+  virtual bool ChangeDir(const std::string& path) = 0;
+  virtual bool MakeDir(const std::string& path) = 0;
+  // Turns a path written the suite's way (`\` separators, names in any case) into the path of
+  // the file on this system: `\` becomes `/`, and each component that does not exist exactly
+  // is matched without regard to case; a component that matches nothing keeps its case.
+  virtual std::string MapPath(const std::string& path) = 0;
+  // Opens (and with `create`, creates) a file for reading and writing, or only reading when
+  // `readOnly`. Returns null with the reason in `result` when it fails.
+  virtual std::unique_ptr<File> OpenFile(const std::string& path, bool create, bool readOnly,
+                                         Sharing sharing, OpenResult* result) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual LocalTime Now() = 0;
+  virtual void SleepMs(int milliseconds) = 0;
+  // Pseudo-random value in [0, 1).
+  virtual double Random() = 0;
+  virtual void SeedRandom(uint32_t seed) = 0;
+  // The computer name, at most 15 characters; "" when it cannot be read.
+  virtual std::string ComputerName() = 0;
+  // Runs the command interpreter named by COMSPEC (the shell on POSIX when unset) with
+  // `arguments` and waits for it; returns its exit status, -1 when it could not be started.
+  virtual int RunCommandInterpreter(const std::string& arguments) = 0;
+};
+
+// Forwards every call to another Os, so a test fake overrides only what it needs.
+class OsWrapper : public Os {
+ public:
+  explicit OsWrapper(Os* target) : target_(target) {}
+  std::string GetEnv(const std::string& n) override { return target_->GetEnv(n); }
+  std::string CurrentDir() override { return target_->CurrentDir(); }
+  bool ChangeDir(const std::string& p) override { return target_->ChangeDir(p); }
+  bool MakeDir(const std::string& p) override { return target_->MakeDir(p); }
+  std::string MapPath(const std::string& p) override { return target_->MapPath(p); }
+  std::unique_ptr<File> OpenFile(const std::string& p, bool c, bool r, Sharing s,
+                                 OpenResult* res) override {
+    return target_->OpenFile(p, c, r, s, res);
+  }
+  bool RemoveFile(const std::string& p) override { return target_->RemoveFile(p); }
+  bool FileExists(const std::string& p) override { return target_->FileExists(p); }
+  LocalTime Now() override { return target_->Now(); }
+  void SleepMs(int ms) override { target_->SleepMs(ms); }
+  double Random() override { return target_->Random(); }
+  void SeedRandom(uint32_t s) override { target_->SeedRandom(s); }
+  std::string ComputerName() override { return target_->ComputerName(); }
+  int RunCommandInterpreter(const std::string& a) override {
+    return target_->RunCommandInterpreter(a);
+  }
+  Os* target() const { return target_; }
+
+ private:
+  Os* target_;
+};
+
+// The process-wide Os: the POSIX one unless a test installed another.
+Os& GetOs();
+Os& PosixOs();
+// Installs `os` (not owned); nullptr puts the POSIX one back.
+void SetOs(Os* os);
+
+}  // namespace kap

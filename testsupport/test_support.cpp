@@ -1,0 +1,324 @@
+#include "testsupport/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace kap::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kaptest.XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(const std::string& relative) const { return path_ + "/" + relative; }
+
+void ScopedEnv::Save(const std::string& name) {
+  if (saved_.count(name)) return;
+  const char* old = std::getenv(name.c_str());
+  saved_[name] = {old != nullptr, old ? old : ""};
+}
+
+ScopedEnv& ScopedEnv::Set(const std::string& name, const std::string& value) {
+  Save(name);
+  setenv(name.c_str(), value.c_str(), 1);
+  return *this;
+}
+
+ScopedEnv& ScopedEnv::Unset(const std::string& name) {
+  Save(name);
+  unsetenv(name.c_str());
+  return *this;
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto& [name, old] : saved_) {
+    if (old.first) {
+      setenv(name.c_str(), old.second.c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+void MakeDirs(const std::string& path) {
+  std::error_code ignored;
+  fs::create_directories(path, ignored);
+}
+
+std::string BuildPath(const std::string& relative) {
+  return std::string(KAP_BINARY_DIR) + "/" + relative;
+}
+
+std::string SourcePath(const std::string& relative) {
+  return std::string(KAP_SOURCE_DIR) + "/" + relative;
+}
+
+namespace {
+
+void WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  ProcessResult result;
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+    for (const auto& name : options.unsetEnv) unsetenv(name.c_str());
+    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  std::thread feeder([fd = in[1], input = options.input] {
+    WriteAll(fd, input);
+    close(fd);
+  });
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      result.timedOut = true;
+      break;
+    }
+    int ready = poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        (i == 0 ? result.output : result.errors).append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  feeder.join();
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+int ForkChild(const std::function<int()>& body) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int code = 1;
+    try {
+      code = body();
+    } catch (...) {
+      code = 99;
+    }
+    fflush(nullptr);
+    _exit(code);
+  }
+  return pid;
+}
+
+int WaitChild(int pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// --- tmux ---
+
+namespace {
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+int tmuxCounter = 0;
+
+}  // namespace
+
+Tmux::Tmux(const std::string& command, const std::map<std::string, std::string>& env,
+           const std::string& workingDir, int columns, int rows) {
+  socket_ = "kaptest-" + std::to_string(getpid()) + "-" + std::to_string(++tmuxCounter);
+  session_ = "t";
+  std::string script;
+  if (!workingDir.empty()) script += "cd " + ShellQuote(workingDir) + " && ";
+  script += "exec env TERM=tmux-256color LANG=C.UTF-8";
+  for (const auto& [name, value] : env) script += " " + ShellQuote(name + "=" + value);
+  script += " /bin/sh -c " + ShellQuote(command);
+  Run({"-f", "/dev/null", "new-session", "-d", "-x", std::to_string(columns), "-y",
+       std::to_string(rows), "-s", session_, script});
+  Run({"set-option", "-t", session_, "remain-on-exit", "on"});
+  Run({"set-option", "-s", "escape-time", "10"});
+}
+
+Tmux::~Tmux() { Run({"kill-server"}); }
+
+std::string Tmux::Run(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/tmux", "-L", socket_};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProcessOptions options;
+  options.timeout = std::chrono::milliseconds(20000);
+  return RunProcess(argv, options).output;
+}
+
+void Tmux::SendKeys(const std::vector<std::string>& keys) {
+  std::vector<std::string> args = {"send-keys", "-t", session_};
+  args.insert(args.end(), keys.begin(), keys.end());
+  Run(args);
+}
+
+void Tmux::SendText(const std::string& text) { Run({"send-keys", "-t", session_, "-l", text}); }
+
+void Tmux::SendHex(const std::vector<std::string>& bytes) {
+  std::vector<std::string> args = {"send-keys", "-t", session_, "-H"};
+  args.insert(args.end(), bytes.begin(), bytes.end());
+  Run(args);
+}
+
+std::vector<std::string> Tmux::Screen() {
+  std::string text = Run({"capture-pane", "-p", "-N", "-t", session_});
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string Tmux::ScreenText() {
+  std::string joined;
+  for (const auto& line : Screen()) joined += line + "\n";
+  return joined;
+}
+
+bool Tmux::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ScreenText().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  return false;
+}
+
+void Tmux::WaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string last = ScreenText();
+  auto stableSince = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::string now = ScreenText();
+    if (now != last) {
+      last = now;
+      stableSince = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - stableSince >= quiet) {
+      return;
+    }
+  }
+}
+
+std::string Tmux::Display(const std::string& format) {
+  std::string value = Run({"display-message", "-p", "-t", session_, format});
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+  return value;
+}
+
+bool Tmux::Exited(int* status) {
+  if (Display("#{pane_dead}") != "1") return false;
+  if (status) *status = std::atoi(Display("#{pane_dead_status}").c_str());
+  return true;
+}
+
+bool Tmux::WaitExit(int* status, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Exited(status)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  return false;
+}
+
+}  // namespace kap::test

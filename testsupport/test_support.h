@@ -1,0 +1,112 @@
+// Shared test support: temporary folders, environment overrides, child processes and a tmux
+// harness for end-to-end tests on a real terminal.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kap::test {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative
+  std::string file(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// Sets (or with unset, removes) environment variables for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv() = default;
+  ~ScopedEnv();
+  ScopedEnv& Set(const std::string& name, const std::string& value);
+  ScopedEnv& Unset(const std::string& name);
+
+ private:
+  std::map<std::string, std::pair<bool, std::string>> saved_;
+  void Save(const std::string& name);
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);  // "" when missing
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+
+// Path of a program built by this build: BuildPath("tools/kaptool").
+std::string BuildPath(const std::string& relative);
+std::string SourcePath(const std::string& relative);
+
+struct ProcessResult {
+  int exitCode = -1;     // exit status, or -1 when killed by a signal
+  int signal = 0;        // the signal that ended it, 0 otherwise
+  std::string output;    // standard output
+  std::string errors;    // standard error
+  bool timedOut = false;
+};
+
+struct ProcessOptions {
+  std::string workingDir;                     // "" = current
+  std::map<std::string, std::string> env;     // added to (or replacing in) the environment
+  std::vector<std::string> unsetEnv;
+  std::string input;                          // written to standard input, then closed
+  std::chrono::milliseconds timeout{60000};   // killed with SIGKILL after this
+};
+
+// Runs argv[0] (a path) with its arguments and waits for it.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// Runs `body` in a forked child process that exits with the value it returns; the parent
+// gets the pid. Use WaitChild to collect it.
+int ForkChild(const std::function<int()>& body);
+// Waits for a forked child; returns its exit code, or -1 when a signal ended it.
+int WaitChild(int pid);
+
+// A private tmux server with one session of the given size running one command.
+class Tmux {
+ public:
+  // command: run through /bin/sh -c in `workingDir` with `env` added.
+  Tmux(const std::string& command, const std::map<std::string, std::string>& env = {},
+       const std::string& workingDir = "", int columns = 80, int rows = 25);
+  ~Tmux();
+  Tmux(const Tmux&) = delete;
+  Tmux& operator=(const Tmux&) = delete;
+
+  // tmux key names: "Up", "F1", "M-x", "C-Left", "Enter", "Escape" ...
+  void SendKeys(const std::vector<std::string>& keys);
+  // Literal text (UTF-8).
+  void SendText(const std::string& text);
+  // Raw bytes in hexadecimal, as `send-keys -H`.
+  void SendHex(const std::vector<std::string>& bytes);
+  // The screen as 'rows' lines of text (UTF-8, trailing blanks kept to the width).
+  std::vector<std::string> Screen();
+  std::string ScreenText();  // lines joined with '\n'
+  // Waits until the screen contains `text`; false after `timeout`.
+  bool WaitFor(const std::string& text,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+  // Waits until the screen has not changed for `quiet`.
+  void WaitQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(200),
+                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  // True once the command has ended; its exit status in *status.
+  bool Exited(int* status = nullptr);
+  bool WaitExit(int* status, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+  // tmux format value for the pane, e.g. "#{cursor_x}".
+  std::string Display(const std::string& format);
+  std::string Run(const std::vector<std::string>& args);  // any tmux command on this server
+
+ private:
+  std::string socket_;
+  std::string session_;
+};
+
+}  // namespace kap::test
