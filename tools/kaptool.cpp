@@ -1,0 +1,79 @@
+// kaptool: the administrator's tool of the suite, git style (`kaptool data stat FILE`).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/commands.h"
+
+namespace kap::tool {
+
+namespace {
+std::vector<const ToolCommand*>& Table() {
+  static std::vector<const ToolCommand*> table;
+  return table;
+}
+}  // namespace
+
+ToolCommand::ToolCommand(const char* n, const char* s, const char* u,
+                         int (*r)(const std::vector<std::string>&))
+    : name(n), summary(s), usage(u), run(r) {
+  Table().push_back(this);
+}
+
+const std::vector<const ToolCommand*>& Commands() {
+  auto& table = Table();
+  std::sort(table.begin(), table.end(),
+            [](const ToolCommand* a, const ToolCommand* b) { return std::strcmp(a->name, b->name) < 0; });
+  return table;
+}
+
+int UsageError(const ToolCommand& command, const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "kaptool %s: %s\n", command.name, problem.c_str());
+  std::fprintf(stderr, "%s", command.usage);
+  return 2;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+namespace {
+
+void PrintOverview(std::FILE* out) {
+  std::fprintf(out,
+               "usage: kaptool COMMAND [ARGS...]\n"
+               "       kaptool COMMAND --help\n\n"
+               "Runs with the suite's environment (KAPROOT, KAPTMP, KAPTERM, ...).\n\n"
+               "Commands:\n");
+  for (const ToolCommand* c : Commands()) std::fprintf(out, "  %-10s %s\n", c->name, c->summary);
+}
+
+}  // namespace
+}  // namespace kap::tool
+
+int main(int argc, char** argv) {
+  using namespace kap::tool;
+  if (argc < 2) {
+    PrintOverview(stderr);
+    return 2;
+  }
+  std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintOverview(stdout);
+    return 0;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const ToolCommand* c : Commands()) {
+    if (name == c->name) {
+      if (WantsHelp(args)) {
+        std::printf("%s", c->usage);
+        return 0;
+      }
+      return c->run(args);
+    }
+  }
+  std::fprintf(stderr, "kaptool: unknown command '%s'\n\n", name.c_str());
+  PrintOverview(stderr);
+  return 2;
+}
