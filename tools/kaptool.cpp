@@ -34,8 +34,12 @@ int UsageError(const ToolCommand& command, const std::string& problem) {
 }
 
 bool WantsHelp(const std::vector<std::string>& args) {
-  return std::any_of(args.begin(), args.end(),
-                     [](const std::string& a) { return a == "--help" || a == "-h"; });
+  // Arguments after "--" belong to a command that kaptool runs.
+  for (const std::string& a : args) {
+    if (a == "--") return false;
+    if (a == "--help" || a == "-h") return true;
+  }
+  return false;
 }
 
 namespace {
