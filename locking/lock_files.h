@@ -3,13 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/os.h"
 
 namespace kap {
 
 // Locks one record by its key bytes (packed digits become two decimal digits).
 // 0 when held; -1 when given up with Esc (mode "P") or taken by another terminal (mode "S").
 int16_t LockRecord(const std::string& fileName, const std::string& key);
+// lockType "K" (key range) or "F" (whole file), either case; keys are cut to 40 bytes.
+// Same results as LockRecord; -1 also for a lockType that is neither, without touching the file.
 int16_t LockRange(const std::string& fileName, const std::string& lockType,
                   const std::string& fromKey, const std::string& toKey);
 // Releases this terminal's newest entry in the file: 0, or -1 when it holds none.
@@ -19,7 +25,69 @@ std::string& LockWaitMode();
 // The printable lock key text of a record key.
 std::string LockKeyText(const std::string& key);
 
-// Forgets the terminal identity and the wait mode (tests).
+// Forgets the terminal identity and the wait mode, and puts the screen sink back (tests).
 void ResetLockState();
+
+// --- Lock file layout, shared with every program of the suite ---
+
+constexpr int kLockEntrySize = 121;
+constexpr int kLockKeyMax = 40;
+constexpr int kLockHostSize = 15;
+constexpr int kLockStaleMinutes = 30;
+constexpr int kLockIdentitySize = 19;
+
+// One entry as stored: fields are the raw bytes of the file (space-padded text).
+struct LockEntry {
+  std::string host;     // 15
+  std::string number;   // 11
+  std::string time;     // 8
+  char type = ' ';      // 'K', 'F', ' ' free
+  std::string fromLength, fromKey, toLength, toKey;  // 2, 40, 2, 40
+  std::string lineEnd;  // 2
+
+  static LockEntry Parse(const std::string& bytes);  // `bytes` is 121 bytes long
+  std::string Bytes() const;                          // exactly 121 bytes
+
+  bool Free() const { return type == ' '; }
+  bool NumberBlank() const;
+  // The number field as an integer; false when it is not a plain decimal integer.
+  bool NumberValue(int64_t* value) const;
+  // The time field read like the suite reads numbers: leading digits, 0 when there are none.
+  int64_t TimeValue() const;
+  // A length field as a count 0..40; a field that is not a number counts as 0.
+  static int LengthValue(const std::string& field);
+};
+
+// The identity of this terminal: the pair kept in LOCKS.TMP.
+struct LockIdentity {
+  int32_t number = 0;
+  std::string host;  // 15 bytes
+};
+
+// This process's terminal identity, set up from LOCKS.TMP on first use.
+const LockIdentity& CurrentLockIdentity();
+// Reads LOCKS.TMP of the working directory without creating or changing it; false when it is
+// missing or holds no identity.
+bool PeekLockIdentity(LockIdentity* identity);
+
+// Whole minutes since 1 January 1970 00:00 of a local date and time.
+int64_t MinutesSince1970(const LocalTime& time);
+
+// Where the waiting message goes. The default shows it on screen row 24 and removes it with
+// PopWindow; tools without a screen send it elsewhere.
+struct LockMessageSink {
+  std::function<void(const std::string& text)> show;
+  std::function<void()> hide;
+};
+void SetLockMessageSink(LockMessageSink sink);
+// The waiting message in the session language, with the Esc text when `escOffered`.
+std::string LockWaitText(bool escOffered);
+
+// Every entry of the lock file of `fileName` (nothing when the file does not exist); a trailing
+// piece shorter than one entry is not an entry. False when the file exists but cannot be read.
+bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries);
+// Clears the entries older than 30 minutes in the lock file of `fileName`; returns how many, or
+// -1 when there is no such lock file.
+int ClearStaleLockEntries(const std::string& fileName);
 
 }  // namespace kap

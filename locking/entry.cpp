@@ -1,0 +1,157 @@
+// The 121-byte lock entry, the lock key text and the minute clock of the lock files.
+#include <cstdio>
+
+#include "locking/lock_internal.h"
+
+namespace kap {
+
+namespace {
+
+// Field offsets and widths of an entry.
+constexpr size_t kHostAt = 0, kHostLen = 15;
+constexpr size_t kNumberAt = 15, kNumberLen = 11;
+constexpr size_t kTimeAt = 26, kTimeLen = 8;
+constexpr size_t kTypeAt = 34;
+constexpr size_t kFromLenAt = 35, kLenLen = 2;
+constexpr size_t kFromKeyAt = 37, kKeyLen = 40;
+constexpr size_t kToLenAt = 77;
+constexpr size_t kToKeyAt = 79;
+constexpr size_t kLineEndAt = 119, kLineEndLen = 2;
+
+bool AllSpaces(const std::string& text) {
+  return text.find_first_not_of(' ') == std::string::npos;
+}
+
+}  // namespace
+
+LockEntry LockEntry::Parse(const std::string& bytes) {
+  const std::string b = locking::PadOrCut(bytes, kLockEntrySize);
+  LockEntry e;
+  e.host = b.substr(kHostAt, kHostLen);
+  e.number = b.substr(kNumberAt, kNumberLen);
+  e.time = b.substr(kTimeAt, kTimeLen);
+  e.type = b[kTypeAt];
+  e.fromLength = b.substr(kFromLenAt, kLenLen);
+  e.fromKey = b.substr(kFromKeyAt, kKeyLen);
+  e.toLength = b.substr(kToLenAt, kLenLen);
+  e.toKey = b.substr(kToKeyAt, kKeyLen);
+  e.lineEnd = b.substr(kLineEndAt, kLineEndLen);
+  return e;
+}
+
+std::string LockEntry::Bytes() const {
+  using locking::PadOrCut;
+  std::string b;
+  b.reserve(kLockEntrySize);
+  b += PadOrCut(host, kHostLen);
+  b += PadOrCut(number, kNumberLen);
+  b += PadOrCut(time, kTimeLen);
+  b += type;
+  b += PadOrCut(fromLength, kLenLen);
+  b += PadOrCut(fromKey, kKeyLen);
+  b += PadOrCut(toLength, kLenLen);
+  b += PadOrCut(toKey, kKeyLen);
+  b += PadOrCut(lineEnd, kLineEndLen);
+  return b;
+}
+
+bool LockEntry::NumberBlank() const { return AllSpaces(number); }
+
+bool LockEntry::NumberValue(int64_t* value) const {
+  const std::string text = locking::Trim(number);
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');  // at most 11 characters: no overflow
+  }
+  *value = negative ? -v : v;
+  return true;
+}
+
+int64_t LockEntry::TimeValue() const {
+  size_t i = time.find_first_not_of(' ');
+  if (i == std::string::npos) return 0;
+  int64_t v = 0;
+  for (; i < time.size() && time[i] >= '0' && time[i] <= '9'; ++i) v = v * 10 + (time[i] - '0');
+  return v;
+}
+
+int LockEntry::LengthValue(const std::string& field) {
+  size_t i = field.find_first_not_of(' ');
+  if (i == std::string::npos) return 0;
+  int v = 0;
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) v = v * 10 + (field[i] - '0');
+  return v > kLockKeyMax ? kLockKeyMax : v;
+}
+
+int64_t MinutesSince1970(const LocalTime& t) {
+  // Days from civil (proleptic Gregorian), exact for any year.
+  const int64_t y = static_cast<int64_t>(t.year) - (t.month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t m = t.month;
+  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + t.day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days = era * 146097 + doe - 719468;
+  return days * 1440 + static_cast<int64_t>(t.hour) * 60 + t.minute;
+}
+
+std::string LockKeyText(const std::string& key) {
+  std::string text;
+  text.reserve(key.size() * 2);
+  for (char c : key) {
+    const unsigned byte = static_cast<unsigned char>(c);
+    if (byte >= 128 && byte <= 227) {
+      text += static_cast<char>('0' + (byte - 128) / 10);
+      text += static_cast<char>('0' + (byte - 128) % 10);
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+namespace locking {
+
+bool IsStale(const LockEntry& entry, int64_t nowMinutes) {
+  if (entry.NumberBlank() && entry.Free()) return false;
+  return entry.TimeValue() < nowMinutes - kLockStaleMinutes;
+}
+
+LockEntry Cleared(LockEntry entry) {
+  entry.host = std::string(kHostLen, ' ');
+  entry.number = std::string(kNumberLen, ' ');
+  entry.type = ' ';
+  return entry;
+}
+
+std::string RightTrim(const std::string& text) {
+  const size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string PadOrCut(const std::string& text, size_t width) {
+  std::string out = text.substr(0, width);
+  out.resize(width, ' ');
+  return out;
+}
+
+}  // namespace locking
+}  // namespace kap

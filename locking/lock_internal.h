@@ -1,0 +1,69 @@
+// Private to locking/: the process-wide lock state and the exclusive open of the shared files.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "locking/lock_files.h"
+#include "platform/os.h"
+
+namespace kap::locking {
+
+struct LockState {
+  LockIdentity identity;  // number 0 until the first lock or unlock call sets it up
+  std::string waitMode;
+  bool customSink = false;
+  LockMessageSink sink;
+};
+LockState& Locks();
+
+// Sets up the identity from WorkDir + "LOCKS.TMP" unless it is already known.
+void SetUpIdentity();
+
+// Name as the code writes it, trimmed on the right ("PropietV") -> the path of its lock file
+// on this system. An existing file is found whatever the case of its name; a new one is made
+// under the upper-cased name, so that every spelling of the name reaches the same file.
+std::string LockFilePath(const std::string& baseName);
+
+// Opens the lock file exclusively, retrying after a random 1 to 3000 ms while another process
+// holds it and creating the LOCKS directory when it is missing. With `create` false a file
+// that does not exist gives null at once instead.
+std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create);
+
+// Reads the whole entries of an open lock file in slices and calls `visit(offset, entry)` for
+// each until it returns false. A trailing piece shorter than an entry is not visited.
+// Returns the offset just after the last whole entry of the file.
+template <typename Visit>
+int64_t ScanEntries(File& file, Visit visit) {
+  const int64_t size = file.Size();
+  const int64_t whole = size > 0 ? size / kLockEntrySize * kLockEntrySize : 0;
+  constexpr int64_t kSlice = 512 * kLockEntrySize;
+  std::string buffer;
+  for (int64_t start = 0; start < whole; start += kSlice) {
+    const int64_t length = std::min(kSlice, whole - start);
+    if (!file.ReadAt(start, static_cast<size_t>(length), &buffer)) return whole;
+    const int64_t got = static_cast<int64_t>(buffer.size()) / kLockEntrySize * kLockEntrySize;
+    for (int64_t at = 0; at < got; at += kLockEntrySize) {
+      if (!visit(start + at, LockEntry::Parse(buffer.substr(static_cast<size_t>(at),
+                                                            kLockEntrySize)))) {
+        return whole;
+      }
+    }
+    if (got < length) return whole;  // the file shrank under us: stop at what was read
+  }
+  return whole;
+}
+
+// Entries a program would clear as abandoned: written more than 30 minutes before `nowMinutes`.
+// An entry with a type but a blank number is included, so that it cannot block for ever.
+bool IsStale(const LockEntry& entry, int64_t nowMinutes);
+// The entry with host, number and type blanked, the rest as it was.
+LockEntry Cleared(LockEntry entry);
+
+std::string RightTrim(const std::string& text);
+std::string Trim(const std::string& text);
+std::string UpperAscii(std::string text);
+std::string PadOrCut(const std::string& text, size_t width);
+
+}  // namespace kap::locking

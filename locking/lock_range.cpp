@@ -1,0 +1,233 @@
+// Taking and giving back locks: one exclusive open, scan and write per attempt, with waits
+// between attempts while another terminal holds an overlapping entry.
+#include <cstdio>
+#include <cstring>
+
+#include "formengine/screen.h"
+#include "locking/lock_internal.h"
+#include "session/session.h"
+
+namespace kap {
+
+namespace {
+
+using locking::Locks;
+
+int64_t NowMinutes() { return MinutesSince1970(GetOs().Now()); }
+
+// Byte-wise comparison of the first `n` bytes of two texts; a text shorter than `n` compares
+// as if it ended there.
+int ComparePrefix(const std::string& a, const std::string& b, size_t n) {
+  const std::string x = a.substr(0, n), y = b.substr(0, n);
+  const size_t common = std::min(x.size(), y.size());
+  const int c = common ? std::memcmp(x.data(), y.data(), common) : 0;
+  if (c != 0) return c;
+  return x.size() < y.size() ? -1 : (x.size() > y.size() ? 1 : 0);
+}
+
+bool Overlaps(const LockEntry& entry, const std::string& fromKey, const std::string& toKey) {
+  const size_t a = std::min<size_t>(LockEntry::LengthValue(entry.fromLength), fromKey.size());
+  const size_t b = std::min<size_t>(LockEntry::LengthValue(entry.toLength), toKey.size());
+  if (ComparePrefix(fromKey, entry.toKey, a) > 0) return false;
+  if (ComparePrefix(toKey, entry.fromKey, b) < 0) return false;
+  return true;
+}
+
+bool IsMine(const LockEntry& entry, const LockIdentity& id) {
+  int64_t number = 0;
+  return entry.host == id.host && entry.NumberValue(&number) && number == id.number;
+}
+
+bool NumberIsMine(const LockEntry& entry, const LockIdentity& id) {
+  int64_t number = 0;
+  return entry.NumberValue(&number) && number == id.number;
+}
+
+LockEntry NewEntry(const LockIdentity& id, char type, const std::string& fromKey,
+                   const std::string& toKey) {
+  LockEntry e;
+  e.host = id.host;
+  e.number = std::to_string(id.number);
+  e.time = std::to_string(NowMinutes());
+  e.type = type;
+  if (type == 'K') {
+    e.fromLength = std::to_string(fromKey.size());
+    e.fromKey = fromKey;
+    e.toLength = std::to_string(toKey.size());
+    e.toKey = toKey;
+  }
+  e.lineEnd = "\r\n";
+  return e;
+}
+
+// One attempt: true on conflict; otherwise this terminal's entry has been written.
+bool TryLock(const std::string& name, char type, const std::string& fromKey,
+             const std::string& toKey) {
+  const LockIdentity& id = Locks().identity;
+  std::unique_ptr<File> file = locking::OpenLockFile(name, true);
+  const int64_t now = NowMinutes();
+  int64_t writeAt = -1;
+  bool conflict = false;
+  const int64_t end = locking::ScanEntries(*file, [&](int64_t at, LockEntry entry) {
+    if (locking::IsStale(entry, now)) {
+      entry = locking::Cleared(entry);
+      file->WriteAt(at, entry.Bytes());
+    }
+    if (entry.Free()) {
+      writeAt = at;
+      return true;
+    }
+    if (entry.type == 'F' || type == 'F') {
+      if (IsMine(entry, id)) {
+        if (entry.type == type) writeAt = at;
+        return false;
+      }
+      conflict = true;
+      return false;
+    }
+    if (entry.type == 'K' && type == 'K') {
+      if (!Overlaps(entry, fromKey, toKey)) return true;
+      if (NumberIsMine(entry, id)) {
+        writeAt = at;
+      } else {
+        conflict = true;
+      }
+      return false;
+    }
+    return true;
+  });
+  // Appending goes to the end of the last whole entry, over any cut-short piece, so that the
+  // file stays a sequence of whole entries for every program reading it.
+  if (!conflict) file->WriteAt(writeAt >= 0 ? writeAt : end, NewEntry(id, type, fromKey, toKey).Bytes());
+  return conflict;
+}
+
+bool ModeIs(char letter) {
+  const std::string& mode = Locks().waitMode;
+  return !mode.empty() && (mode[0] == letter || mode[0] == letter - 'A' + 'a');
+}
+
+void ShowWaitMessage(const std::string& text) {
+  locking::LockState& state = Locks();
+  if (state.customSink) {
+    state.sink.show(text);
+  } else {
+    ShowMessage(24, text);
+  }
+}
+
+void HideWaitMessage() {
+  locking::LockState& state = Locks();
+  if (state.customSink) {
+    if (state.sink.hide) state.sink.hide();
+  } else {
+    PopWindow();
+  }
+}
+
+}  // namespace
+
+std::string LockWaitText(bool escOffered) {
+  const std::string language = CurrentSession().Language.substr(0, 3);
+  std::string base, esc;
+  if (language == "SPA") {
+    base = "FICHERO BLOQUEADO. ESPERE UN MOMENTO";
+    esc = " O PULSE [ESC] PARA SALIR";
+  } else if (language == "GLG") {
+    base = "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO";
+    esc = " OU PULSE [ESC] PARA SAIR";
+  } else if (language == "OCI") {
+    base = "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT";
+    esc = " O POSSATZ [ESC] ENT\xB7 G\xD4SSER";
+  } else {
+    base = "FITXER BLOQUEJAT. ESPEREU UN MOMENT";
+    esc = " O POLSEU [ESC] PER A EIXIR";
+  }
+  return base + (escOffered ? esc : "") + ".";
+}
+
+int16_t LockRange(const std::string& fileName, const std::string& lockType,
+                  const std::string& fromKey, const std::string& toKey) {
+  // An entry of any other type would block nothing and never be released by its meaning.
+  if (lockType.size() != 1) return -1;
+  const char type = locking::UpperAscii(lockType)[0];
+  if (type != 'K' && type != 'F') return -1;
+  locking::SetUpIdentity();
+  const std::string name = locking::RightTrim(fileName);
+  const std::string from = fromKey.substr(0, kLockKeyMax);
+  const std::string to = toKey.substr(0, kLockKeyMax);
+  Os& os = GetOs();
+  int shown = 0;
+  bool conflict = false;
+  for (;;) {
+    conflict = TryLock(name, type, from, to);
+    if (!conflict || ModeIs('S')) break;
+    const bool escOffered = ModeIs('P');
+    if (shown < 2) ++shown;
+    if (shown == 1) {
+      ShowWaitMessage(LockWaitText(escOffered));
+      if (escOffered) FlushKeys();
+    }
+    os.SleepMs(static_cast<int>(1000.0 * os.Random() + 1.5));
+    if (escOffered) {
+      int16_t key = 0, buttons = 0, row = 0, column = 0;
+      ReadKey(key, buttons, row, column);
+      if (key == key::kEsc) break;
+    }
+  }
+  if (shown > 0) HideWaitMessage();
+  return conflict ? -1 : 0;
+}
+
+int16_t LockRecord(const std::string& fileName, const std::string& key) {
+  const std::string text = LockKeyText(key);
+  return LockRange(fileName, "k", text, text);
+}
+
+int16_t UnlockRecord(const std::string& fileName) {
+  locking::SetUpIdentity();
+  const LockIdentity& id = Locks().identity;
+  std::unique_ptr<File> file =
+      locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), true);
+  int64_t bestAt = -1, bestTime = 0;
+  LockEntry best;
+  locking::ScanEntries(*file, [&](int64_t at, const LockEntry& entry) {
+    if (!entry.Free() && IsMine(entry, id) && (bestAt < 0 || entry.TimeValue() >= bestTime)) {
+      bestAt = at;
+      bestTime = entry.TimeValue();
+      best = entry;
+    }
+    return true;
+  });
+  if (bestAt < 0) return -1;
+  file->WriteAt(bestAt, locking::Cleared(best).Bytes());
+  return 0;
+}
+
+bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries) {
+  entries->clear();
+  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
+  if (!file) return !GetOs().FileExists(locking::LockFilePath(locking::Trim(fileName)));
+  locking::ScanEntries(*file, [&](int64_t, const LockEntry& entry) {
+    entries->push_back(entry);
+    return true;
+  });
+  return true;
+}
+
+int ClearStaleLockEntries(const std::string& fileName) {
+  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
+  if (!file) return -1;
+  const int64_t now = NowMinutes();
+  int cleared = 0;
+  locking::ScanEntries(*file, [&](int64_t at, const LockEntry& entry) {
+    if (locking::IsStale(entry, now)) {
+      file->WriteAt(at, locking::Cleared(entry).Bytes());
+      ++cleared;
+    }
+    return true;
+  });
+  return cleared;
+}
+
+}  // namespace kap
