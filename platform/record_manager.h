@@ -1,0 +1,112 @@
+// The record manager: one entry point, BTRCALL, with the published operation codes, position
+// blocks and statuses, over a storage engine kept behind RecordEngine so that another backend
+// can be added without touching its callers. Each data file is one SQLite database.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace kap {
+
+namespace rm {
+// Operation codes. A lock bias (100 to 400) may be added to the reading operations.
+constexpr int kOpen = 0;
+constexpr int kClose = 1;
+constexpr int kInsert = 2;
+constexpr int kUpdate = 3;
+constexpr int kDelete = 4;
+constexpr int kGetEqual = 5;
+constexpr int kGetNext = 6;
+constexpr int kGetPrevious = 7;
+constexpr int kGetGreater = 8;
+constexpr int kGetGreaterOrEqual = 9;
+constexpr int kGetLess = 10;
+constexpr int kGetLessOrEqual = 11;
+constexpr int kGetFirst = 12;
+constexpr int kGetLast = 13;
+constexpr int kCreate = 14;
+constexpr int kStat = 15;
+constexpr int kGetPosition = 22;
+constexpr int kGetDirect = 23;
+constexpr int kStepNext = 24;
+constexpr int kStop = 25;
+constexpr int kUnlock = 27;
+constexpr int kReset = 28;
+constexpr int kStepFirst = 33;
+constexpr int kStepLast = 34;
+constexpr int kStepPrevious = 35;
+
+constexpr int kBiasSingleWait = 100;
+constexpr int kBiasSingleNoWait = 200;
+constexpr int kBiasMultipleWait = 300;
+constexpr int kBiasMultipleNoWait = 400;
+
+// Open modes (key number of Open).
+constexpr int kModeNormal = 0;
+constexpr int kModeAccelerated = -1;
+constexpr int kModeReadOnly = -2;
+constexpr int kModeExclusive = -4;
+
+// Statuses.
+constexpr int16_t kOk = 0;
+constexpr int16_t kInvalidOperation = 1;
+constexpr int16_t kIoError = 2;
+constexpr int16_t kNotOpen = 3;
+constexpr int16_t kKeyNotFound = 4;
+constexpr int16_t kDuplicateKey = 5;
+constexpr int16_t kInvalidKeyNumber = 6;
+constexpr int16_t kDifferentKeyNumber = 7;
+constexpr int16_t kNoCurrency = 8;
+constexpr int16_t kEndOfFile = 9;
+constexpr int16_t kModifiableKeyChanged = 10;
+constexpr int16_t kInvalidFileName = 11;
+constexpr int16_t kFileNotFound = 12;
+constexpr int16_t kDiskFull = 18;
+constexpr int16_t kKeyBufferTooShort = 21;
+constexpr int16_t kDataBufferTooShort = 22;
+constexpr int16_t kBadPositionBlock = 23;
+constexpr int16_t kBadPageSize = 24;
+constexpr int16_t kCannotCreate = 25;
+constexpr int16_t kBadKeyCount = 26;
+constexpr int16_t kBadKeyPosition = 27;
+constexpr int16_t kBadRecordLength = 28;
+constexpr int16_t kBadKeyLength = 29;
+constexpr int16_t kNotRecordFile = 30;
+constexpr int16_t kInvalidRecordAddress = 43;
+constexpr int16_t kInconsistentKeyFlags = 45;
+constexpr int16_t kAccessDenied = 46;
+constexpr int16_t kBadCollatingSequence = 48;
+constexpr int16_t kFileExists = 59;
+constexpr int16_t kRecordChanged = 80;
+constexpr int16_t kLockError = 81;
+constexpr int16_t kRecordLocked = 84;
+constexpr int16_t kFileLocked = 85;
+constexpr int16_t kIncompatibleLocks = 93;
+
+constexpr int kPositionBlockSize = 128;
+constexpr int kMaxKeyLength = 255;
+constexpr int kMaxRecordLength = 4088;
+}  // namespace rm
+
+// A storage backend. Call has BTRCALL's contract; ForgetAll drops every open handle of this
+// process (Reset, and tests).
+class RecordEngine {
+ public:
+  virtual ~RecordEngine() = default;
+  virtual int16_t Call(int operation, void* positionBlock, void* dataBuffer,
+                       uint32_t* dataLength, void* keyBuffer, uint8_t keyLength,
+                       int8_t keyNumber) = 0;
+};
+
+// The SQLite backend.
+std::unique_ptr<RecordEngine> MakeSqliteEngine();
+// Installs `engine` (not owned) for BTRCALL; nullptr puts the SQLite one back.
+void SetRecordEngine(RecordEngine* engine);
+
+// The record manager's entry point. `dataLength` is in/out: capacity (or length sent) on
+// entry, bytes returned on exit. The key buffer must hold at least `keyLength` bytes and, for
+// operations that return a key, the key's full length. Never writes past either length.
+int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+                void* keyBuffer, uint8_t keyLength, int8_t keyNumber);
+
+}  // namespace kap
