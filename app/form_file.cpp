@@ -111,6 +111,7 @@ class ValueReader {
     }
   }
   bool SkipToValue() {
+    const int startLine = line_;
     while (pos_ < text_.size()) {
       char c = text_[pos_];
       if (c == ' ' || c == '\t' || c == '\r') {
@@ -122,6 +123,7 @@ class ValueReader {
         return true;
       }
     }
+    line_ = startLine;  // an error at the end names the last line that held something
     return false;
   }
 
@@ -159,12 +161,9 @@ class Loader {
     if (listCount < 0 || listCount > kMaxLists)
       return Fail(kTooMany);
     CreateLists(listCount);
-    // The table only counts the lists actually read.
-    FormTable().ListCount = 0;
     for (int16_t c = 1; c <= listCount; ++c) {
       if (!in_.StartGroup()) return true;
       if (!List(c)) return false;
-      FormTable().ListCount = c;
     }
     return true;
   }

@@ -3,7 +3,6 @@
 #include "data/data_files.h"
 #include "formengine/screen.h"
 #include "platform/os.h"
-#include "popups/popups.h"
 #include "session/session.h"
 
 namespace kap {
@@ -16,8 +15,7 @@ bool IsAbsolute(const std::string& path) {
 }
 
 std::string HotKey(int16_t hotKey) {
-  if (hotKey == key::kAltX) return PopupCalculator();
-  if (hotKey == key::kAltC) return PopupCalendar();
+  (void)hotKey;
   return "";
 }
 
