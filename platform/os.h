@@ -21,8 +21,13 @@ class File {
 };
 
 enum class Sharing {
-  kShared,     // other processes may open the file at the same time
-  kExclusive,  // "without sharing": another process's exclusive open fails at once while held
+  // Other shared opens may hold the file at the same time; an exclusive holder keeps it out
+  // (kBusy), as a file opened without sharing keeps every other open out.
+  kShared,
+  // "Without sharing": every other open of the file, in this process or another, fails at once
+  // with kBusy while this one is held. The lock goes with the File or the process.
+  kExclusive,
+
 };
 
 enum class OpenResult {
@@ -46,6 +51,7 @@ class Os {
   virtual std::string GetEnv(const std::string& name) = 0;
   virtual std::string CurrentDir() = 0;
   virtual bool ChangeDir(const std::string& path) = 0;
+  // True when the folder was created or already exists; its parent must exist.
   virtual bool MakeDir(const std::string& path) = 0;
   // Turns a path written the suite's way (`\` separators, names in any case) into the path of
   // the file on this system: `\` becomes `/`, and each component that does not exist exactly
@@ -55,7 +61,10 @@ class Os {
   // `readOnly`. Returns null with the reason in `result` when it fails.
   virtual std::unique_ptr<File> OpenFile(const std::string& path, bool create, bool readOnly,
                                          Sharing sharing, OpenResult* result) = 0;
+  // Every path argument (here and above) is mapped with MapPath first, so callers pass the
+  // suite's paths as written.
   virtual bool RemoveFile(const std::string& path) = 0;
+  // True when anything (file or folder) exists at the path.
   virtual bool FileExists(const std::string& path) = 0;
   virtual LocalTime Now() = 0;
   virtual void SleepMs(int milliseconds) = 0;
@@ -64,8 +73,10 @@ class Os {
   virtual void SeedRandom(uint32_t seed) = 0;
   // The computer name, at most 15 characters; "" when it cannot be read.
   virtual std::string ComputerName() = 0;
-  // Runs the command interpreter named by COMSPEC (the shell on POSIX when unset) with
-  // `arguments` and waits for it; returns its exit status, -1 when it could not be started.
+  // Runs the command interpreter named by COMSPEC (/bin/sh when unset) with `arguments` and
+  // waits for it; returns its exit status (128 + signal when a signal ended it), -1 when it
+  // could not be started. On POSIX a leading "/C" switch is dropped and the rest is run as
+  // `interpreter -c rest`; empty arguments start the interpreter alone.
   virtual int RunCommandInterpreter(const std::string& arguments) = 0;
 };
 
