@@ -27,7 +27,6 @@ enum class Sharing {
   // "Without sharing": every other open of the file, in this process or another, fails at once
   // with kBusy while this one is held. The lock goes with the File or the process.
   kExclusive,
-
 };
 
 enum class OpenResult {
