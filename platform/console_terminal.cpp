@@ -1,0 +1,438 @@
+// The console on a real terminal through ncursesw. The class keeps its own cell grid as the
+// truth (so any cell can be read back and windows can be restored) and draws it lazily; the
+// grid keeps the size the terminal had at start (at least 80 x 25) and is clipped when the
+// terminal is smaller.
+#include "platform/console.h"
+#include "platform/console_keys.h"
+
+#include <curses.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+
+namespace kap {
+
+void ScrollCells(std::vector<Cell>& cells, int rows, int columns, int top, int left, int bottom,
+                 int right, int lines, Cell fill);
+
+namespace {
+
+// Set while curses owns the terminal, so exit and fatal signals can give it back.
+volatile std::sig_atomic_t gCursesActive = 0;
+bool gMetaSent = false;
+
+void RestoreTerminal() {
+  if (!gCursesActive) return;
+  gCursesActive = 0;
+  const char* se = tigetstr(const_cast<char*>("Se"));
+  if (se && se != reinterpret_cast<char*>(-1)) putp(se);
+  if (gMetaSent) std::fputs("\x1b[?1036l", stdout);
+  curs_set(1);
+  endwin();
+  std::fflush(stdout);
+}
+
+void OnFatalSignal(int sig) {
+  RestoreTerminal();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+bool HasCapability(const char* name) {
+  const char* s = tigetstr(const_cast<char*>(name));
+  return s && s != reinterpret_cast<char*>(-1);
+}
+
+std::string Base64(const std::string& in) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    uint32_t v = (static_cast<uint8_t>(in[i]) << 16) | (static_cast<uint8_t>(in[i + 1]) << 8) |
+                 static_cast<uint8_t>(in[i + 2]);
+    for (int k = 3; k >= 0; --k) out.push_back(kAlphabet[(v >> (6 * k)) & 63]);
+  }
+  if (i < in.size()) {
+    uint32_t v = static_cast<uint8_t>(in[i]) << 16;
+    if (i + 1 < in.size()) v |= static_cast<uint8_t>(in[i + 1]) << 8;
+    out.push_back(kAlphabet[(v >> 18) & 63]);
+    out.push_back(kAlphabet[(v >> 12) & 63]);
+    out.push_back(i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+class TerminalConsole : public Console {
+ public:
+  TerminalConsole(SCREEN* screen, const TerminalOptions& options) : screen_(screen) {
+    raw();
+    noecho();
+    nonl();
+    keypad(stdscr, TRUE);
+    nodelay(stdscr, TRUE);
+    scrollok(stdscr, FALSE);
+    if (has_colors()) {
+      start_color();
+      SetUpColours();
+    }
+    rows_ = std::max(25, LINES);
+    columns_ = std::max(80, COLS);
+    cells_.assign(static_cast<size_t>(rows_) * columns_, Cell{});
+    dirty_.assign(static_cast<size_t>(rows_), true);
+    if (options.mouse) {
+      mmask_t mask = BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON1_CLICKED | BUTTON3_PRESSED |
+                     BUTTON3_RELEASED | BUTTON3_CLICKED;
+      hasMouse_ = mousemask(mask, nullptr) != 0;
+      mouseinterval(0);
+    }
+    SetUpKeys();
+    const char* term = std::getenv("TERM");
+    if (term && std::strncmp(term, "xterm", 5) == 0) {
+      // Alt+key as ESC + key rather than with the eighth bit set.
+      std::fputs("\x1b[?1036h", stdout);
+      gMetaSent = true;
+    }
+    hasShape_ = HasCapability("Ss");
+    gCursesActive = 1;
+    Refresh();
+  }
+
+  ~TerminalConsole() override {
+    RestoreTerminal();
+    if (screen_) delscreen(screen_);
+  }
+
+  int Rows() const override { return rows_; }
+  int Columns() const override { return columns_; }
+
+  void SetCursor(int row, int column) override {
+    cursorRow_ = std::clamp(row, 1, rows_);
+    cursorColumn_ = std::clamp(column, 1, columns_);
+    cursorMoved_ = true;
+  }
+  int CursorRow() const override { return cursorRow_; }
+  int CursorColumn() const override { return cursorColumn_; }
+  void SetCursorVisible(bool visible) override {
+    if (visible != cursorVisible_) cursorMoved_ = true;
+    cursorVisible_ = visible;
+  }
+  bool CursorVisible() const override { return cursorVisible_; }
+  void SetCursorSize(int percent) override {
+    percent = std::clamp(percent, 1, 100);
+    if (percent != cursorSize_) shapeChanged_ = true;
+    cursorSize_ = percent;
+  }
+  int CursorSize() const override { return cursorSize_; }
+  void SetAttribute(uint8_t attribute) override { attribute_ = attribute; }
+  uint8_t Attribute() const override { return attribute_; }
+
+  void Write(const std::string& text) override {
+    for (unsigned char ch : text) {
+      Put(cursorRow_, cursorColumn_, Cell{ch, attribute_});
+      if (cursorColumn_ < columns_) {
+        ++cursorColumn_;
+      } else if (cursorRow_ < rows_) {
+        cursorColumn_ = 1;
+        ++cursorRow_;
+      } else {
+        break;
+      }
+    }
+    cursorMoved_ = true;
+  }
+
+  Cell ReadCell(int row, int column) const override {
+    if (row < 1 || row > rows_ || column < 1 || column > columns_) return Cell{};
+    return cells_[Index(row, column)];
+  }
+  void PutCell(int row, int column, Cell cell) override { Put(row, column, cell); }
+
+  void ScrollRect(int top, int left, int bottom, int right, int lines, Cell fill) override {
+    ScrollCells(cells_, rows_, columns_, top, left, bottom, right, lines, fill);
+    for (int r = std::max(1, top); r <= std::min(rows_, bottom); ++r) dirty_[r - 1] = true;
+  }
+
+  void Beep() override {
+    Refresh();
+    beep();
+  }
+
+  bool ReadInput(InputEvent* event) override {
+    Refresh();
+    if (queue_.empty()) Pump(0);
+    while (!queue_.empty()) {
+      InputEvent e = queue_.front();
+      queue_.pop_front();
+      if (e.kind == InputEvent::Kind::kMouse && !mouseReporting_) continue;
+      *event = e;
+      return true;
+    }
+    return false;
+  }
+
+  bool WaitInput(int milliseconds) override {
+    Refresh();
+    if (queue_.empty()) Pump(std::max(0, milliseconds));
+    return !queue_.empty();
+  }
+
+  void FlushInput() override {
+    queue_.clear();
+    flushinp();
+  }
+  bool ReportsKeyRelease() const override { return false; }
+  bool HasMouse() const override { return hasMouse_; }
+  // Kept in software: switching the terminal's reporting for every key would flood it.
+  void SetMouseReporting(bool on) override { mouseReporting_ = on; }
+
+  void Refresh() override {
+    bool any = cursorMoved_ || shapeChanged_;
+    int visibleRows = std::min(rows_, LINES), visibleColumns = std::min(columns_, COLS);
+    for (int r = 1; r <= rows_; ++r) {
+      if (!dirty_[r - 1]) continue;
+      dirty_[r - 1] = false;
+      if (r > visibleRows) continue;
+      any = true;
+      for (int c = 1; c <= visibleColumns; ++c) Draw(r, c, cells_[Index(r, c)]);
+    }
+    if (!any) return;
+    bool cursorOnScreen = cursorRow_ <= visibleRows && cursorColumn_ <= visibleColumns;
+    curs_set(cursorVisible_ && cursorOnScreen ? 1 : 0);
+    if (cursorOnScreen) move(cursorRow_ - 1, cursorColumn_ - 1);
+    refresh();
+    if (shapeChanged_ && hasShape_) {
+      // Steady underline for small cursors, steady block otherwise.
+      putp(tiparm(tigetstr(const_cast<char*>("Ss")), cursorSize_ <= 50 ? 4 : 2));
+      std::fflush(stdout);
+    }
+    shapeChanged_ = false;
+    cursorMoved_ = false;
+  }
+
+  void SendClipboard(const std::string& utf8) override {
+    std::string seq = "\x1b]52;c;" + Base64(utf8) + "\x07";
+    std::fwrite(seq.data(), 1, seq.size(), stdout);
+    std::fflush(stdout);
+  }
+
+ private:
+  size_t Index(int row, int column) const {
+    return static_cast<size_t>(row - 1) * columns_ + (column - 1);
+  }
+
+  void Put(int row, int column, Cell cell) {
+    if (row < 1 || row > rows_ || column < 1 || column > columns_) return;
+    Cell& target = cells_[Index(row, column)];
+    if (target == cell) return;
+    target = cell;
+    dirty_[row - 1] = true;
+  }
+
+  void SetUpColours() {
+    // Console colour order (blue = 1) to curses order (red = 1).
+    static const int kMap[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    fullColour_ = COLORS >= 16 && COLOR_PAIRS >= 257;
+    if (fullColour_) {
+      for (int bg = 0; bg < 16; ++bg)
+        for (int fg = 0; fg < 16; ++fg)
+          init_extended_pair(1 + bg * 16 + fg, kMap[fg & 7] + (fg & 8), kMap[bg & 7] + (bg & 8));
+    } else if (COLOR_PAIRS >= 65) {
+      for (int bg = 0; bg < 8; ++bg)
+        for (int fg = 0; fg < 8; ++fg) init_pair(static_cast<short>(1 + bg * 8 + fg), static_cast<short>(kMap[fg]), static_cast<short>(kMap[bg]));
+    }
+  }
+
+  void Draw(int row, int column, Cell cell) {
+    wchar_t text[2] = {static_cast<wchar_t>(Cp850ToUnicode(cell.character)), 0};
+    if (cell.character == 0xF0) text[0] = L'-';  // some terminals draw SHY with no width
+    if (cell.character == 0) text[0] = L' ';
+    int fg = cell.attribute & 0x0F, bg = cell.attribute >> 4;
+    attr_t attrs = A_NORMAL;
+    int pair = 0;
+    if (fullColour_) {
+      pair = 1 + bg * 16 + fg;
+    } else if (COLOR_PAIRS >= 65) {
+      pair = 1 + (bg & 7) * 8 + (fg & 7);
+      if (fg & 8) attrs |= A_BOLD;
+    } else if (bg > fg) {
+      attrs |= A_REVERSE;
+    }
+    cchar_t cc;
+    setcchar(&cc, text, attrs, 0, &pair);
+    mvadd_wch(row - 1, column - 1, &cc);  // the bottom-right cell reports ERR but is drawn
+  }
+
+  void SetUpKeys() {
+    int next = 0x1000;
+    for (const KeySequence& ks : ModifiedKeySequences()) {
+      int code = key_defined(ks.bytes.c_str());
+      if (code == 0) {
+        code = next++;
+        if (define_key(ks.bytes.c_str(), code) != OK) continue;
+      }
+      if (code > 0) customKeys_.emplace(code, ks.event);
+    }
+  }
+
+  void AddKeyCode(int code, bool alt) {
+    if (code == KEY_RESIZE) {
+      // The grid keeps its size; whatever fits is drawn again.
+      clearok(stdscr, TRUE);
+      std::fill(dirty_.begin(), dirty_.end(), true);
+      cursorMoved_ = true;
+      InputEvent e;
+      e.kind = InputEvent::Kind::kResize;
+      queue_.push_back(e);
+      return;
+    }
+    if (code == KEY_MOUSE) {
+      MEVENT m;
+      while (getmouse(&m) == OK) AddMouse(m);
+      return;
+    }
+    InputEvent e;
+    auto it = customKeys_.find(code);
+    if (it != customKeys_.end()) e = it->second;
+    else if (DecodeCursesKey(code, &e) != Decoded::kEvent) return;
+    if (alt) e.modifiers |= modifier::kLeftAlt;
+    queue_.push_back(e);
+  }
+
+  void AddMouse(const MEVENT& m) {
+    InputEvent e;
+    e.kind = InputEvent::Kind::kMouse;
+    e.row = static_cast<int16_t>(m.y + 1);
+    e.column = static_cast<int16_t>(m.x + 1);
+    if (m.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) e.buttons = mouse::kLeft;
+    else if (m.bstate & (BUTTON3_PRESSED | BUTTON3_CLICKED)) e.buttons = mouse::kRight;
+    else if (!(m.bstate & (BUTTON1_RELEASED | BUTTON3_RELEASED))) return;
+    queue_.push_back(e);
+    if (m.bstate & (BUTTON1_CLICKED | BUTTON3_CLICKED)) {
+      e.buttons = 0;
+      queue_.push_back(e);
+    }
+  }
+
+  void AddChar(wint_t ch, bool alt) {
+    InputEvent e;
+    if (DecodeTerminalChar(static_cast<char32_t>(ch), alt, &e) == Decoded::kEvent) queue_.push_back(e);
+  }
+
+  // Reads everything the terminal has sent; waits up to `timeoutMs` for the first piece.
+  void Pump(int timeoutMs) {
+    wint_t ch;
+    if (timeoutMs > 0) wtimeout(stdscr, timeoutMs);
+    int r = wget_wch(stdscr, &ch);
+    if (timeoutMs > 0) nodelay(stdscr, TRUE);
+    for (; r != ERR; r = wget_wch(stdscr, &ch)) {
+      if (r == KEY_CODE_YES) {
+        AddKeyCode(static_cast<int>(ch), false);
+        continue;
+      }
+      if (ch != 0x1B) {
+        AddChar(ch, false);
+        continue;
+      }
+      // ESC: alone it is the Esc key; followed by more it is Alt + that, or a sequence that
+      // curses did not know.
+      wint_t next;
+      int r2 = wget_wch(stdscr, &next);
+      if (r2 == ERR) {
+        AddChar(0x1B, false);
+      } else if (r2 == KEY_CODE_YES) {
+        if (next == KEY_MOUSE || next == KEY_RESIZE) {
+          AddChar(0x1B, false);
+          AddKeyCode(static_cast<int>(next), false);
+        } else {
+          AddKeyCode(static_cast<int>(next), true);
+        }
+      } else if (next == 0x1B) {
+        AddChar(0x1B, false);
+        unget_wch(0x1B);
+      } else if (next == '[' || next == 'O') {
+        ReadSequence(static_cast<char>(next));
+      } else {
+        AddChar(next, true);
+      }
+    }
+  }
+
+  void ReadSequence(char introducer) {
+    std::string bytes = std::string("\x1b") + introducer;
+    for (;;) {
+      int length = EscapeSequenceLength(bytes);
+      if (length > 0) {
+        InputEvent e;
+        if (DecodeEscapeSequence(bytes, &e) == Decoded::kEvent) queue_.push_back(e);
+        return;
+      }
+      wint_t ch;
+      int r = length < 0 ? ERR : wget_wch(stdscr, &ch);
+      if (r != OK || ch > 0xFF) {
+        // Not a sequence after all: Alt + the introducer, then the rest as typed.
+        AddChar(static_cast<unsigned char>(introducer), true);
+        for (size_t i = 2; i < bytes.size(); ++i) AddChar(static_cast<unsigned char>(bytes[i]), false);
+        if (r == KEY_CODE_YES) AddKeyCode(static_cast<int>(ch), false);
+        else if (r == OK) AddChar(ch, false);
+        return;
+      }
+      bytes.push_back(static_cast<char>(ch));
+    }
+  }
+
+  SCREEN* screen_;
+  int rows_ = 25, columns_ = 80;
+  std::vector<Cell> cells_;
+  std::vector<bool> dirty_;
+  int cursorRow_ = 1, cursorColumn_ = 1;
+  bool cursorVisible_ = true;
+  int cursorSize_ = 25;
+  bool cursorMoved_ = true, shapeChanged_ = false;
+  bool hasShape_ = false;
+  uint8_t attribute_ = 0x07;
+  bool fullColour_ = false;
+  bool hasMouse_ = false, mouseReporting_ = false;
+  std::deque<InputEvent> queue_;
+  std::map<int, InputEvent> customKeys_;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> CreateTerminalConsole(const TerminalOptions& options, std::string* error) {
+  if (gCursesActive) {
+    if (error) *error = "the terminal console is already open";
+    return nullptr;
+  }
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    if (error) *error = "standard input and output must be a terminal";
+    return nullptr;
+  }
+  std::setlocale(LC_ALL, "");
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+  set_escdelay(25);
+  SCREEN* screen = newterm(nullptr, stdout, stdin);
+  if (!screen) {
+    if (error) *error = "unknown terminal type (TERM)";
+    return nullptr;
+  }
+  set_term(screen);
+  static bool handlersInstalled = false;
+  if (!handlersInstalled) {
+    handlersInstalled = true;
+    std::atexit(RestoreTerminal);
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
+      std::signal(sig, OnFatalSignal);
+  }
+  return std::make_unique<TerminalConsole>(screen, options);
+}
+
+}  // namespace kap
