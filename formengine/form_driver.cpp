@@ -46,12 +46,18 @@ class NoHooks : public FormHooks {
 
 bool IsDisplayOnly(int16_t form, int16_t field) { return (FieldAttr(form, 5, field) & 4) != 0; }
 
+// A field count larger than the table's field slots stops at the last slot.
+int FieldLimit(int16_t form) {
+  int count = FieldCount(form);
+  return count < FormTable().MaxFields ? count : FormTable().MaxFields;
+}
+
 // Lowest and highest field number without flag 4; first > last when there is none.
 void EditableRange(int16_t form, int16_t& first, int16_t& last) {
   first = 1;
   last = 0;
   bool found = false;
-  for (int j = 1; j <= FieldCount(form); ++j) {
+  for (int j = 1; j <= FieldLimit(form); ++j) {
     if (IsDisplayOnly(form, static_cast<int16_t>(j))) continue;
     if (!found) first = static_cast<int16_t>(j);
     last = static_cast<int16_t>(j);
@@ -102,7 +108,7 @@ int16_t ClickTarget(int16_t form, int16_t key) {
   }
   int row = screenRow - top;
   int column = screenColumn - left;
-  for (int j = 1; j <= FieldCount(form); ++j) {
+  for (int j = 1; j <= FieldLimit(form); ++j) {
     int16_t f = static_cast<int16_t>(j);
     if (IsDisplayOnly(form, f)) continue;
     int fieldRow = FieldAttr(form, 0, f);
