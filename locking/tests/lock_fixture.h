@@ -2,6 +2,7 @@
 // real POSIX one (real files, real exclusive opens), and a terminal switcher.
 #pragma once
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,7 +42,8 @@ class TestOs : public OsWrapper {
   int64_t minutes = kStartMinutes;
   int hundredths = 0;
   int minutesPerSleep = 0;      // the clock moves on with every wait
-  int microsPerMs = 0;          // real time slept per requested millisecond, in microseconds
+  // Real time slept per requested millisecond, in microseconds; 0 none, -1 a yield only.
+  int microsPerMs = 0;
   std::vector<int> sleeps;      // every wait requested
   std::function<void()> onSleep;
 
@@ -54,7 +56,11 @@ class TestOs : public OsWrapper {
     sleeps.push_back(ms);
     minutes += minutesPerSleep;
     if (onSleep) onSleep();
-    if (microsPerMs > 0) usleep(static_cast<useconds_t>(ms) * microsPerMs);
+    if (microsPerMs > 0) {
+      usleep(static_cast<useconds_t>(ms) * microsPerMs);
+    } else if (microsPerMs < 0) {
+      sched_yield();  // no pause at all, only let the others run
+    }
   }
 };
 
