@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "format/format.h"
 #include "format/format_internal.h"
@@ -11,20 +12,26 @@ namespace {
 
 struct DateValue {
   int year = 0, month = 0, day = 0;
-  std::string digits;  // the 8 unpacked digits YYYYMMDD
   long Number() const { return year * 10000L + month * 100L + day; }
 };
+
+// Two digits of a packed byte: its low 7 bits, the last two digits when above 99.
+int PairOf(const std::string& packed, size_t i) {
+  return i < packed.size() ? (static_cast<unsigned char>(packed[i]) & 0x7F) % 100 : 0;
+}
 
 // Reads the first 4 bytes of a packed date; missing bytes count as "00". Each byte gives two
 // digits, so every part stays within 0..99 (year 0..9999) whatever the bytes hold.
 DateValue Unpack(const std::string& packed) {
   DateValue v;
-  v.digits = UnpackDigits(packed.substr(0, 4));
-  v.digits.resize(8, '0');
-  v.year = std::atoi(v.digits.substr(0, 4).c_str());
-  v.month = std::atoi(v.digits.substr(4, 2).c_str());
-  v.day = std::atoi(v.digits.substr(6, 2).c_str());
+  v.year = PairOf(packed, 0) * 100 + PairOf(packed, 1);
+  v.month = PairOf(packed, 2);
+  v.day = PairOf(packed, 3);
   return v;
+}
+
+std::string TwoDigits(int value) {
+  return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
 }
 
 bool IsLeapYear(int year) {
@@ -52,14 +59,29 @@ long DaysOfYears(int from, int to) {  // years in [from, to)
   return 365L * (to - from) + LeapYearsBefore(to) - LeapYearsBefore(from);
 }
 
+// Days of the months from..to-1 of `year`; any month numbers.
+long DaysOfMonths(int from, int to, int year) {
+  // Days before each month of a common year.
+  static constexpr int kBefore[14] = {0,   0,   31,  59,  90,  120, 151,
+                                      181, 212, 243, 273, 304, 334, 365};
+  if (from >= to) return 0;
+  if (from >= 1 && to <= 13) {
+    int leapDay = from <= 2 && to > 2 && IsLeapYear(year) ? 1 : 0;
+    return kBefore[to] - kBefore[from] + leapDay;
+  }
+  long total = 0;
+  for (int m = from; m < to; ++m) total += DaysInMonth(m, year);
+  return total;
+}
+
 long DiffDays(const DateValue& start, const DateValue& end) {
   long total = 0;
   if (end.year > start.year) {
     total += DaysOfYears(start.year + 1, end.year);
-    for (int m = start.month; m <= 12; ++m) total += DaysInMonth(m, start.year);
-    for (int m = 1; m < end.month; ++m) total += DaysInMonth(m, end.year);
+    total += DaysOfMonths(start.month, 13, start.year);
+    total += DaysOfMonths(1, end.month, end.year);
   } else {
-    for (int m = start.month; m < end.month; ++m) total += DaysInMonth(m, start.year);
+    total += DaysOfMonths(start.month, end.month, start.year);
   }
   return total - start.day + end.day;
 }
@@ -148,8 +170,8 @@ int16_t DayOfWeek(const std::string& date) {
 std::string FormatDate(const std::string& date, int16_t style, const std::string& parts) {
   const auto& settings = format_internal::EnsureDateSettings();
   DateValue d = Unpack(date);
-  std::string year = d.digits.substr(0, 4);
-  if (style == -1) return year + "-" + d.digits.substr(4, 2) + "-" + d.digits.substr(6, 2);
+  std::string year = TwoDigits(d.year / 100) + TwoDigits(d.year % 100);
+  if (style == -1) return year + "-" + TwoDigits(d.month) + "-" + TwoDigits(d.day);
 
   const std::string wanted = UpperAscii(parts);
   const LanguageWords words = WordsFor(CurrentSession().Language);

@@ -47,33 +47,33 @@ std::string FormatFixed(double value, const std::string& spec) {
     digits = format_internal::StripLeadingZeros(magnitude.whole + magnitude.fraction);
     n = magnitude.fraction.size();
   }
-  if (digits.size() < n) digits.insert(0, n - digits.size(), '0');
+  if (digits.size() < n) digits = std::string(n - digits.size(), '0') + digits;
   std::string whole = digits.substr(0, digits.size() - n);
   std::string fraction = digits.substr(digits.size() - n);
 
-  if (!optV && !fraction.empty()) fraction.insert(0, 1, '.');
-  if (optZ && whole.empty()) whole = "0";
+  if (!optV && !fraction.empty()) fraction = "." + fraction;
+  if (optZ && whole.empty()) whole.assign(1, '0');
   if (width > 0) {
     size_t w = static_cast<size_t>(width);
-    if (whole.size() < w) whole.insert(0, w - whole.size(), '0');
+    if (whole.size() < w) whole = std::string(w - whole.size(), '0') + whole;
     if (whole.size() > w) whole.erase(0, whole.size() - w);
   }
 
-  std::string sign;
+  char sign = 0;
   if (optS && value >= 0) {
-    sign = "+";
+    sign = '+';
   } else if (optN && value < 0) {
-    sign = "N";
+    sign = 'N';
   } else if (optM) {
-    sign = value < 0 ? "N" : " ";
+    sign = value < 0 ? 'N' : ' ';
   } else if (value < 0) {
-    sign = "-";
+    sign = '-';
   }
-  if (!sign.empty()) {
+  if (sign != 0) {
     if (width > 0) {
-      whole[0] = sign[0];
+      whole[0] = sign;
     } else {
-      whole.insert(0, sign);
+      whole = std::string(1, sign) + whole;
     }
   }
   return whole + fraction;
