@@ -142,7 +142,8 @@ class MemoryConsole : public Console {
   // --- Scripting (tests) ---
   void PushEvent(const InputEvent& event) { input_.push_back(event); }
   // A key as the engine codes it (character, scan code x 256, the modified F keys, Ctrl+Home,
-  // Ctrl+Left/Right, Alt+letter), turned into the console event that produces it.
+  // Ctrl+Left/Right, Alt+letter), turned into the console event that produces it. A negative
+  // code -(column x 100 + row) is a left click there (PushClick).
   void PushKey(int16_t code);
   void PushKeys(std::initializer_list<int16_t> codes);
   // Each byte typed as a character key.

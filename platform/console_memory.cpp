@@ -108,7 +108,9 @@ bool MemoryConsole::WaitInput(int) {
 void MemoryConsole::FlushInput() { input_.clear(); }
 
 void MemoryConsole::PushKey(int16_t code) {
-  if (code < 0) {
+  // Clicks are -(column x 100 + row); the F11/F12 codes from 0x8500 on are negative as well but
+  // would stand for columns no screen has.
+  if (code < 0 && -static_cast<int>(code) / 100 <= 255) {
     int value = -static_cast<int>(code);
     PushClick(value % 100, value / 100);
     return;
