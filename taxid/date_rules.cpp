@@ -81,6 +81,8 @@ Outcome LatviaRule(const std::string& value) {
     return Fail(TaxIdBadLength);
   }
   if (!company) {
+    // Personal codes issued since 2017 begin with 32 and carry no birth date.
+    if (number.compare(0, 2, "32") == 0) return Accept(number);
     if (!EmbeddedDateOk(number.substr(4, 2), number.substr(2, 2), number.substr(0, 2),
                         DateStyle::Lv)) {
       return Fail(TaxIdBadForm);

@@ -10,6 +10,19 @@ namespace {
 
 bool AllZero(std::string_view digits) { return digits.find_first_not_of('0') == std::string_view::npos; }
 
+// Remainder modulo 97 of a text read as a number, letters counting A = 10 ... Z = 35.
+int Mod97(const std::string& text) {
+  int r = 0;
+  for (char c : text) {
+    if (IsDigit(c)) {
+      r = (r * 10 + DigitValue(c)) % 97;
+    } else if (IsLetter(c)) {
+      r = (r * 100 + (c - 'A' + 10)) % 97;
+    }
+  }
+  return r;
+}
+
 }  // namespace
 
 Outcome CyprusRule(const std::string& value) {
@@ -127,6 +140,7 @@ Outcome IrelandRule(const std::string& value) {
     }
   }
   int sum;
+  std::string second;
   if (!prefix.empty()) {
     // Old form: digit, letter (or "+" or "*"), five digits, check letter.
     if (number.size() > 6) return Fail(TaxIdBadLength);
@@ -139,11 +153,17 @@ Outcome IrelandRule(const std::string& value) {
     if (NumericValue(number) == 0) return Fail(TaxIdImpossible);
     number = Fill(number, 7);
     sum = WeightedSum(number, "8765432");
+    // The form of 2013 adds a second letter after the check letter, weighted 9 in the sum.
+    if (trailing.size() == 2 && (trailing[1] == 'A' || trailing[1] == 'H' || trailing[1] == 'W')) {
+      second = trailing.substr(1);
+      trailing.erase(1);
+      sum += 9 * (second == "W" ? 0 : second[0] - 'A' + 1);
+    }
   }
   constexpr std::string_view kLetters = "WABCDEFGHIJKLMNOPQRSTUV";
   char k = kLetters[sum % 23];
   if (trailing != std::string(1, k)) return Fail(TaxIdBadCheck);
-  return Accept(prefix + number + k);
+  return Accept(prefix + number + k + second);
 }
 
 Outcome NetherlandsRule(const std::string& value) {
@@ -159,11 +179,13 @@ Outcome NetherlandsRule(const std::string& value) {
   number = Fill(number, 10);
   std::string body = number.substr(0, 8), branch = number.substr(8, 2);
   if (AllZero(body) || branch == "00") return Fail(TaxIdImpossible);
+  std::string canonical = body + check + "B" + branch;
   int r = WeightedSum(body, "98765432") % 11;
-  if (r == 10) return Fail(TaxIdImpossible);
-  char k = static_cast<char>('0' + r);
-  if (check[0] != k) return Fail(TaxIdBadCheck);
-  return Accept(body + k + "B" + branch);
+  int16_t eleven = r == 10 ? TaxIdImpossible : check[0] != '0' + r ? TaxIdBadCheck : TaxIdOk;
+  // Sole traders' numbers issued since 2020 carry no eleven-test digit; they pass the
+  // modulo-97 test of the whole identifier instead.
+  if (eleven != TaxIdOk && Mod97("NL" + canonical) != 1) return Fail(eleven);
+  return Accept(canonical);
 }
 
 }  // namespace kap::taxid_detail

@@ -11,7 +11,8 @@ namespace {
 enum class FillMode { All, AfterFirst, None };
 
 // Each check computes the expected check text `k` from the filled number; TaxIdBadCheck when
-// the number admits no check at all. `number` may be rewritten for the canonical form.
+// the number admits no check at all. `k` comes in holding the typed check, `number` may be
+// rewritten for the canonical form.
 using CheckFn = int16_t (*)(const std::string& typed, std::string& number, std::string& k);
 // A country's own structural test; TaxIdOk when it passes.
 using TestFn = int16_t (*)(const std::string& number);
@@ -44,10 +45,13 @@ int16_t FirstDigitAtLeastOne(const std::string& n) {
 }
 
 int16_t BelgiumSecondDigit(const std::string& n) {
+  // Numbers beginning with 1 are issued since those beginning with 0 ran out.
+  if (!n.empty() && n[0] == '1') return TaxIdOk;
   return n.size() >= 2 && n[1] >= '2' ? TaxIdOk : TaxIdBadForm;
 }
 
 int16_t BulgariaLeadingTwoOrThree(const std::string& n) {
+  if (n.size() == 8) return TaxIdOk;  // nine-digit company numbers may begin with anything
   if (!n.empty() && (n[0] == '2' || n[0] == '3') && n.substr(1, 2) != "22") return TaxIdBadForm;
   return TaxIdOk;
 }
@@ -59,7 +63,8 @@ int16_t NotZero(const std::string& n) {
 int16_t ItalyOffice(const std::string& n) {
   if (n.compare(0, 7, "0000000") == 0) return TaxIdImpossible;
   uint64_t office = NumericValue(n.substr(7, 3));
-  bool known = (office >= 1 && office <= 100) || office == 120 || office == 121;
+  bool known = (office >= 1 && office <= 100) || office == 120 || office == 121 ||
+               office == 888 || office == 999;
   return known ? TaxIdOk : TaxIdImpossible;
 }
 
@@ -84,7 +89,43 @@ int16_t BelgiumCheck(const std::string&, std::string& n, std::string& k) {
   return TaxIdOk;
 }
 
-int16_t BulgariaCheck(const std::string&, std::string& n, std::string& k) {
+// Personal numbers start with the birth date; 20 is added to the month for the 1800s and 40
+// for the 2000s.
+bool BulgarianBirthDate(const std::string& n) {
+  int yy = std::stoi(n.substr(0, 2));
+  int mm = std::stoi(n.substr(2, 2));
+  int dd = std::stoi(n.substr(4, 2));
+  int year = 1900 + yy;
+  if (mm > 40) {
+    year += 100;
+    mm -= 40;
+  } else if (mm > 20) {
+    year -= 100;
+    mm -= 20;
+  }
+  if (mm < 1 || mm > 12 || dd < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return dd <= kDays[mm - 1] + (mm == 2 && leap ? 1 : 0);
+}
+
+int16_t BulgariaCheck(const std::string& typed, std::string& n, std::string& k) {
+  if (typed.size() == 8) {
+    // Nine-digit company numbers: weights 1 to 8, then 3 to 10 when that leaves 10.
+    n = typed;
+    int r = WeightedSum(n, "12345678") % 11;
+    if (r == 10) r = WeightedSum(n, " 3 4 5 6 7 8 910", 2) % 11;
+    k = OneDigit(r % 10);
+    return TaxIdOk;
+  }
+  // Ten digits may be a personal number, a foreigner's number or another entity's number;
+  // the typed check digit is offered to each in turn.
+  if (typed.size() == 9) {
+    std::string personal = OneDigit(WeightedSum(n, " 2 4 8 510 9 7 3 6", 2) % 11 % 10);
+    if (BulgarianBirthDate(n) && personal == k) return TaxIdOk;
+    std::string foreigner = OneDigit(WeightedSum(n, "211917131109070301", 2) % 10);
+    if (foreigner == k) return TaxIdOk;
+  }
   int r = 11 - WeightedSum(n, "432765432") % 11;
   if (r == 10) return TaxIdBadCheck;
   k = OneDigit(r % 11);
@@ -222,7 +263,7 @@ Outcome PlainRule(const std::string& country, const std::string& value) {
   if (rule->afterFill != nullptr) {
     if (int16_t code = rule->afterFill(number); code != TaxIdOk) return Fail(code);
   }
-  std::string expected;
+  std::string expected = check;  // rules with several forms try the typed check on each
   if (int16_t code = rule->check(typed, number, expected); code != TaxIdOk) return Fail(code);
   if (expected != check) return Fail(TaxIdBadCheck);
   return Accept(rule->letters + number + expected);

@@ -23,6 +23,13 @@ TEST(KaptoolTaxId, ChecksArgumentsAndReportsEachResult) {
   result = RunProcess({BuildPath("tools/kaptool"), "taxid", "GB", "gd12", "980 7806 84"});
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "0 TaxIdOk GD012\n0 TaxIdOk 980780684\n");
+
+  // Current Bulgarian and Dutch forms.
+  result = RunProcess({BuildPath("tools/kaptool"), "taxid", "bg", "175 074 752", "7523169263"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.output, "0 TaxIdOk 175074752\n0 TaxIdOk 7523169263\n");
+  result = RunProcess({BuildPath("tools/kaptool"), "taxid", "NL", "000099998b57"});
+  EXPECT_EQ(result.output, "0 TaxIdOk 000099998B57\n");
 }
 
 TEST(KaptoolTaxId, ReadsStandardInputWhenNoValuesAreGiven) {

@@ -94,7 +94,7 @@ TEST(TaxIdPlainCheckDigit, EveryCountry) {
       {"BG", "7", TaxIdBadLength, ""},
       {"BG", "75231692670", TaxIdBadLength, ""},
       {"BG", "BG7523169267", TaxIdBadForm, ""},
-      {"BG", "7523169263", TaxIdBadCheck, ""},
+      {"BG", "7523169264", TaxIdBadCheck, ""},
 
       {"DE", "136695976", 0, "136695976"},
       {"DE", "DE136695976", TaxIdBadForm, ""},
