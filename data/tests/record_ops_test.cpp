@@ -1,0 +1,238 @@
+// Record operations on real files: find, skip, look-ahead, positions, insert, update, delete,
+// the access log byte for byte, key images and the save stack.
+#include <cstring>
+
+#include "data/tests/data_test_support.h"
+
+namespace kap {
+namespace {
+
+using test::DataTest;
+using test::OwnRecord;
+
+std::string Num(uint16_t n) { return std::string{static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)}; }
+uint16_t NumOf(const char* r) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(r[0]) | (static_cast<uint8_t>(r[1]) << 8));
+}
+
+class RecordOpsTest : public DataTest {
+ protected:
+  void SetUp() override {
+    DataTest::SetUp();
+    ASSERT_EQ(OpenOwn(505, record), 0);
+    InsertAll(505, record,
+              {OwnRecord(10, "KA", "bob"), OwnRecord(20, "KB", "Al"), OwnRecord(30, "KC", "cy"),
+               OwnRecord(40, "KD", "dee"), OwnRecord(50, "KE", "eve")});
+    std::remove("db.log");
+  }
+  char record[24];
+};
+
+TEST_F(RecordOpsTest, OperationsOnAFileNotOpen) {
+  int16_t status = 0;
+  FindRecord(9, 0, "x", 0, status);
+  EXPECT_EQ(status, 3);
+  status = 0;
+  SkipRecords(9, 1, status);
+  EXPECT_EQ(status, 3);
+  status = 0;
+  InsertRecord(9, status);
+  EXPECT_EQ(status, 3);
+  status = 0;
+  UpdateRecord(9, status);
+  EXPECT_EQ(status, 3);
+  status = 0;
+  DeleteRecord(9, status);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(RecordsAhead(9, 1, ""), 0);
+  EXPECT_EQ(RecordPosition(9, 0), 0);
+  EXPECT_EQ(KeyImage("\x01\x02", 9), "\x01\x02");
+  EXPECT_EQ(CurrentKeyImage(9), "");
+  EXPECT_FALSE(test::FileExists("db.log"));
+}
+
+TEST_F(RecordOpsTest, FindByModeAndKeyLength) {
+  struct Case {
+    int16_t key;
+    std::string value;
+    int16_t mode;
+    int16_t status;
+    uint16_t found;
+  };
+  std::vector<Case> cases = {
+      {0, Num(30), 0, 0, 30},
+      {0, Num(30) + "xyz", 0, 0, 30},      // cut to the 2-byte key
+      {0, Num(25), 0, rm::kKeyNotFound, 0},
+      {0, Num(25), 1, 0, 30},              // next greater
+      {0, Num(25), -1, 0, 20},             // next smaller
+      {0, std::string(1, '\x0A'), 0, 0, 10},  // 1 byte + a zero byte = 10
+      {0, Num(60), 1, rm::kEndOfFile, 0},
+      {1, "KC", 1, 0, 30},                 // zero-filled to 16 bytes: just above "KB..."
+      {2, "BOB ", 0, 0, 10},               // collating sequence: "bob " finds "BOB "
+      {3, "", 0, 1004, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("key " + std::to_string(c.key) + " mode " + std::to_string(c.mode) +
+                 " value size " + std::to_string(c.value.size()));
+    FileTable(40).KeyNumber = 0;
+    int16_t status = -1;
+    FindRecord(505, c.key, c.value, c.mode, status);
+    EXPECT_EQ(status, c.status);
+    if (c.status == 0) {
+      EXPECT_EQ(NumOf(record), c.found);
+    }
+    if (c.status == 1004) {
+      EXPECT_EQ(FileTable(40).KeyNumber, 0);
+    }
+  }
+}
+
+TEST_F(RecordOpsTest, SkipsAndPositions) {
+  int16_t status = -1;
+  FindRecord(505, 0, Num(10), 0, status);
+  ASSERT_EQ(status, 0);
+  SkipRecords(505, 0, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(NumOf(record), 10);
+  SkipRecords(505, 3, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(NumOf(record), 40);
+  EXPECT_EQ(FileTable(40).KeyValue, Num(40));
+  int32_t at40 = RecordPosition(505, 0);
+  EXPECT_NE(at40, 0);
+  SkipRecords(505, -2, status);
+  EXPECT_EQ(NumOf(record), 20);
+  SkipRecords(505, 5, status);
+  EXPECT_EQ(status, rm::kEndOfFile);
+  // Back to a remembered record, whose key becomes current again.
+  EXPECT_EQ(RecordPosition(505, at40), 0);
+  EXPECT_EQ(NumOf(record), 40);
+  SkipRecords(505, 1, status);
+  EXPECT_EQ(NumOf(record), 50);
+  EXPECT_EQ(RecordPosition(505, 999999), rm::kInvalidRecordAddress);
+}
+
+TEST_F(RecordOpsTest, LookAheadReturnsToItsRecord) {
+  int16_t status = -1;
+  FindRecord(505, 0, Num(50), 0, status);
+  std::memset(record + 2, '?', 4);  // the look-ahead puts the stored record back
+  EXPECT_EQ(RecordsAhead(505, 1, ""), 0);
+  EXPECT_EQ(std::string(record, 24), OwnRecord(50, "KE", "eve"));
+  EXPECT_EQ(RecordsAhead(505, -4, ""), -1);
+  EXPECT_EQ(RecordsAhead(505, -5, ""), 0);
+  EXPECT_EQ(NumOf(record), 50);
+  // Bounds are key images: binary keys compare big-endian.
+  FindRecord(505, 0, Num(20), 0, status);
+  EXPECT_EQ(RecordsAhead(505, 1, KeyImage(Num(30), 505)), -1);
+  EXPECT_EQ(RecordsAhead(505, 2, KeyImage(Num(30), 505)), 0);
+  EXPECT_EQ(RecordsAhead(505, -1, KeyImage(Num(10), 505)), -1);
+  EXPECT_EQ(RecordsAhead(505, -1, KeyImage(Num(11), 505)), 0);
+  EXPECT_EQ(NumOf(record), 20);
+  SkipRecords(505, 1, status);
+  EXPECT_EQ(NumOf(record), 30);
+}
+
+TEST_F(RecordOpsTest, InsertUpdateDeleteAndTheLog) {
+  int16_t status = -1;
+  std::memcpy(record, OwnRecord(60, "KF").data(), 24);
+  InsertRecord(505, status);
+  EXPECT_EQ(status, 0);
+  InsertRecord(505, status);  // the same number again
+  EXPECT_EQ(status, rm::kDuplicateKey);
+  EXPECT_EQ(FileTable(40).KeyValue, std::string(2, '\0'));
+
+  FindRecord(505, 0, Num(20), 0, status);
+  std::memcpy(record + 2, "ZZ", 2);
+  UpdateRecord(505, status);
+  EXPECT_EQ(status, 0);
+  // Key 0 cannot change: the update is refused, the stored record comes back.
+  std::memcpy(record, Num(21).data(), 2);
+  std::memcpy(record + 2, "YY", 2);
+  UpdateRecord(505, status);
+  EXPECT_EQ(status, rm::kModifiableKeyChanged);
+  EXPECT_EQ(std::string(record, 24), [] {
+    std::string r = OwnRecord(20, "KB", "Al");
+    r.replace(2, 2, "ZZ");
+    return r;
+  }());
+  EXPECT_EQ(FileTable(40).KeyValue, Num(20));  // read back with the record
+
+  DeleteRecord(505, status);
+  EXPECT_EQ(status, 0);
+  FindRecord(505, 0, Num(20), 0, status);
+  EXPECT_EQ(status, rm::kKeyNotFound);
+  DeleteRecord(505, status);
+  EXPECT_EQ(status, rm::kNoCurrency);
+  EXPECT_EQ(FileTable(40).KeyValue, std::string(2, '\0'));
+
+  auto line = [](const std::string& file, const std::string& op, const std::string& st) {
+    auto field = [](const std::string& n, bool pad) {
+      std::string s = (n[0] == '-' ? "" : " ") + n + " ";
+      while (pad && (s.size() % 14 != 0 || s.size() == n.size() + 2)) s += ' ';
+      return s;
+    };
+    return field(file, true) + field(op, true) + field(st, false) + "\r\n";
+  };
+  EXPECT_EQ(line("505", "2", "0"), " 505           2             0 \r\n");  // the layout itself
+  EXPECT_EQ(test::ReadFile("db.log"),
+            line("505", "2", "0") + line("505", "2", "5") + line("505", "3", "0") +
+                line("505", "3", "10"));
+}
+
+TEST_F(RecordOpsTest, LogLineForNegativeAndWideNumbers) {
+  char other[24];
+  ASSERT_EQ(OpenOwn(293, other, 24, "DADES\\OWN"), 0);
+  ASSERT_EQ(OpenOwn(-12345, other, 24, "DADES\\OWN"), 0);
+  int16_t status = 0;
+  std::memcpy(other, OwnRecord(10, "KA").data(), 24);
+  InsertRecord(293, status);
+  InsertRecord(-12345, status);
+  EXPECT_EQ(test::ReadFile("db.log"),
+            " 293           2             5 \r\n"
+            "-12345         2             5 \r\n");
+}
+
+TEST_F(RecordOpsTest, KeyImages) {
+  int16_t status = 0;
+  FindRecord(505, 0, Num(10), 0, status);
+  EXPECT_EQ(KeyImage("\x01\x02", 505), "\x02\x01");
+  EXPECT_EQ(KeyImage("\x01", 505), std::string("\x00\x01", 2));
+  EXPECT_EQ(KeyImage(std::string("\x01\x02tail", 6), 505), "\x02\x01tail");
+  EXPECT_EQ(CurrentKeyImage(505), std::string("\x00\x0A", 2));
+  FindRecord(505, 2, "cy  ", 0, status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(KeyImage("ab1z", 505), "AB1Z");
+  EXPECT_EQ(KeyImage("a", 505), "A");
+  EXPECT_EQ(CurrentKeyImage(505), "CY  ");
+  FindRecord(505, 1, "KC", 1, status);
+  EXPECT_EQ(KeyImage("kc", 505), "kc");  // text segments without a sequence stay
+}
+
+// A 3-byte binary segment given one byte: zero-filled, then reversed.
+TEST_F(DataTest, KeyImageOfAShortBinarySegment) {
+  std::string block = test::OwnBlock().substr(0, 16 + 16);
+  block[4] = 1;                 // one key
+  block[16 + 2] = 3;            // of 3 bytes
+  test::WriteFile(dir.file("ddf/BIN.xdf"), test::Dictionary(block));
+  char record[24];
+  ASSERT_EQ(OpenOwn(1, record, 24, "DADES\\BIN"), 0);
+  EXPECT_EQ(KeyImage("\x07", 1), std::string("\x00\x00\x07", 3));
+}
+
+TEST(SaveStackTest, LastInFirstOutAndSafeWhenEmpty) {
+  ResetDataState();
+  PushSaved("first");
+  PushSaved(std::string("\x00\x01", 2));
+  PushSaved("");
+  EXPECT_EQ(PopSaved(), "");
+  EXPECT_EQ(PopSaved(), std::string("\x00\x01", 2));
+  EXPECT_EQ(PopSaved(), "first");
+  EXPECT_EQ(PopSaved(), "");  // more pops than pushes
+  char area[8] = "abcdefg";
+  PutRecordBytes("XY", area);
+  EXPECT_EQ(RecordBytes(area, 4), "XYcd");
+  EXPECT_EQ(RecordBytes(nullptr, 4), "");
+}
+
+}  // namespace
+}  // namespace kap
