@@ -18,13 +18,14 @@ int RunFormat(const std::vector<std::string>& args);
 const ToolCommand kFormatCommand{
     "format", "write a number, an amount or a date as the programs show it",
     "usage: kaptool format number PICTURE VALUE\n"
-    "       kaptool format money LAYOUT CENTS\n"
+    "       kaptool format money [--pesetas] LAYOUT CENTS\n"
     "       kaptool format date YYYYMMDD STYLE PARTS\n\n"
     "Prints the result between brackets, with the session's settings: the decimal and\n"
     "thousands characters, date order and separator of KAPROOT's Vora.ini, the language\n"
     "and the currency of the session.\n"
     "number  PICTURE characters: 9 Z * digits, . decimal point, , thousands, - + sign.\n"
     "money   CENTS is a whole number of hundredths of a euro; LAYOUT such as ZZ,ZZZ,ZZ9.\n"
+    "        --pesetas shows the amount in pesetas, as a session switched to them does.\n"
     "date    STYLE -1 ISO, 0 numeric, 1 short month, 2 long form; PARTS letters of D M A.\n",
     RunFormat};
 
@@ -65,12 +66,18 @@ int RunFormat(const std::vector<std::string>& args) {
     return Print(FormatNumber(Utf8ToCp850(args[1]), value));
   }
   if (what == "money") {
-    double cents;
-    if (args.size() != 3) return UsageError(self, "money needs LAYOUT and CENTS");
-    if (!ParseDouble(args[2], &cents) || cents != std::trunc(cents)) {
-      return UsageError(self, "not a whole number of cents: " + args[2]);
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (!rest.empty() && rest[0] == "--pesetas") {
+      rest.erase(rest.begin());
+      SetCurrency("x,P");
+      SetCurrency("P");
     }
-    return Print(FormatMoney(Utf8ToCp850(args[1]), cents));
+    double cents;
+    if (rest.size() != 2) return UsageError(self, "money needs LAYOUT and CENTS");
+    if (!ParseDouble(rest[1], &cents) || cents != std::trunc(cents)) {
+      return UsageError(self, "not a whole number of cents: " + rest[1]);
+    }
+    return Print(FormatMoney(Utf8ToCp850(rest[0]), cents));
   }
   if (what == "date") {
     int16_t style;
