@@ -1,5 +1,4 @@
-// The POSIX Os on real files and real processes: path mapping, opens with and without sharing.
-#include <fcntl.h>
+// The POSIX Os on real files and real processes.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,71 +16,50 @@ using test::TempDir;
 TEST(MapPath, ResolvesEachComponentWithoutRegardToCase) {
   TempDir dir;
   test::MakeDirs(dir.file("Root/DADES"));
-  test::WriteFile(dir.file("Root/DADES/PropietV.dat"), "x");
   test::MakeDirs(dir.file("Root/LOCKS"));
-  Os& os = PosixOs();
-  const std::string base = dir.path() + "/";
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {base + "Root/DADES/PropietV.dat", base + "Root/DADES/PropietV.dat"},
-      {base + "root\\dades\\PROPIETV.DAT", base + "Root/DADES/PropietV.dat"},
-      {base + "ROOT/locks/", base + "Root/LOCKS/"},
-      // A component without a match keeps its case, and so does everything below it.
-      {base + "root/locks/New.lck", base + "Root/LOCKS/New.lck"},
-      {base + "root/Nothing/dades", base + "Root/Nothing/dades"},
-      {base + "Root//dades", base + "Root//DADES"},
-      {base + "root/./dades/../Locks", base + "Root/./DADES/../LOCKS"},
-      {"", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(os.MapPath(c.in), c.out) << "input: " << c.in;
-}
-
-TEST(MapPath, RelativePathsResolveAgainstTheCurrentDirectory) {
-  TempDir dir;
-  test::MakeDirs(dir.file("T01"));
-  test::WriteFile(dir.file("T01/Sessio.ini"), "");
-  Os& os = PosixOs();
-  std::string old = os.CurrentDir();
-  ASSERT_TRUE(os.ChangeDir(dir.path()));
-  EXPECT_EQ(os.MapPath("t01\\SESSIO.INI"), "T01/Sessio.ini");
-  EXPECT_EQ(os.MapPath("T01"), "T01");
-  EXPECT_TRUE(os.FileExists("t01\\sessio.ini"));
-  // ChangeDir maps too.
-  EXPECT_TRUE(os.ChangeDir("t01"));
-  EXPECT_EQ(os.CurrentDir(), dir.path() + "/T01");
-  ASSERT_TRUE(os.ChangeDir(old));
-}
-
-TEST(MapPath, SeveralMatchesPickTheSmallestName) {
-  TempDir dir;
   test::MakeDirs(dir.file("abc"));
   test::MakeDirs(dir.file("ABC"));
-  test::MakeDirs(dir.file("Abc"));
-  EXPECT_EQ(PosixOs().MapPath(dir.path() + "/aBC"), dir.path() + "/ABC");
+  const std::string b = dir.path() + "/";
+  const std::pair<std::string, std::string> cases[] = {
+      {b + "root\\dades\\", b + "Root/DADES/"},
+      // A component without a match keeps its case, and so does everything below it.
+      {b + "root/locks/New.lck", b + "Root/LOCKS/New.lck"},
+      {b + "root/Nothing/dades", b + "Root/Nothing/dades"},
+      {b + "root//./dades/../Locks", b + "Root//./DADES/../LOCKS"},
+      {b + "aBc", b + "ABC"},  // several matches: the smallest name
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(PosixOs().MapPath(in), out) << in;
+  std::string old = PosixOs().CurrentDir();
+  ASSERT_TRUE(PosixOs().ChangeDir(b + "ROOT"));  // relative paths resolve from here
+  EXPECT_EQ(PosixOs().MapPath("dades\\x"), "DADES/x");
+  ASSERT_TRUE(PosixOs().ChangeDir(old));
 }
 
-TEST(OsFiles, SuitePathsWorkForEveryFileOperation) {
+TEST(OsFiles, SuitePathsReachTheFiles) {
   TempDir dir;
   test::MakeDirs(dir.file("Kap/LOCKS"));
   Os& os = PosixOs();
-  const std::string suite = dir.path() + "\\KAP\\locks\\";
+  const std::string locks = dir.path() + "\\KAP\\locks\\";
   OpenResult result;
-  auto file = os.OpenFile(suite + "PropietV.lck", true, false, Sharing::kShared, &result);
-  ASSERT_TRUE(file) << static_cast<int>(result);
-  EXPECT_EQ(result, OpenResult::kOk);
+  auto file = os.OpenFile(locks + "PropietV.lck", true, false, Sharing::kShared, &result);
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(file->WriteAt(0, "abc"));
+  ASSERT_TRUE(file->WriteAt(5, "Z"));  // past the end: a hole of zeros
+  std::string out;
+  ASSERT_TRUE(file->ReadAt(2, size_t(1) << 60, &out));  // a huge request gives what there is
+  EXPECT_EQ(out, std::string("c\0\0Z", 4));
+  EXPECT_TRUE(file->Truncate(2));
+  EXPECT_EQ(file->Size(), 2);
+  EXPECT_FALSE(file->ReadAt(-1, 1, &out));
   file.reset();
-  // The new file keeps the case it was given; its folder is the existing one.
-  EXPECT_TRUE(test::FileExists(dir.file("Kap/LOCKS/PropietV.lck")));
-  EXPECT_TRUE(os.FileExists(suite + "PROPIETV.LCK"));
-  EXPECT_TRUE(os.RemoveFile(suite + "propietv.lck"));
-  EXPECT_FALSE(os.FileExists(suite + "PropietV.lck"));
-  EXPECT_FALSE(os.RemoveFile(suite + "PropietV.lck"));
-
+  EXPECT_EQ(test::ReadFile(dir.file("Kap/LOCKS/PropietV.lck")), "ab");  // the given case
+  EXPECT_TRUE(os.FileExists(locks + "PROPIETV.LCK"));
+  EXPECT_TRUE(os.RemoveFile(locks + "propietv.lck"));
+  EXPECT_FALSE(os.FileExists(locks + "PropietV.lck"));
   EXPECT_TRUE(os.MakeDir(dir.path() + "\\kap\\Dades"));
-  EXPECT_TRUE(os.MakeDir(dir.path() + "\\KAP\\DADES"));  // exists already: same folder
-  struct stat info;
-  EXPECT_EQ(::stat(dir.file("Kap/Dades").c_str(), &info), 0);
+  EXPECT_TRUE(os.MakeDir(dir.path() + "\\KAP\\DADES"));  // already there
+  EXPECT_TRUE(test::FileExists(dir.file("Kap/Dades")));
   EXPECT_FALSE(os.MakeDir(dir.path() + "\\missing\\deeper"));
 }
 
@@ -89,149 +67,139 @@ TEST(OsFiles, OpenFailuresAreTold) {
   TempDir dir;
   test::MakeDirs(dir.file("sub"));
   test::WriteFile(dir.file("plain"), "data");
-  Os& os = PosixOs();
   struct Case {
     std::string path;
     bool create;
     OpenResult expected;
   } cases[] = {
       {dir.file("nofolder/x.lck"), true, OpenResult::kPathMissing},
-      {dir.file("nofolder/x.lck"), false, OpenResult::kPathMissing},
       {dir.file("plain/x.lck"), true, OpenResult::kPathMissing},  // a file used as a folder
       {dir.file("absent.lck"), false, OpenResult::kFailed},
       {dir.file("sub"), false, OpenResult::kFailed},  // a folder is not a file
   };
   for (const Case& c : cases) {
     OpenResult result = OpenResult::kOk;
-    auto file = os.OpenFile(c.path, c.create, false, Sharing::kShared, &result);
-    EXPECT_FALSE(file) << c.path;
+    EXPECT_FALSE(PosixOs().OpenFile(c.path, c.create, false, Sharing::kShared, &result)) << c.path;
     EXPECT_EQ(result, c.expected) << c.path;
   }
-  if (::geteuid() != 0) {
-    ::chmod(dir.file("plain").c_str(), 0444);
-    OpenResult result;
-    EXPECT_FALSE(os.OpenFile(dir.file("plain"), false, false, Sharing::kShared, &result));
-    EXPECT_EQ(result, OpenResult::kFailed);
-    EXPECT_TRUE(os.OpenFile(dir.file("plain"), false, true, Sharing::kShared, &result));
-  }
 }
 
-TEST(OsFiles, ReadWriteSizeAndTruncate) {
-  TempDir dir;
-  Os& os = PosixOs();
-  OpenResult result;
-  auto file = os.OpenFile(dir.file("f.bin"), true, false, Sharing::kExclusive, &result);
-  ASSERT_TRUE(file);
-  EXPECT_EQ(file->Size(), 0);
-  ASSERT_TRUE(file->WriteAt(0, std::string("abc\0def", 7)));
-  ASSERT_TRUE(file->WriteAt(10, "Z"));  // past the end: a hole of zeros
-  EXPECT_EQ(file->Size(), 11);
-  std::string out;
-  ASSERT_TRUE(file->ReadAt(2, 4, &out));
-  EXPECT_EQ(out, std::string("c\0de", 4));
-  // A huge request gives what there is, without allocating the request.
-  ASSERT_TRUE(file->ReadAt(8, size_t(1) << 60, &out));
-  EXPECT_EQ(out, std::string("\0\0Z", 3));
-  ASSERT_TRUE(file->ReadAt(50, 10, &out));
-  EXPECT_EQ(out, "");
-  EXPECT_FALSE(file->ReadAt(-1, 10, &out));
-  EXPECT_FALSE(file->WriteAt(-1, "x"));
-  ASSERT_TRUE(file->Truncate(3));
-  EXPECT_EQ(file->Size(), 3);
-  EXPECT_FALSE(file->Truncate(-5));
-  file.reset();
-  EXPECT_EQ(test::ReadFile(dir.file("f.bin")), "abc");
-}
-
-// The child holds `path` open with `sharing` until the parent closes the pipe.
-int HoldInChild(const std::string& path, Sharing sharing, int* release, int* ready) {
-  int toChild[2], fromChild[2];
-  if (pipe(toChild) != 0 || pipe(fromChild) != 0) return -1;
-  int pid = test::ForkChild([&]() {
-    close(toChild[1]);
+// A child process opens `path` with `sharing`, reports, and holds it until told to end.
+struct Holder {
+  Holder(const std::string& path, Sharing sharing) {
+    int toChild[2], fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
+    pid = test::ForkChild([&]() {
+      close(toChild[1]);  // so that the parent's close ends the read below
+      OpenResult result;
+      auto file = PosixOs().OpenFile(path, true, false, sharing, &result);
+      char c = file ? 'y' : 'n';
+      if (write(fromChild[1], &c, 1) != 1 || read(toChild[0], &c, 1) < 0) return 3;
+      return 0;
+    });
+    close(toChild[0]);
+    close(fromChild[1]);
+    release = toChild[1];
+    char c = 0;
+    opened = read(fromChild[0], &c, 1) == 1 && c == 'y';
     close(fromChild[0]);
-    OpenResult result;
-    auto file = PosixOs().OpenFile(path, true, false, sharing, &result);
-    char c = file ? 'y' : 'n';
-    if (write(fromChild[1], &c, 1) != 1) return 3;
-    if (read(toChild[0], &c, 1) < 0) return 4;  // returns 0 when the parent closes its end
-    return file ? 0 : 1;
-  });
-  close(toChild[0]);
-  close(fromChild[1]);
-  *release = toChild[1];
-  *ready = fromChild[0];
-  return pid;
-}
+  }
+  ~Holder() {
+    if (release >= 0) End();  // a failed assertion must not leave the child waiting
+  }
+  int End() {
+    close(release);
+    release = -1;
+    return test::WaitChild(pid);
+  }
+  int pid = -1, release = -1;
+  bool opened = false;
+};
 
-TEST(OsFiles, AnExclusiveOpenKeepsEveryOtherProcessOut) {
+TEST(OsFiles, OpensWithoutSharingKeepOtherProcessesOut) {
   TempDir dir;
   const std::string path = dir.file("LOCKS.TMP");
-  int release, ready;
-  int pid = HoldInChild(path, Sharing::kExclusive, &release, &ready);
-  ASSERT_GT(pid, 0);
-  char c = 0;
-  ASSERT_EQ(read(ready, &c, 1), 1);
-  ASSERT_EQ(c, 'y');
   Os& os = PosixOs();
-  for (Sharing sharing : {Sharing::kExclusive, Sharing::kShared}) {
-    OpenResult result = OpenResult::kOk;
-    EXPECT_FALSE(os.OpenFile(path, true, false, sharing, &result));
-    EXPECT_EQ(result, OpenResult::kBusy) << static_cast<int>(sharing);
+  OpenResult result;
+  {
+    Holder exclusive(path, Sharing::kExclusive);
+    ASSERT_TRUE(exclusive.opened);
+    for (Sharing sharing : {Sharing::kExclusive, Sharing::kShared}) {
+      EXPECT_FALSE(os.OpenFile(path, true, false, sharing, &result));
+      EXPECT_EQ(result, OpenResult::kBusy);
+    }
+    EXPECT_EQ(exclusive.End(), 0);
   }
-  close(release);
-  EXPECT_EQ(test::WaitChild(pid), 0);
-  close(ready);
-  // The lock went with the process.
-  OpenResult result;
-  EXPECT_TRUE(os.OpenFile(path, false, false, Sharing::kExclusive, &result));
+  {
+    Holder shared(path, Sharing::kShared);
+    ASSERT_TRUE(shared.opened);
+    EXPECT_TRUE(os.OpenFile(path, false, true, Sharing::kShared, &result));
+    EXPECT_FALSE(os.OpenFile(path, false, false, Sharing::kExclusive, &result));
+    EXPECT_EQ(result, OpenResult::kBusy);
+    EXPECT_EQ(shared.End(), 0);
+  }
+  {
+    // A killed holder leaves no lock behind.
+    Holder killed(path, Sharing::kExclusive);
+    ASSERT_TRUE(killed.opened);
+    kill(killed.pid, SIGKILL);
+    EXPECT_EQ(killed.End(), -1);
+  }
+  auto mine = os.OpenFile(path, false, false, Sharing::kExclusive, &result);
+  ASSERT_TRUE(mine);
+  // Within the process, too, until the File is closed.
+  EXPECT_FALSE(os.OpenFile(dir.file("locks.tmp"), false, false, Sharing::kExclusive, &result));
+  mine.reset();
+  EXPECT_TRUE(os.OpenFile(dir.file("locks.tmp"), false, false, Sharing::kExclusive, &result));
 }
 
-TEST(OsFiles, SharedOpensCoexistButKeepAnExclusiveOpenOut) {
-  TempDir dir;
-  const std::string path = dir.file("shared.dat");
-  int release, ready;
-  int pid = HoldInChild(path, Sharing::kShared, &release, &ready);
-  ASSERT_GT(pid, 0);
-  char c = 0;
-  ASSERT_EQ(read(ready, &c, 1), 1);
-  ASSERT_EQ(c, 'y');
+TEST(OsServices, EnvironmentRandomNameAndClock) {
+  test::ScopedEnv env;
+  env.Set("TERM", "xterm").Set("KAPTERM", "/srv/kap/t01/").Unset("KAPEXE");
   Os& os = PosixOs();
-  OpenResult result;
-  EXPECT_TRUE(os.OpenFile(path, false, true, Sharing::kShared, &result));
-  EXPECT_FALSE(os.OpenFile(path, false, false, Sharing::kExclusive, &result));
-  EXPECT_EQ(result, OpenResult::kBusy);
-  close(release);
-  EXPECT_EQ(test::WaitChild(pid), 0);
-  close(ready);
+  EXPECT_EQ(os.GetEnv("TERM"), "/srv/kap/t01/");  // the suite's TERM
+  EXPECT_EQ(os.GetEnv("KAPEXE"), "");
+  os.SeedRandom(12345);
+  double first = os.Random(), low = 1, high = 0;
+  for (int i = 0; i < 2000; ++i) {
+    double r = os.Random();
+    ASSERT_TRUE(r >= 0 && r < 1) << r;
+    low = std::min(low, r);
+    high = std::max(high, r);
+  }
+  EXPECT_TRUE(low < 0.01 && high > 0.99);
+  os.SeedRandom(12345);
+  EXPECT_EQ(os.Random(), first);
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  EXPECT_EQ(os.ComputerName(), std::string(host).substr(0, 15));
+  LocalTime now = os.Now();
+  EXPECT_TRUE(now.year >= 2000 && now.month >= 1 && now.month <= 12 && now.hundredths >= 0 &&
+              now.hundredths <= 99);
 }
 
-TEST(OsFiles, AKilledHolderLeavesNoLock) {
+TEST(OsServices, CommandInterpreter) {
   TempDir dir;
-  const std::string path = dir.file("crash.lck");
-  int release, ready;
-  int pid = HoldInChild(path, Sharing::kExclusive, &release, &ready);
-  ASSERT_GT(pid, 0);
-  char c = 0;
-  ASSERT_EQ(read(ready, &c, 1), 1);
-  kill(pid, SIGKILL);
-  EXPECT_EQ(test::WaitChild(pid), -1);
-  close(release);
-  close(ready);
-  OpenResult result;
-  EXPECT_TRUE(PosixOs().OpenFile(path, false, false, Sharing::kExclusive, &result));
-}
-
-TEST(OsFiles, ClosingTheFileReleasesTheLockWithinTheProcess) {
-  TempDir dir;
-  Os& os = PosixOs();
-  OpenResult result;
-  auto first = os.OpenFile(dir.file("a.lck"), true, false, Sharing::kExclusive, &result);
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(os.OpenFile(dir.file("A.LCK"), true, false, Sharing::kExclusive, &result));
-  EXPECT_EQ(result, OpenResult::kBusy);
-  first.reset();
-  EXPECT_TRUE(os.OpenFile(dir.file("A.LCK"), true, false, Sharing::kExclusive, &result));
+  const std::string shell = dir.file("myshell"), out = dir.file("out");
+  test::WriteFile(shell, "#!/bin/sh\necho \"$@\" > " + out + "\nexit 5\n");
+  ::chmod(shell.c_str(), 0755);
+  struct Case {
+    std::string comspec, arguments;
+    int status;
+    std::string written;
+  } cases[] = {
+      {"", "echo one > " + out, 0, "one\n"},
+      {"", " /C exit 7", 7, ""},  // the suite's /C switch
+      {shell, " /C UOPEN AJUDA\\X.HTM", 5, "-c UOPEN AJUDA\\X.HTM\n"},
+      {dir.file("none"), "/C true", -1, ""},
+  };
+  for (const Case& c : cases) {
+    test::ScopedEnv env;
+    if (c.comspec.empty()) env.Unset("COMSPEC"); else env.Set("COMSPEC", c.comspec);
+    ::unlink(out.c_str());
+    EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.arguments;
+    EXPECT_EQ(test::ReadFile(out), c.written) << c.arguments;
+  }
 }
 
 }  // namespace
