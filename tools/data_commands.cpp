@@ -1,0 +1,513 @@
+// kaptool data: create data files from dictionaries, show their statistics, save and load
+// their records in the unformatted text form, dump them, and compile readable dictionary
+// descriptions into binary dictionaries.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/record_manager.h"
+#include "tools/commands.h"
+
+namespace kap::tool {
+namespace {
+
+int RunData(const std::vector<std::string>& args);
+
+const ToolCommand kDataCommand{
+    "data", "create, inspect, save, load and dump data files; compile dictionaries",
+    "usage: kaptool data create [--replace] FILE DICTIONARY\n"
+    "       kaptool data stat FILE\n"
+    "       kaptool data save FILE OUT\n"
+    "       kaptool data load FILE IN\n"
+    "       kaptool data dump FILE\n"
+    "       kaptool data dictionary DESCRIPTION OUT\n\n"
+    "FILE is a data file's path, with or without .dat.\n"
+    "create      makes FILE from a binary dictionary (.xdf); refuses an existing file\n"
+    "            unless --replace.\n"
+    "stat        shows the record length, page size, record count and keys.\n"
+    "save        writes every record in key 0 order: length, comma, bytes, CR LF; Ctrl+Z\n"
+    "            at the end.\n"
+    "load        inserts the records of such a file (the final Ctrl+Z may be missing); a\n"
+    "            malformed line stops the load with its line number.\n"
+    "dump        prints every record in key 0 order as hex and text.\n"
+    "dictionary  compiles a readable description into a binary dictionary:\n"
+    "              record 321                 record length (first)\n"
+    "              page 1024                  page size (default 4096)\n"
+    "              key duplicates modifiable  starts the next key\n"
+    "              segment 1 2 binary         position, length, flags: string, binary,\n"
+    "                                         descending, acs\n"
+    "              acs NAME upper             or NAME and 256 hex bytes\n",
+    RunData};
+
+uint16_t Get16(const std::string& s, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8));
+}
+uint32_t Get32(const std::string& s, size_t at) {
+  return Get16(s, at) | (static_cast<uint32_t>(Get16(s, at + 2)) << 16);
+}
+void Put16(std::string* s, size_t at, uint16_t v) {
+  (*s)[at] = static_cast<char>(v & 0xFF);
+  (*s)[at + 1] = static_cast<char>(v >> 8);
+}
+
+std::string DataPath(const std::string& file) {
+  std::string path = file;
+  std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (tail != ".dat") path += ".dat";
+  return GetOs().MapPath(path);
+}
+
+bool ReadWhole(const std::string& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *out = buffer.str();
+  return true;
+}
+
+// One open data file.
+class DataFile {
+ public:
+  ~DataFile() {
+    if (open_) {
+      uint32_t length = 0;
+      BTRCALL(rm::kClose, block_, nullptr, &length, nullptr, 0, 0);
+    }
+  }
+  int16_t Open(const std::string& path) {
+    if (path.size() > 255) return rm::kInvalidFileName;
+    std::string key = path;
+    char owner[5] = {'K', 'A', 'P', 'S', 0};
+    uint32_t length = sizeof owner;
+    int16_t status = BTRCALL(rm::kOpen, block_, owner, &length, key.data(),
+                             static_cast<uint8_t>(key.size()), 0);
+    open_ = status == 0;
+    if (open_) status = Stat(&stat_);
+    return status;
+  }
+  int16_t Stat(std::string* out) {
+    std::string data(34000, '\0'), key(255, ' ');
+    uint32_t length = static_cast<uint32_t>(data.size());
+    int16_t status = BTRCALL(rm::kStat, block_, data.data(), &length, key.data(), 255, 0);
+    if (status == 0) *out = data.substr(0, length);
+    return status;
+  }
+  uint16_t RecordLength() const { return Get16(stat_, 0); }
+  uint16_t Keys() const { return Get16(stat_, 4); }
+  // Reads the first (or next) record in key 0 order, or physical order without keys.
+  int16_t Read(bool first, std::string* record) {
+    std::string data(65000, '\0');
+    uint32_t length = static_cast<uint32_t>(data.size());
+    int op = Keys() == 0 ? (first ? rm::kStepFirst : rm::kStepNext)
+                         : (first ? rm::kGetFirst : rm::kGetNext);
+    int16_t status = BTRCALL(op, block_, data.data(), &length, key_, 255, 0);
+    if (status == 0) *record = data.substr(0, length);
+    return status;
+  }
+  int16_t Position(uint32_t* pos) {
+    char data[4] = {};
+    uint32_t length = 4;
+    int16_t status = BTRCALL(rm::kGetPosition, block_, data, &length, key_, 255, 0);
+    *pos = Get32(std::string(data, 4), 0);
+    return status;
+  }
+  int16_t Insert(std::string record) {
+    uint32_t length = static_cast<uint32_t>(record.size());
+    return BTRCALL(rm::kInsert, block_, record.data(), &length, key_, 255, Keys() == 0 ? -1 : 0);
+  }
+  const std::string& stat() const { return stat_; }
+
+ private:
+  char block_[rm::kPositionBlockSize] = {};
+  char key_[256] = {};
+  bool open_ = false;
+  std::string stat_;
+};
+
+int OpenOrSay(DataFile* file, const std::string& path) {
+  int16_t status = file->Open(path);
+  if (status != 0) std::fprintf(stderr, "kaptool data: cannot open %s (status %d)\n", path.c_str(), status);
+  return status;
+}
+
+int Create(const std::vector<std::string>& args) {
+  bool replace = false;
+  std::vector<std::string> rest;
+  for (const std::string& a : args) {
+    if (a == "--replace") replace = true;
+    else rest.push_back(a);
+  }
+  if (rest.size() != 2) return UsageError(kDataCommand, "create takes FILE and DICTIONARY");
+  std::string dictionary;
+  if (!ReadWhole(rest[1], &dictionary) || dictionary.size() < 2) {
+    std::fprintf(stderr, "kaptool data: cannot read dictionary %s\n", rest[1].c_str());
+    return 1;
+  }
+  int16_t n = static_cast<int16_t>(Get16(dictionary, 0));
+  std::string block = dictionary.substr(2, n > 0 ? static_cast<size_t>(n) : 0);
+  std::string path = DataPath(rest[0]);
+  char positionBlock[rm::kPositionBlockSize] = {};
+  uint32_t length = static_cast<uint32_t>(block.size());
+  std::string key = path;
+  if (key.size() > 255) return UsageError(kDataCommand, "path longer than 255 characters");
+  int16_t status = BTRCALL(rm::kCreate, positionBlock, block.data(), &length, key.data(),
+                           static_cast<uint8_t>(key.size()), replace ? 0 : -1);
+  if (status == rm::kFileExists) {
+    std::fprintf(stderr, "kaptool data: %s exists (use --replace)\n", path.c_str());
+    return 1;
+  }
+  if (status != 0) {
+    std::fprintf(stderr, "kaptool data: cannot create %s (status %d)\n", path.c_str(), status);
+    return 1;
+  }
+  std::printf("created %s\n", path.c_str());
+  return 0;
+}
+
+std::string FlagNames(uint16_t flags) {
+  static const struct {
+    uint16_t bit;
+    const char* name;
+  } names[] = {{0x0001, "duplicates"}, {0x0002, "modifiable"}, {0x0004, "binary"},
+               {0x0010, "segmented"},  {0x0020, "acs"},        {0x0040, "descending"},
+               {0x0080, "repeating"},  {0x0100, "extended"},   {0x0400, "nocase"}};
+  std::string out;
+  for (const auto& n : names)
+    if (flags & n.bit) out += std::string(out.empty() ? "" : ",") + n.name;
+  return out.empty() ? "string" : out;
+}
+
+int Stat(const std::vector<std::string>& args) {
+  if (args.size() != 1) return UsageError(kDataCommand, "stat takes FILE");
+  DataFile file;
+  std::string path = DataPath(args[0]);
+  if (OpenOrSay(&file, path) != 0) return 1;
+  const std::string& s = file.stat();
+  std::printf("file         %s\n", path.c_str());
+  std::printf("record       %u bytes\n", Get16(s, 0));
+  std::printf("page         %u bytes\n", Get16(s, 2));
+  std::printf("records      %u\n", Get32(s, 6));
+  std::printf("keys         %u\n", Get16(s, 4));
+  size_t at = 16;
+  bool acs = false;
+  for (unsigned k = 0; k < Get16(s, 4); ++k) {
+    int segment = 0;
+    for (;;) {
+      if (at + 16 > s.size()) return 1;
+      uint16_t flags = Get16(s, at + 4);
+      std::printf("key %-3u seg %d  position %-5u length %-4u values %-9u %s\n", k, segment++,
+                  Get16(s, at), Get16(s, at + 2), Get32(s, at + 6), FlagNames(flags).c_str());
+      acs = acs || (flags & 0x20);
+      at += 16;
+      if (!(flags & 0x10)) break;
+    }
+  }
+  if (acs && at + 265 <= s.size()) std::printf("acs          %s\n", s.substr(at + 1, 8).c_str());
+  return 0;
+}
+
+int Save(const std::vector<std::string>& args) {
+  if (args.size() != 2) return UsageError(kDataCommand, "save takes FILE and OUT");
+  DataFile file;
+  std::string path = DataPath(args[0]);
+  if (OpenOrSay(&file, path) != 0) return 1;
+  std::FILE* out = std::fopen(args[1].c_str(), "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "kaptool data: cannot write %s\n", args[1].c_str());
+    return 1;
+  }
+  std::string record;
+  long count = 0;
+  int16_t status = file.Read(true, &record);
+  for (; status == 0; status = file.Read(false, &record), ++count) {
+    std::string head = std::to_string(record.size()) + ",";
+    std::fwrite(head.data(), 1, head.size(), out);
+    std::fwrite(record.data(), 1, record.size(), out);
+    std::fwrite("\r\n", 1, 2, out);
+  }
+  std::fputc(0x1A, out);
+  bool written = std::fclose(out) == 0;
+  if (status != rm::kEndOfFile || !written) {
+    std::fprintf(stderr, "kaptool data: save stopped after %ld records (status %d)\n", count,
+                 status);
+    return 1;
+  }
+  std::fprintf(stderr, "saved %ld records\n", count);
+  return 0;
+}
+
+int Load(const std::vector<std::string>& args) {
+  if (args.size() != 2) return UsageError(kDataCommand, "load takes FILE and IN");
+  DataFile file;
+  std::string path = DataPath(args[0]);
+  if (OpenOrSay(&file, path) != 0) return 1;
+  std::FILE* in = std::fopen(args[1].c_str(), "rb");
+  if (in == nullptr) {
+    std::fprintf(stderr, "kaptool data: cannot read %s\n", args[1].c_str());
+    return 1;
+  }
+  const size_t recordLength = file.RecordLength();
+  long line = 0, loaded = 0;
+  std::string problem;
+  for (;;) {
+    int c = std::fgetc(in);
+    if (c == EOF || c == 0x1A) break;
+    ++line;
+    // The length: decimal digits, then a comma (or a blank).
+    size_t length = 0;
+    int digits = 0;
+    while (c != EOF && std::isdigit(c) && digits < 6) {
+      length = length * 10 + static_cast<size_t>(c - '0');
+      ++digits;
+      c = std::fgetc(in);
+    }
+    if (digits == 0 || (c != ',' && c != ' ')) {
+      problem = "no record length";
+      break;
+    }
+    if (length != recordLength) {
+      problem = "length " + std::to_string(length) + " is not the record length " +
+                std::to_string(recordLength);
+      break;
+    }
+    std::string record(length, '\0');
+    if (std::fread(record.data(), 1, length, in) != length) {
+      problem = "record cut short";
+      break;
+    }
+    if (std::fgetc(in) != '\r' || std::fgetc(in) != '\n') {
+      problem = "record not followed by CR LF";
+      break;
+    }
+    int16_t status = file.Insert(record);
+    if (status != 0) {
+      problem = "insert refused (status " + std::to_string(status) + ")";
+      break;
+    }
+    if (++loaded % 10000 == 0) std::fprintf(stderr, "loaded %ld records\r", loaded);
+  }
+  std::fclose(in);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "kaptool data: %s line %ld: %s; %ld records loaded before it\n",
+                 args[1].c_str(), line, problem.c_str(), loaded);
+    return 1;
+  }
+  std::fprintf(stderr, "loaded %ld records\n", loaded);
+  return 0;
+}
+
+int Dump(const std::vector<std::string>& args) {
+  if (args.size() != 1) return UsageError(kDataCommand, "dump takes FILE");
+  DataFile file;
+  std::string path = DataPath(args[0]);
+  if (OpenOrSay(&file, path) != 0) return 1;
+  std::string record;
+  long count = 0;
+  int16_t status = file.Read(true, &record);
+  for (; status == 0; status = file.Read(false, &record)) {
+    uint32_t pos = 0;
+    file.Position(&pos);
+    std::printf("record %ld (position %u, %zu bytes)\n", ++count, pos, record.size());
+    for (size_t at = 0; at < record.size(); at += 16) {
+      std::printf("  %04zx ", at);
+      std::string text;
+      for (size_t i = at; i < at + 16; ++i) {
+        if (i < record.size()) {
+          unsigned char b = static_cast<unsigned char>(record[i]);
+          std::printf(" %02x", b);
+          text += b >= 32 && b < 127 ? static_cast<char>(b) : '.';
+        } else {
+          std::printf("   ");
+        }
+      }
+      std::printf("  %s\n", text.c_str());
+    }
+  }
+  if (status != rm::kEndOfFile) {
+    std::fprintf(stderr, "kaptool data: dump stopped (status %d)\n", status);
+    return 1;
+  }
+  return 0;
+}
+
+// --- Readable dictionary descriptions ---
+
+struct SegmentSpec {
+  long position = 0, length = 0;
+  uint16_t flags = 0;
+};
+struct KeySpec {
+  uint16_t flags = 0;
+  int line = 0;
+  std::vector<SegmentSpec> segments;
+};
+
+bool ParseNumber(const std::string& word, long low, long high, long* out) {
+  if (word.empty() || word.size() > 6) return false;
+  for (char c : word)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  *out = std::stol(word);
+  return *out >= low && *out <= high;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Compiles the description into the creation block; "" and *error on failure.
+std::string CompileDescription(const std::string& text, std::string* error) {
+  long record = 0, page = 4096;
+  std::vector<KeySpec> keys;
+  std::string acs;
+  bool anyAcs = false;
+  std::istringstream lines(text);
+  std::string raw;
+  int number = 0;
+  auto fail = [&](int line, const std::string& what) {
+    *error = "line " + std::to_string(line) + ": " + what;
+    return std::string();
+  };
+  while (std::getline(lines, raw)) {
+    ++number;
+    std::string content = raw.substr(0, raw.find('#'));
+    std::istringstream words(content);
+    std::vector<std::string> w;
+    for (std::string x; words >> x;) w.push_back(x);
+    if (w.empty()) continue;
+    const std::string& directive = w[0];
+    if (directive != "record" && record == 0) return fail(number, "the first directive must be record");
+    if (directive == "record") {
+      if (record != 0) return fail(number, "record given twice");
+      if (w.size() != 2 || !ParseNumber(w[1], 4, rm::kMaxRecordLength, &record))
+        return fail(number, "record needs a length from 4 to 4088");
+    } else if (directive == "page") {
+      if (w.size() != 2 || !ParseNumber(w[1], 512, 4096, &page) || page % 512 != 0)
+        return fail(number, "page needs a size of 512 to 4096 in steps of 512");
+    } else if (directive == "key") {
+      if (!keys.empty() && keys.back().segments.empty())
+        return fail(keys.back().line, "key without a segment");
+      KeySpec key;
+      key.line = number;
+      for (size_t i = 1; i < w.size(); ++i) {
+        if (w[i] == "duplicates") key.flags |= 0x0001;
+        else if (w[i] == "modifiable") key.flags |= 0x0002;
+        else return fail(number, "unknown key flag " + w[i]);
+      }
+      keys.push_back(key);
+    } else if (directive == "segment") {
+      if (keys.empty()) return fail(number, "segment before any key");
+      SegmentSpec seg;
+      if (w.size() < 3 || !ParseNumber(w[1], 1, record, &seg.position) ||
+          !ParseNumber(w[2], 1, 255, &seg.length))
+        return fail(number, "segment needs a position and a length inside the record");
+      if (seg.position + seg.length - 1 > record) return fail(number, "segment ends past the record");
+      for (size_t i = 3; i < w.size(); ++i) {
+        if (w[i] == "string") continue;
+        if (w[i] == "binary") seg.flags |= 0x0004;
+        else if (w[i] == "descending") seg.flags |= 0x0040;
+        else if (w[i] == "acs") seg.flags |= 0x0020;
+        else return fail(number, "unknown segment flag " + w[i]);
+      }
+      if ((seg.flags & 0x0024) == 0x0024) return fail(number, "a binary segment cannot use acs");
+      anyAcs = anyAcs || (seg.flags & 0x0020);
+      long total = seg.length;
+      for (const SegmentSpec& s : keys.back().segments) total += s.length;
+      if (total > rm::kMaxKeyLength) return fail(number, "key longer than 255 bytes");
+      keys.back().segments.push_back(seg);
+    } else if (directive == "acs") {
+      if (!acs.empty()) return fail(number, "acs given twice");
+      if (w.size() < 3 || w[1].size() > 8) return fail(number, "acs needs a name of up to 8 characters and a table");
+      acs.assign(265, '\0');
+      acs[0] = static_cast<char>(0xAC);
+      acs.replace(1, 8, (w[1] + std::string(8, ' ')).substr(0, 8));
+      if (w.size() == 3 && w[2] == "upper") {
+        for (int b = 0; b < 256; ++b)
+          acs[9 + static_cast<size_t>(b)] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
+      } else {
+        std::string hex;
+        for (size_t i = 2; i < w.size(); ++i) hex += w[i];
+        if (hex.size() != 512) return fail(number, "acs table needs 256 hex bytes");
+        for (size_t i = 0; i < 256; ++i) {
+          int hi = HexValue(hex[2 * i]), lo = HexValue(hex[2 * i + 1]);
+          if (hi < 0 || lo < 0) return fail(number, "acs table: not a hex byte");
+          acs[9 + i] = static_cast<char>(hi * 16 + lo);
+        }
+      }
+    } else {
+      return fail(number, "unknown directive " + directive);
+    }
+  }
+  if (record == 0) return fail(number, "no record directive");
+  if (!keys.empty() && keys.back().segments.empty()) return fail(keys.back().line, "key without a segment");
+  if (record + 8 > page) return fail(number, "record does not fit the page");
+  if (anyAcs && acs.empty()) return fail(number, "a segment uses acs but no acs is given");
+  std::string block(16, '\0');
+  Put16(&block, 0, static_cast<uint16_t>(record));
+  Put16(&block, 2, static_cast<uint16_t>(page));
+  Put16(&block, 4, static_cast<uint16_t>(keys.size()));
+  for (const KeySpec& key : keys) {
+    for (size_t i = 0; i < key.segments.size(); ++i) {
+      std::string spec(16, '\0');
+      Put16(&spec, 0, static_cast<uint16_t>(key.segments[i].position));
+      Put16(&spec, 2, static_cast<uint16_t>(key.segments[i].length));
+      uint16_t flags = key.flags | key.segments[i].flags;
+      if (i + 1 < key.segments.size()) flags |= 0x0010;
+      Put16(&spec, 4, flags);
+      block += spec;
+    }
+  }
+  if (anyAcs) block += acs;
+  if (block.size() > 32767) return fail(number, "too many segments");
+  return block;
+}
+
+int Dictionary(const std::vector<std::string>& args) {
+  if (args.size() != 2) return UsageError(kDataCommand, "dictionary takes DESCRIPTION and OUT");
+  std::string text;
+  if (!ReadWhole(args[0], &text)) {
+    std::fprintf(stderr, "kaptool data: cannot read %s\n", args[0].c_str());
+    return 1;
+  }
+  std::string error;
+  std::string block = CompileDescription(text, &error);
+  if (block.empty()) {
+    std::fprintf(stderr, "kaptool data: %s: %s\n", args[0].c_str(), error.c_str());
+    return 1;
+  }
+  std::string out(2, '\0');
+  Put16(&out, 0, static_cast<uint16_t>(block.size()));
+  out += block;
+  std::ofstream file(args[1], std::ios::binary | std::ios::trunc);
+  file.write(out.data(), static_cast<std::streamsize>(out.size()));
+  if (!file.flush()) {
+    std::fprintf(stderr, "kaptool data: cannot write %s\n", args[1].c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int RunData(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError(kDataCommand, "");
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  const std::string& what = args[0];
+  if (what == "create") return Create(rest);
+  if (what == "stat") return Stat(rest);
+  if (what == "save") return Save(rest);
+  if (what == "load") return Load(rest);
+  if (what == "dump") return Dump(rest);
+  if (what == "dictionary") return Dictionary(rest);
+  return UsageError(kDataCommand, "unknown subcommand " + what);
+}
+
+}  // namespace
+}  // namespace kap::tool
