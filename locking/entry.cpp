@@ -18,10 +18,6 @@ constexpr size_t kToLenAt = 77;
 constexpr size_t kToKeyAt = 79;
 constexpr size_t kLineEndAt = 119, kLineEndLen = 2;
 
-bool AllSpaces(const std::string& text) {
-  return text.find_first_not_of(' ') == std::string::npos;
-}
-
 }  // namespace
 
 LockEntry LockEntry::Parse(const std::string& bytes) {
@@ -55,38 +51,13 @@ std::string LockEntry::Bytes() const {
   return b;
 }
 
-bool LockEntry::NumberBlank() const { return AllSpaces(number); }
+bool LockEntry::NumberBlank() const { return locking::Blank(number); }
 
-bool LockEntry::NumberValue(int64_t* value) const {
-  const std::string text = locking::Trim(number);
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i == text.size()) return false;
-  int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + (text[i] - '0');  // at most 11 characters: no overflow
-  }
-  *value = negative ? -v : v;
-  return true;
-}
+bool LockEntry::NumberValue(int64_t* value) const { return locking::ParseNumber(number, value); }
 
-int64_t LockEntry::TimeValue() const {
-  size_t i = time.find_first_not_of(' ');
-  if (i == std::string::npos) return 0;
-  int64_t v = 0;
-  for (; i < time.size() && time[i] >= '0' && time[i] <= '9'; ++i) v = v * 10 + (time[i] - '0');
-  return v;
-}
+int64_t LockEntry::TimeValue() const { return locking::ParseLeadingDigits(time); }
 
-int LockEntry::LengthValue(const std::string& field) {
-  size_t i = field.find_first_not_of(' ');
-  if (i == std::string::npos) return 0;
-  int v = 0;
-  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) v = v * 10 + (field[i] - '0');
-  return v > kLockKeyMax ? kLockKeyMax : v;
-}
+int LockEntry::LengthValue(const std::string& field) { return locking::ParseLength(field); }
 
 int64_t MinutesSince1970(const LocalTime& t) {
   // Days from civil (proleptic Gregorian), exact for any year.
@@ -117,16 +88,53 @@ std::string LockKeyText(const std::string& key) {
 
 namespace locking {
 
-bool IsStale(const LockEntry& entry, int64_t nowMinutes) {
-  if (entry.NumberBlank() && entry.Free()) return false;
-  return entry.TimeValue() < nowMinutes - kLockStaleMinutes;
+bool Blank(std::string_view field) {
+  return field.find_first_not_of(' ') == std::string_view::npos;
 }
 
-LockEntry Cleared(LockEntry entry) {
-  entry.host = std::string(kHostLen, ' ');
-  entry.number = std::string(kNumberLen, ' ');
-  entry.type = ' ';
-  return entry;
+bool ParseNumber(std::string_view field, int64_t* value) {
+  const size_t begin = field.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return false;
+  const std::string_view text = field.substr(begin, field.find_last_not_of(' ') - begin + 1);
+  size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') negative = text[i++] == '-';
+  if (i == text.size() || text.size() > 19) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  *value = negative ? -v : v;
+  return true;
+}
+
+int64_t ParseLeadingDigits(std::string_view field) {
+  size_t i = field.find_first_not_of(' ');
+  if (i == std::string_view::npos) return 0;
+  int64_t v = 0;
+  // Fields are at most 11 characters: no overflow.
+  for (; i < field.size() && i < 18 && field[i] >= '0' && field[i] <= '9'; ++i) {
+    v = v * 10 + (field[i] - '0');
+  }
+  return v;
+}
+
+int ParseLength(std::string_view field) {
+  const int64_t v = ParseLeadingDigits(field);
+  return v > kLockKeyMax ? kLockKeyMax : static_cast<int>(v);
+}
+
+bool IsStale(const RawEntry& entry, int64_t nowMinutes) {
+  if (entry.Free() && Blank(entry.number())) return false;
+  return entry.time() < nowMinutes - kLockStaleMinutes;
+}
+
+std::string ClearedBytes(const RawEntry& entry) {
+  std::string bytes(entry.b);
+  bytes.replace(0, kHostLen + kNumberLen, kHostLen + kNumberLen, ' ');
+  bytes[kTypeAt] = ' ';
+  return bytes;
 }
 
 std::string RightTrim(const std::string& text) {

@@ -14,9 +14,15 @@ LockState& Locks() {
 std::string LockFilePath(const std::string& baseName) {
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS\\";
-  const std::string given = os.MapPath(dir + baseName + ".lck");
-  if (os.FileExists(given)) return given;
-  return os.MapPath(dir + UpperAscii(baseName) + ".lck");
+  std::string& known = Locks().paths[dir + baseName];
+  if (!known.empty() && os.FileExists(known)) return known;
+  std::string path = os.MapPath(dir + baseName + ".lck");
+  if (!os.FileExists(path)) {
+    path = os.MapPath(dir + UpperAscii(baseName) + ".lck");
+    if (!os.FileExists(path)) return path;  // not made yet: nothing to remember
+  }
+  known = path;
+  return path;
 }
 
 std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create) {

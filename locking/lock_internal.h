@@ -1,9 +1,12 @@
-// Private to locking/: the process-wide lock state and the exclusive open of the shared files.
+// Private to locking/: the process-wide lock state, the exclusive open of the shared files and
+// the reading of entries in place.
 #pragma once
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "locking/lock_files.h"
 #include "platform/os.h"
@@ -15,6 +18,9 @@ struct LockState {
   std::string waitMode;
   bool customSink = false;
   LockMessageSink sink;
+  // Lock file paths already resolved, by RootDir and name: resolving a name whose case
+  // differs from the file's reads the directory, which a lock call should not do every time.
+  std::map<std::string, std::string> paths;
 };
 LockState& Locks();
 
@@ -31,6 +37,32 @@ std::string LockFilePath(const std::string& baseName);
 // that does not exist gives null at once instead.
 std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create);
 
+// The fields of a field text read the way every program reads them.
+bool Blank(std::string_view field);
+bool ParseNumber(std::string_view field, int64_t* value);  // plain decimal integer only
+int64_t ParseLeadingDigits(std::string_view field);        // 0 when there are none
+int ParseLength(std::string_view field);                   // 0..40
+
+// One whole entry as it lies in the file buffer (121 bytes).
+struct RawEntry {
+  std::string_view b;
+  char type() const { return b[34]; }
+  bool Free() const { return type() == ' '; }
+  std::string_view host() const { return b.substr(0, 15); }
+  std::string_view number() const { return b.substr(15, 11); }
+  int64_t time() const { return ParseLeadingDigits(b.substr(26, 8)); }
+  int fromLength() const { return ParseLength(b.substr(35, 2)); }
+  std::string_view fromKey() const { return b.substr(37, 40); }
+  int toLength() const { return ParseLength(b.substr(77, 2)); }
+  std::string_view toKey() const { return b.substr(79, 40); }
+};
+
+// Entries a program clears as abandoned: written more than 30 minutes before `nowMinutes`. An
+// entry with a type but a blank number is included, so that it cannot block for ever.
+bool IsStale(const RawEntry& entry, int64_t nowMinutes);
+// The entry's bytes with host, number and type blanked, the rest as it was.
+std::string ClearedBytes(const RawEntry& entry);
+
 // Reads the whole entries of an open lock file in slices and calls `visit(offset, entry)` for
 // each until it returns false. A trailing piece shorter than an entry is not visited.
 // Returns the offset just after the last whole entry of the file.
@@ -44,9 +76,9 @@ int64_t ScanEntries(File& file, Visit visit) {
     const int64_t length = std::min(kSlice, whole - start);
     if (!file.ReadAt(start, static_cast<size_t>(length), &buffer)) return whole;
     const int64_t got = static_cast<int64_t>(buffer.size()) / kLockEntrySize * kLockEntrySize;
+    const std::string_view view(buffer);
     for (int64_t at = 0; at < got; at += kLockEntrySize) {
-      if (!visit(start + at, LockEntry::Parse(buffer.substr(static_cast<size_t>(at),
-                                                            kLockEntrySize)))) {
+      if (!visit(start + at, RawEntry{view.substr(static_cast<size_t>(at), kLockEntrySize)})) {
         return whole;
       }
     }
@@ -54,12 +86,6 @@ int64_t ScanEntries(File& file, Visit visit) {
   }
   return whole;
 }
-
-// Entries a program would clear as abandoned: written more than 30 minutes before `nowMinutes`.
-// An entry with a type but a blank number is included, so that it cannot block for ever.
-bool IsStale(const LockEntry& entry, int64_t nowMinutes);
-// The entry with host, number and type blanked, the rest as it was.
-LockEntry Cleared(LockEntry entry);
 
 std::string RightTrim(const std::string& text);
 std::string Trim(const std::string& text);

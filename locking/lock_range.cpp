@@ -15,32 +15,28 @@ using locking::Locks;
 
 int64_t NowMinutes() { return MinutesSince1970(GetOs().Now()); }
 
-// Byte-wise comparison of the first `n` bytes of two texts; a text shorter than `n` compares
-// as if it ended there.
-int ComparePrefix(const std::string& a, const std::string& b, size_t n) {
-  const std::string x = a.substr(0, n), y = b.substr(0, n);
-  const size_t common = std::min(x.size(), y.size());
-  const int c = common ? std::memcmp(x.data(), y.data(), common) : 0;
-  if (c != 0) return c;
-  return x.size() < y.size() ? -1 : (x.size() > y.size() ? 1 : 0);
+// Byte-wise (unsigned) comparison of the first `n` bytes of two texts; a text shorter than
+// `n` compares as if it ended there.
+int ComparePrefix(std::string_view a, std::string_view b, size_t n) {
+  return a.substr(0, n).compare(b.substr(0, n));
 }
 
-bool Overlaps(const LockEntry& entry, const std::string& fromKey, const std::string& toKey) {
-  const size_t a = std::min<size_t>(LockEntry::LengthValue(entry.fromLength), fromKey.size());
-  const size_t b = std::min<size_t>(LockEntry::LengthValue(entry.toLength), toKey.size());
-  if (ComparePrefix(fromKey, entry.toKey, a) > 0) return false;
-  if (ComparePrefix(toKey, entry.fromKey, b) < 0) return false;
+bool Overlaps(const locking::RawEntry& entry, const std::string& fromKey,
+              const std::string& toKey) {
+  const size_t a = std::min<size_t>(entry.fromLength(), fromKey.size());
+  const size_t b = std::min<size_t>(entry.toLength(), toKey.size());
+  if (ComparePrefix(fromKey, entry.toKey(), a) > 0) return false;
+  if (ComparePrefix(toKey, entry.fromKey(), b) < 0) return false;
   return true;
 }
 
-bool IsMine(const LockEntry& entry, const LockIdentity& id) {
+bool NumberIsMine(const locking::RawEntry& entry, const LockIdentity& id) {
   int64_t number = 0;
-  return entry.host == id.host && entry.NumberValue(&number) && number == id.number;
+  return locking::ParseNumber(entry.number(), &number) && number == id.number;
 }
 
-bool NumberIsMine(const LockEntry& entry, const LockIdentity& id) {
-  int64_t number = 0;
-  return entry.NumberValue(&number) && number == id.number;
+bool IsMine(const locking::RawEntry& entry, const LockIdentity& id) {
+  return entry.host() == id.host && NumberIsMine(entry, id);
 }
 
 LockEntry NewEntry(const LockIdentity& id, char type, const std::string& fromKey,
@@ -68,24 +64,25 @@ bool TryLock(const std::string& name, char type, const std::string& fromKey,
   const int64_t now = NowMinutes();
   int64_t writeAt = -1;
   bool conflict = false;
-  const int64_t end = locking::ScanEntries(*file, [&](int64_t at, LockEntry entry) {
+  const int64_t end = locking::ScanEntries(*file, [&](int64_t at, locking::RawEntry entry) {
     if (locking::IsStale(entry, now)) {
-      entry = locking::Cleared(entry);
-      file->WriteAt(at, entry.Bytes());
+      file->WriteAt(at, locking::ClearedBytes(entry));
+      writeAt = at;  // free from now on
+      return true;
     }
     if (entry.Free()) {
       writeAt = at;
       return true;
     }
-    if (entry.type == 'F' || type == 'F') {
+    if (entry.type() == 'F' || type == 'F') {
       if (IsMine(entry, id)) {
-        if (entry.type == type) writeAt = at;
+        if (entry.type() == type) writeAt = at;
         return false;
       }
       conflict = true;
       return false;
     }
-    if (entry.type == 'K' && type == 'K') {
+    if (entry.type() == 'K' && type == 'K') {
       if (!Overlaps(entry, fromKey, toKey)) return true;
       if (NumberIsMine(entry, id)) {
         writeAt = at;
@@ -190,17 +187,17 @@ int16_t UnlockRecord(const std::string& fileName) {
   std::unique_ptr<File> file =
       locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), true);
   int64_t bestAt = -1, bestTime = 0;
-  LockEntry best;
-  locking::ScanEntries(*file, [&](int64_t at, const LockEntry& entry) {
-    if (!entry.Free() && IsMine(entry, id) && (bestAt < 0 || entry.TimeValue() >= bestTime)) {
+  std::string best;
+  locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
+    if (!entry.Free() && IsMine(entry, id) && (bestAt < 0 || entry.time() >= bestTime)) {
       bestAt = at;
-      bestTime = entry.TimeValue();
-      best = entry;
+      bestTime = entry.time();
+      best = locking::ClearedBytes(entry);
     }
     return true;
   });
   if (bestAt < 0) return -1;
-  file->WriteAt(bestAt, locking::Cleared(best).Bytes());
+  file->WriteAt(bestAt, best);
   return 0;
 }
 
@@ -208,8 +205,8 @@ bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entrie
   entries->clear();
   std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
   if (!file) return !GetOs().FileExists(locking::LockFilePath(locking::Trim(fileName)));
-  locking::ScanEntries(*file, [&](int64_t, const LockEntry& entry) {
-    entries->push_back(entry);
+  locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
+    entries->push_back(LockEntry::Parse(std::string(entry.b)));
     return true;
   });
   return true;
@@ -220,9 +217,9 @@ int ClearStaleLockEntries(const std::string& fileName) {
   if (!file) return -1;
   const int64_t now = NowMinutes();
   int cleared = 0;
-  locking::ScanEntries(*file, [&](int64_t at, const LockEntry& entry) {
+  locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
     if (locking::IsStale(entry, now)) {
-      file->WriteAt(at, locking::Cleared(entry).Bytes());
+      file->WriteAt(at, locking::ClearedBytes(entry));
       ++cleared;
     }
     return true;
