@@ -1,0 +1,259 @@
+// Shared set-up of the owner program tests: an installation in a temporary folder with real
+// data files (created from dictionaries by the data layer), the in-memory console fed with
+// keys while the program waits, and helpers to write and read owners, estates and countries.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/owner_program.h"
+#include "data/data_files.h"
+#include "format/format.h"
+#include "formengine/form_driver.h"
+#include "formengine/screen.h"
+#include "locking/lock_files.h"
+#include "platform/console.h"
+#include "platform/os.h"
+#include "session/session.h"
+#include "testsupport/test_support.h"
+
+namespace kap::test {
+
+struct Segment {
+  int position, length, flags;
+};
+struct KeyDef {
+  int flags;
+  std::vector<Segment> segments;
+};
+
+inline void Put16(std::string& s, size_t at, int value) {
+  s[at] = static_cast<char>(value & 0xFF);
+  s[at + 1] = static_cast<char>((value >> 8) & 0xFF);
+}
+
+// A dictionary file: the 2-byte length, then the record manager's creation block.
+inline std::string Dictionary(int recordLength, const std::vector<KeyDef>& keys) {
+  std::string block(16, '\0');
+  Put16(block, 0, recordLength);
+  Put16(block, 2, 1024);
+  Put16(block, 4, static_cast<int>(keys.size()));
+  for (const KeyDef& key : keys) {
+    for (size_t i = 0; i < key.segments.size(); ++i) {
+      std::string spec(16, '\0');
+      Put16(spec, 0, key.segments[i].position);
+      Put16(spec, 2, key.segments[i].length);
+      int flags = key.flags | key.segments[i].flags;
+      if (i + 1 < key.segments.size()) flags |= 0x10;
+      Put16(spec, 4, flags);
+      block += spec;
+    }
+  }
+  std::string file(2, '\0');
+  Put16(file, 0, static_cast<int>(block.size()));
+  return file + block;
+}
+
+constexpr int kEstateLength = 64;
+constexpr int kCountryLength = 64;
+
+inline std::string Packed(const std::string& digits) { return PackDigits(digits); }
+
+// Steps the program through: each time it waits for input, the next step's check runs (the
+// screen is then as the operator sees it) and its key is typed.
+class KeyFeeder {
+ public:
+  struct Step {
+    int16_t key;
+    std::function<void()> check;
+  };
+  explicit KeyFeeder(MemoryConsole& console) : console_(console) {
+    console_.SetIdleHandler([this](MemoryConsole& c) { Feed(c); });
+  }
+  ~KeyFeeder() { console_.SetIdleHandler(nullptr); }
+  void Key(int16_t key, std::function<void()> check = nullptr) { steps_.push_back({key, check}); }
+  void Text(const std::string& text) {
+    for (char c : text) Key(static_cast<int16_t>(static_cast<uint8_t>(c)));
+  }
+  bool Done() const { return next_ >= steps_.size(); }
+
+ private:
+  void Feed(MemoryConsole& c) {
+    if (next_ < steps_.size()) {
+      Step& step = steps_[next_++];
+      if (step.check) step.check();
+      c.PushKey(step.key);
+      return;
+    }
+    if (++overrun_ == 1) ADD_FAILURE() << "the program waited for more keys than scripted";
+    if (overrun_ > 200) std::abort();
+    c.PushKey(key::kEsc);
+  }
+  MemoryConsole& console_;
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  int overrun_ = 0;
+};
+
+class OwnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) oldDir_ = cwd;
+    MakeDirs(dir.file("ddf"));
+    MakeDirs(dir.file("DADES"));
+    MakeDirs(dir.file("TAULES"));
+    MakeDirs(dir.file("T1"));
+    WriteFile(dir.file("ddf/PropietV.xdf"), Dictionary(321, {{0, {{1, 2, 0}}}}));
+    WriteFile(dir.file("ddf/FinquesV.xdf"),
+              Dictionary(kEstateLength, {{0, {{1, 2, 0}}}, {3, {{7, 2, 0}}}}));
+    WriteFile(dir.file("ddf/UPaisos.xdf"), Dictionary(kCountryLength, {{0, {{1, 2, 0}}}}));
+    // db.log goes to the current directory, as in the installation's root.
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+
+    ResetSession();
+    ResetDataState();
+    ResetScreenState();
+    ResetFormsState();
+    ResetLockState();
+    ResetOwnerProgram();
+    Session& session = CurrentSession();
+    session.RootDir = dir.path() + "/";
+    session.WorkDir = dir.path() + "/T1/";
+    session.ProgramName = "VOWNMAIN";
+    session.Language = "CAT";
+    session.MenuTitle = " BAIXA DE PROPIETARIS ";
+    SetConsole(&console);
+    SetClipboard(&clipboard);
+    SetFatalHandler([](const std::string& message, int16_t status) {
+      std::fprintf(stderr, "fatal open error: %s (%d)\n", message.c_str(), status);
+      std::_Exit(3);
+    });
+    int16_t status = 0;
+    OpenOwnerFiles(status);
+    ASSERT_EQ(status, 0);
+    SetFormHooks(&OwnerProgram().Hooks);
+  }
+
+  void TearDown() override {
+    SetFormHooks(nullptr);
+    int16_t status = 0;
+    ResetDataFiles(status);
+    ResetDataState();
+    ResetScreenState();
+    ResetFormsState();
+    ResetLockState();
+    SetConsole(nullptr);
+    SetClipboard(nullptr);
+    SetFatalHandler(nullptr);
+    ResetSession();
+    if (!oldDir_.empty()) (void)chdir(oldDir_.c_str());
+  }
+
+  // --- Records ---
+
+  void AddOwner(const std::string& code, const std::string& name,
+                const std::map<int, std::string>& estates = {}, const std::string& country = "ES",
+                const std::string& taxId = "12345678Z") {
+    char* r = OwnerProgram().OwnerRecord;
+    std::memset(r, ' ', kOwnerRecordLength);
+    std::memcpy(r + owner::kCode, Packed(code).data(), 2);
+    std::string text = name;
+    text.resize(30, ' ');
+    std::memcpy(r + owner::kText1, text.data(), 30);
+    for (int slot = 0; slot < owner::kEstateSlots; ++slot) {
+      char* s = r + owner::kEstates + slot * owner::kSlotSize;
+      auto it = estates.find(slot + 1);
+      std::string packed = it == estates.end() ? kNoOwner : Packed(it->second);
+      std::memcpy(s, packed.data(), 2);
+      s[2] = s[3] = 0;
+    }
+    std::memcpy(r + owner::kCountry, country.data(), 2);
+    std::string tax = taxId;
+    tax.resize(15, ' ');
+    std::memcpy(r + owner::kTaxId, tax.data(), 15);
+    int16_t status = 0;
+    InsertRecord(kOwnersFile, status);
+    ASSERT_EQ(status, 0) << "owner " << code;
+  }
+
+  void AddEstate(const std::string& code, const std::string& ownerCode) {
+    char* r = OwnerProgram().EstateRecord;
+    std::memset(r, ' ', kEstateLength);
+    std::memcpy(r + estate::kCode, Packed(code).data(), 2);
+    std::memcpy(r + estate::kOwner, Packed(ownerCode).data(), 2);
+    int16_t status = 0;
+    InsertRecord(kEstatesFile, status);
+    ASSERT_EQ(status, 0) << "estate " << code;
+  }
+
+  void AddCountry(const std::string& code, const std::string& member) {
+    char* r = OwnerProgram().CountryRecord;
+    std::memset(r, ' ', kCountryLength);
+    std::memcpy(r + country::kCode, code.data(), 2);
+    std::memcpy(r + country::kMember, member.data(), 2);
+    int16_t status = 0;
+    InsertRecord(kCountriesFile, status);
+    ASSERT_EQ(status, 0) << "country " << code;
+  }
+
+  bool OwnerExists(const std::string& code) {
+    int16_t status = 0;
+    FindRecord(kOwnersFile, 0, Packed(code), 0, status);
+    return status == 0;
+  }
+
+  // The estate's owner code as digits; "" when the estate does not exist.
+  std::string EstateOwner(const std::string& code) {
+    int16_t status = 0;
+    FindRecord(kEstatesFile, 0, Packed(code), 0, status);
+    if (status != 0) return "";
+    return UnpackDigits(std::string(OwnerProgram().EstateRecord + estate::kOwner, 2));
+  }
+
+  // Entries of a lock file held by some terminal (number field not blank).
+  int HeldLocks(const std::string& name) {
+    // A missing lock file is created with its name in capitals.
+    std::string bytes = ReadFile(dir.file("LOCKS/" + name + ".lck"));
+    if (bytes.empty()) {
+      std::string upper = name;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      bytes = ReadFile(dir.file("LOCKS/" + upper + ".lck"));
+    }
+    int held = 0;
+    for (size_t at = 0; at + 121 <= bytes.size(); at += 121) {
+      if (bytes.substr(at + 15, 11) != std::string(11, ' ')) ++held;
+    }
+    return held;
+  }
+
+  std::vector<std::string> LogLines() {
+    std::string text = ReadFile(dir.file("db.log"));
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find("\r\n", start);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  TempDir dir;
+  MemoryConsole console;
+  MemoryClipboard clipboard;
+
+ private:
+  std::string oldDir_;
+};
+
+}  // namespace kap::test
