@@ -19,6 +19,8 @@ namespace {
 constexpr int kMaxNesting = 16;
 constexpr size_t kHeaderSize = 10;  // previous, data position, length
 constexpr size_t kMaxRowText = 32767;
+// A cache handed over by another program is read up to this size.
+constexpr int64_t kMaxCacheRead = 64 << 20;
 
 struct BrowseState {
   int32_t choicePosition = 0;
@@ -106,6 +108,8 @@ class Browser {
 
   std::string cachePath_;
   std::unique_ptr<File> cache_;
+  // The cache file's bytes, kept alongside so that rows are read back without a system call.
+  std::string mirror_;
   int64_t cacheSize_ = 0;
   int32_t lastAppended_ = 0;
 
@@ -130,17 +134,21 @@ bool Browser::OpenCache() {
   OpenResult why = OpenResult::kOk;
   cache_ = GetOs().OpenFile(cachePath_, true, false, Sharing::kShared, &why);
   if (!cache_) return false;
-  if (file_ > 0) cache_->Truncate(0);
-  cacheSize_ = cache_->Size();
-  if (cacheSize_ < 0) cacheSize_ = 0;
-  // Positions are 32-bit; a larger file from elsewhere is read only as far as they reach.
-  cacheSize_ = std::min<int64_t>(cacheSize_, INT32_MAX - 1);
+  mirror_.clear();
+  if (file_ > 0) {
+    cache_->Truncate(0);
+  } else {
+    int64_t size = std::min<int64_t>(cache_->Size(), kMaxCacheRead);
+    if (size > 0 && !cache_->ReadAt(0, static_cast<size_t>(size), &mirror_)) mirror_.clear();
+  }
+  cacheSize_ = static_cast<int64_t>(mirror_.size());
   return true;
 }
 
 void Browser::CloseCache() {
   if (!cache_) return;
   cache_.reset();
+  mirror_.clear();
   GetOs().RemoveFile(cachePath_);
 }
 
@@ -157,7 +165,8 @@ void Browser::Append(int32_t dataPosition, const std::string& text) {
     return;
   }
   lastAppended_ = static_cast<int32_t>(cacheSize_ + 1);
-  cacheSize_ += static_cast<int64_t>(record.size());
+  mirror_ += record;
+  cacheSize_ = static_cast<int64_t>(mirror_.size());
 }
 
 // Reads the row at `pos`, reading the data file first when the cache ends there. A record
@@ -166,23 +175,16 @@ bool Browser::Fetch(int32_t pos, Row* row) {
   if (pos < 1 || !cache_) return false;
   if (AtCacheEnd(pos) && !noMore_) ReadFromData();
   if (AtCacheEnd(pos)) return false;
-  std::string header;
-  if (!cache_->ReadAt(pos - 1, kHeaderSize, &header) || header.size() < kHeaderSize) {
-    return false;
-  }
-  size_t length = GetLe(header, 8, 2);
-  if (static_cast<int64_t>(pos - 1 + kHeaderSize + length) > cacheSize_) return false;
+  const size_t at = static_cast<size_t>(pos - 1);
+  if (at + kHeaderSize > mirror_.size()) return false;
+  size_t length = GetLe(mirror_, at + 8, 2);
+  if (at + kHeaderSize + length > mirror_.size()) return false;
   row->pos = pos;
-  row->prev = static_cast<int32_t>(GetLe(header, 0, 4));
+  row->prev = static_cast<int32_t>(GetLe(mirror_, at, 4));
   // The previous row always lies before this one; anything else would let Up run in circles.
   if (row->prev < 0 || row->prev >= pos) row->prev = 0;
-  row->data = static_cast<int32_t>(GetLe(header, 4, 4));
-  row->text.clear();
-  if (length > 0 && (!cache_->ReadAt(pos - 1 + static_cast<int64_t>(kHeaderSize), length,
-                                      &row->text) ||
-                     row->text.size() < length)) {
-    return false;
-  }
+  row->data = static_cast<int32_t>(GetLe(mirror_, at + 4, 4));
+  row->text.assign(mirror_, at + kHeaderSize, length);
   return true;
 }
 
