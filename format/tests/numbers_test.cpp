@@ -82,7 +82,7 @@ TEST_F(FormatNumberTest, NegativeValuesWithAndWithoutSignPosition) {
       {"**,**9", -5, "****-5"},              {"ZZ9.99", -1.5, " -1,50"},
       {"ZZ9", -0.2, " -0"},                  {"-ZZ9", -0.2, "-  0"},
       {"ZZ9", -0.0, "  0"},                  {"9", -1, "!"},
-      {"AB9", -5, " -5"},  // no free position for the minus: plain form
+      {"AB9", -5, " -5"},  {"$ZZ9", -123, "-123"},  // no free position for the minus
       {"ZZZZ9", -5, "   -5"},
   };
   Check(cases, std::size(cases));
