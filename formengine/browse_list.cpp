@@ -136,7 +136,8 @@ bool Browser::OpenCache() {
   if (!cache_) return false;
   mirror_.clear();
   if (file_ > 0) {
-    cache_->Truncate(0);
+    // Truncating an empty file is not free: the file system may then flush it on close.
+    if (cache_->Size() != 0) cache_->Truncate(0);
   } else {
     int64_t size = std::min<int64_t>(cache_->Size(), kMaxCacheRead);
     if (size > 0 && !cache_->ReadAt(0, static_cast<size_t>(size), &mirror_)) mirror_.clear();
