@@ -1,26 +1,24 @@
 // Translate against real language files in a real installation folder.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "platform/os.h"
 #include "session/session.h"
-#include "session/tests/fake_env.h"
 #include "testsupport/test_support.h"
 
 namespace kap {
 namespace {
-
-using test::TempDir;
 
 class TranslateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetSession();
     test::MakeDirs(dir_.file("LOCALE"));
-    Session& s = CurrentSession();
-    s.RootDir = dir_.path() + "\\";
-    s.ProgramName = "VOWNMAIN";
+    CurrentSession().RootDir = dir_.path() + "\\";
+    CurrentSession().ProgramName = "VOWNMAIN";
   }
   void TearDown() override { ResetSession(); }
-
   void WriteLng(const std::string& content) {
     test::WriteFile(dir_.file("LOCALE/VOWNMAIN.LNG"), content);
   }
@@ -28,101 +26,63 @@ class TranslateTest : public ::testing::Test {
     CurrentSession().Language = language;
     return Translate(text);
   }
-  TempDir dir_;
+  test::TempDir dir_;
 };
 
-TEST_F(TranslateTest, PicksTheColumnOfTheLanguage) {
+TEST_F(TranslateTest, Lookups) {
   WriteLng(
       "\"Codi\",\"C\xA2\"\"digo\",\"C\xA2" "dic\",\"C\xA2" "digo\"\r\n"
-      "Propietari,Propietario,Proprietari,Propietario\r\n"
-      "\"Nom, cognoms\",\"Nome, apelidos\",\"Nom, cognoms\",\"Nombre, apellidos\"\r\n"
-      "\"  Sagnat\",\"  Sangrado G\",\"  Sagnat O\",\"  Sangrado\"\r\n");
+      "Propietari,Propietario G, Proprietari ,Propietario\r\n"
+      "\"Nom, cognoms\",\"Nome, apelidos\",\"Nom O\",\"Nombre, apellidos\"\r\n"
+      "\"  Sagnat\",G,O,\"  Sangrado\"\r\n"
+      "Curt,nomes dos\r\n"  // incomplete: not a record
+      "\r\n"
+      "Propietari,second,second,second\r\n"
+      "Baixa,Baixa G,Baixa O,Baixa S\r\n"
+      "Final,Final G");  // cut off at the end of the file
   struct Case {
     std::string language, text, expected;
   } cases[] = {
-      {"SPA", "Propietari", "Propietario"},
-      {"GLG", "Propietari", "Propietario"},
-      {"OCI", "Propietari", "Proprietari"},
+      {"SPA", "Propietari", "Propietario"},  // the first record wins
+      {"GLG", "Propietari", "Propietario G"},
+      {"OCI", "Propietari", "Proprietari"},  // bare fields lose outer spaces
       {"SPA", "Nom, cognoms", "Nombre, apellidos"},
-      {"GLG", "Nom, cognoms", "Nome, apelidos"},
       {"SPA", "  Sagnat", "  Sangrado"},
-      {"OCI", "  Sagnat", "  Sagnat O"},
-      {"GLG", "Codi", "C\xA2\"digo"},  // a doubled quote stands for one
-      {"SPA", "Codi", "C\xA2" "digo"},
-      // Not found, or not one of the three languages: the Catalan text.
+      {"GLG", "Codi", "C\xA2\"digo"},  // "" inside quotes is one quote
+      {"SPA", "Baixa", "Baixa S"},
+      {"SPA", "Curt", "Curt"},
+      {"GLG", "Final", "Final"},
       {"SPA", "Finca", "Finca"},
       {"ENG", "Propietari", "Propietari"},
       {"   ", "Propietari", "Propietari"},
-      {"spa", "Propietari", "Propietari"},
-      // The key is compared exactly.
-      {"SPA", "Propietari ", "Propietari "},
+      {"SPA", "Propietari ", "Propietari "},  // the key is compared exactly
       {"SPA", "propietari", "propietari"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(In(c.language, c.text), c.expected) << c.language << " [" << c.text << "]";
   }
-}
-
-TEST_F(TranslateTest, TheFirstRecordWinsAndBrokenRecordsAreSkipped) {
-  WriteLng(
-      "Alta,Alta G1,Alta O1,Alta S1\n"
-      "Alta,Alta G2,Alta O2,Alta S2\n"
-      "Curt,nomes dos\n"
-      "\n"
-      "Baixa,Baixa G,Baixa O,Baixa S\n"
-      "Final,Final G");  // cut off: ends the scan
-  EXPECT_EQ(In("SPA", "Alta"), "Alta S1");
-  EXPECT_EQ(In("SPA", "Curt"), "Curt");
-  EXPECT_EQ(In("SPA", "Baixa"), "Baixa S");
-  EXPECT_EQ(In("GLG", "Final"), "Final");
-  WriteLng("Una,Un G,Un O,Un S\nSola");
-  EXPECT_EQ(In("SPA", "Sola"), "Sola");
-  EXPECT_EQ(In("SPA", "Una"), "Un S");
-  WriteLng("Sense final,G,O,S");  // a complete last record without a line end
+  WriteLng("Sense final,G,O,S");  // a complete last record needs no line end
   EXPECT_EQ(In("SPA", "Sense final"), "S");
-}
-
-TEST_F(TranslateTest, CatalanTouchesNoFile) {
-  CurrentSession().Language = "CAT";
-  EXPECT_EQ(Translate("Propietari"), "Propietari");
-  EXPECT_FALSE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
-  EXPECT_EQ(CurrentSession().MessageFileName, "");
-}
-
-TEST_F(TranslateTest, AMissingFileIsCreatedEmpty) {
-  EXPECT_EQ(In("SPA", "Propietari"), "Propietari");
-  EXPECT_EQ(CurrentSession().MessageFileName, "VOWNMAIN");
-  ASSERT_TRUE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
-  EXPECT_EQ(test::ReadFile(dir_.file("LOCALE/VOWNMAIN.LNG")), "");
-}
-
-TEST_F(TranslateTest, TheFileNameIsFoundWithoutRegardToCase) {
+  // The file name's case does not matter; no second file is made.
+  ::unlink(dir_.file("LOCALE/VOWNMAIN.LNG").c_str());
   test::WriteFile(dir_.file("LOCALE/vownmain.lng"), "Alta,G,O,S\n");
   EXPECT_EQ(In("SPA", "Alta"), "S");
   EXPECT_FALSE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
 }
 
-TEST_F(TranslateTest, MessageFileNameOnceSetIsKept) {
-  test::WriteFile(dir_.file("LOCALE/COMU.LNG"), "Alta,G,O,S comu\n");
-  CurrentSession().MessageFileName = "COMU";
-  EXPECT_EQ(In("SPA", "Alta"), "S comu");
-  EXPECT_EQ(CurrentSession().MessageFileName, "COMU");
-}
-
-TEST_F(TranslateTest, BinaryFilesAndHugeLinesDoNotBreakIt) {
-  std::string binary;
-  for (int round = 0; round < 200; ++round) {
-    for (int b = 0; b < 256; ++b) binary.push_back(static_cast<char>((b * 91 + round) & 0xFF));
-  }
-  WriteLng(binary);
+TEST_F(TranslateTest, TheFileIsCreatedOnlyWhenNeededAndPossible) {
+  EXPECT_EQ(In("CAT", "Alta"), "Alta");
+  EXPECT_FALSE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
   EXPECT_EQ(In("SPA", "Alta"), "Alta");
-  const std::string huge(100000, 'k');
-  WriteLng("\"" + std::string(150000, 'q') + "\n" + huge + ",G,O," + huge + "\nAlta,G,O,S\n");
-  EXPECT_EQ(In("SPA", huge), huge);
-  EXPECT_EQ(In("SPA", "Alta"), "S");
+  EXPECT_EQ(CurrentSession().MessageFileName, "VOWNMAIN");
+  EXPECT_TRUE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
+  EXPECT_EQ(test::ReadFile(dir_.file("LOCALE/VOWNMAIN.LNG")), "");
+  CurrentSession().RootDir = dir_.file("elsewhere\\");  // no LOCALE folder: none is made
+  EXPECT_EQ(In("OCI", "Alta"), "Alta");
+  EXPECT_FALSE(test::FileExists(dir_.file("elsewhere")));
 }
 
-// An installation on read-only storage: nothing can be created.
+// An installation on read-only storage: nothing can be created or written.
 class ReadOnlyOs : public OsWrapper {
  public:
   ReadOnlyOs() : OsWrapper(&PosixOs()) { SetOs(this); }
@@ -137,19 +97,21 @@ class ReadOnlyOs : public OsWrapper {
   }
 };
 
-TEST_F(TranslateTest, AReadOnlyInstallationLeavesTextsInCatalan) {
-  ReadOnlyOs os;
-  EXPECT_EQ(In("SPA", "Propietari"), "Propietari");
-  EXPECT_FALSE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
-  // An existing file is still read.
-  WriteLng("Propietari,G,O,Propietario\n");
-  EXPECT_EQ(In("SPA", "Propietari"), "Propietario");
-}
-
-TEST_F(TranslateTest, AMissingLocaleFolderIsNotCreated) {
-  CurrentSession().RootDir = dir_.file("elsewhere\\");
-  EXPECT_EQ(In("OCI", "Propietari"), "Propietari");
-  EXPECT_FALSE(test::FileExists(dir_.file("elsewhere")));
+TEST_F(TranslateTest, ReadOnlyInstallationsAndBadFiles) {
+  {
+    ReadOnlyOs os;
+    EXPECT_EQ(In("SPA", "Alta"), "Alta");
+    WriteLng("Alta,G,O,S\n");
+    EXPECT_EQ(In("SPA", "Alta"), "S");
+  }
+  std::string binary;
+  for (int i = 0; i < 50000; ++i) binary.push_back(static_cast<char>((i * 91 + i / 256) & 0xFF));
+  WriteLng(binary);
+  EXPECT_EQ(In("SPA", "Alta"), "Alta");
+  const std::string huge(100000, 'k');
+  WriteLng("\"" + std::string(150000, 'q') + "\n" + huge + ",G,O," + huge + "\nAlta,G,O,S\n");
+  EXPECT_EQ(In("SPA", huge), huge);
+  EXPECT_EQ(In("SPA", "Alta"), "S");
 }
 
 }  // namespace
