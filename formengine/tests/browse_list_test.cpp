@@ -163,10 +163,14 @@ TEST_F(BrowseListTest, OpensWithOnePageReadAndCachesItsRowsByteForByte) {
         EXPECT_EQ(cache.substr(0, 75), expected);
       },
       key::kEsc));
+  SetKeyList("ea", "d");
   EXPECT_EQ(Browse(), -1);
   EXPECT_FALSE(FileExists(work.file("Browse.tmp")));
   EXPECT_EQ(CurrentWindow().depth, 0);
   EXPECT_EQ(At(3, 10, 1), " ");
+  int16_t reported = 0;
+  EXPECT_TRUE(LookupKey(key::kEnter, &reported));
+  EXPECT_FALSE(LookupKey(key::kUp, &reported));
 }
 
 TEST_F(BrowseListTest, ScrollsWithinTheWholeFileAndChoosesTheCurrentRow) {

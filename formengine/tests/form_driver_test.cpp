@@ -86,8 +86,13 @@ TEST_F(FormDriverTest, FormWindowIsFramedWhileTheFormRuns) {
 TEST_F(FormDriverTest, EscOnALaterFieldGoesToTheFirstAndOnTheFirstLeaves) {
   CreateForms(1, 3);
   ThreeFields();
+  SetKeyList("ea", "d");
   script.Keys({key::kEnter, key::kEnter, key::kEsc, key::kEsc});
   EXPECT_EQ(Run(1), key::kEsc);
+  // The caller's key list is in force again.
+  int16_t reported = 0;
+  EXPECT_TRUE(LookupKey(key::kEnter, &reported));
+  EXPECT_FALSE(LookupKey(key::kEsc, &reported));
   EXPECT_EQ(Joined(hooks.log),
             "ShowForm 1\n"
             "CheckField 1 [    ] 1 d\n"
@@ -134,7 +139,7 @@ TEST_F(FormDriverTest, BlankEntryInAStartsBlankOrHiddenFieldHandsOverTheStoredVa
   CreateForms(1, 3);
   DefineForm(1, kKeys, 0, {},
              {{2, 1, "Code ", 4, 0, 5, 1, 0, 0, "ABCD"},
-              {3, 1, "Word ", 6, 0, 0, 2, 0, 0, "SECRET"},
+              {3, 1, "Word ", 6, 0, 3, 2, 0, 0, "SECRET"},
               {4, 1, "Last ", 6, 0, 0, 2, 0, 0, "OLDPWD"}});
   console.SetCursor(2, 10);
   WriteText("descr");
@@ -151,7 +156,13 @@ TEST_F(FormDriverTest, BlankEntryInAStartsBlankOrHiddenFieldHandsOverTheStoredVa
         EXPECT_EQ(console.ScreenText().find("SECRET"), std::string::npos);
       },
       key::kEnter));
-  script.Keys({key::kEnter});
+  // Leaving a hidden field with extra width redraws it without giving the text away.
+  script.Add(CheckThen(
+      [&] {
+        EXPECT_EQ(console.ScreenText().find("pw"), std::string::npos);
+        EXPECT_EQ(At(3, 6, 9), "XXXXXX   ");
+      },
+      key::kEnter));
   Run(1);
   EXPECT_EQ(hooks.Calls("CheckField"),
             (std::vector<std::string>{"CheckField 1 [ABCD] 1 d", "CheckField 1 [pw    ] 2 d",
@@ -260,25 +271,36 @@ TEST_F(FormDriverTest, F4OnAFieldWithoutAListEditsTheFieldAgain) {
 }
 
 TEST_F(FormDriverTest, ClicksSelectEditableFieldsOnly) {
-  CreateForms(1, 3);
-  // Window at screen (3, 5): window-relative (r, c) is screen (3 + r, 5 + c).
-  DefineForm(1, kKeys, 0, {3, 5, 12, 60},
-             {{1, 2, "Code: ", 4}, {2, 2, "Info: ", 10, 0, 0, 4}, {3, 2, "Name: ", 10, 0, 3}});
-  const int16_t onLabel3 = -(7 * 100 + 6);
-  const int16_t onInfo = -(15 * 100 + 5);
-  const int16_t outside = -(70 * 100 + 20);
-  const int16_t onExtra3 = -(25 * 100 + 6);
-  script.Add({Click(6, 7), Click(5, 15), Click(20, 70), Key(key::kUp), Click(6, 25),
-              Key(key::kEnter)});
-  EXPECT_EQ(Run(1), key::kEnter);
-  EXPECT_EQ(hooks.Calls("CheckField"),
-            (std::vector<std::string>{
-                "CheckField 1 [    ] 1 " + Hex(onLabel3),
-                "CheckField 1 [          ] 3 " + Hex(onInfo),
-                "CheckField 1 [          ] 3 " + Hex(outside),
-                "CheckField 1 [          ] 3 4800",  // up passes over the display-only field
-                "CheckField 1 [    ] 1 " + Hex(onExtra3),
-                "CheckField 1 [          ] 3 d"}));
+  // The same fields at screen offset (3, 5): once in the form's own window, once in a form
+  // without a window drawn into an enclosing one.
+  for (bool ownWindow : {true, false}) {
+    SCOPED_TRACE(ownWindow ? "own window" : "enclosing window");
+    ResetFormsState();
+    SetFormHooks(&hooks);
+    hooks.log.clear();
+    CreateForms(1, 3);
+    std::vector<int16_t> window;
+    if (ownWindow) window = {3, 5, 12, 60};
+    DefineForm(1, kKeys, 0, window,
+               {{1, 2, "Code: ", 4}, {2, 2, "Info: ", 10, 0, 0, 4}, {3, 2, "Name: ", 10, 0, 3}});
+    if (!ownWindow) PushWindow(3, 5, 12, 60);
+    const int16_t onLabel3 = -(7 * 100 + 6);
+    const int16_t onInfo = -(15 * 100 + 5);
+    const int16_t outside = -(70 * 100 + 20);
+    const int16_t onExtra3 = -(25 * 100 + 6);
+    script.Add({Click(6, 7), Click(5, 15), Click(20, 70), Key(key::kUp), Click(6, 25),
+                Key(key::kEnter)});
+    EXPECT_EQ(Run(1), key::kEnter);
+    EXPECT_EQ(hooks.Calls("CheckField"),
+              (std::vector<std::string>{
+                  "CheckField 1 [    ] 1 " + Hex(onLabel3),
+                  "CheckField 1 [          ] 3 " + Hex(onInfo),
+                  "CheckField 1 [          ] 3 " + Hex(outside),
+                  "CheckField 1 [          ] 3 4800",  // Up passes over the display-only field
+                  "CheckField 1 [    ] 1 " + Hex(onExtra3),
+                  "CheckField 1 [          ] 3 d"}));
+    if (!ownWindow) PopWindow();
+  }
 }
 
 TEST_F(FormDriverTest, CheckLeaveCanKeepTheOperatorInTheForm) {
