@@ -1,0 +1,244 @@
+// End to end: the real vownmain in tmux at 80 x 25 on a fresh demo installation laid out by
+// the real kaptool; the data files, the access log and the lock files are read afterwards.
+#include <cstring>
+
+#include "app/tests/owner_fixture.h"
+
+namespace kap::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    demo_ = dir_.file("demo");
+    ProcessResult built = RunProcess(
+        {BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
+    ASSERT_EQ(built.exitCode, 0) << built.errors;
+  }
+  void TearDown() override {
+    int16_t status = 0;
+    ResetDataFiles(status);
+    ResetDataState();
+    ResetLockState();
+    ResetSession();
+  }
+
+  std::unique_ptr<Tmux> Start(const std::string& terminal = "T01") {
+    std::map<std::string, std::string> env = {
+        {"KAPROOT", demo_ + "/"},
+        {"KAPTMP", demo_ + "/" + terminal},
+        {"KAPTERM", demo_ + "/" + terminal},
+        // ncurses keeps its terminal tables until exit; leak reports would only hide the
+        // program's own exit status.
+        {"ASAN_OPTIONS", "detect_leaks=0"},
+    };
+    auto tmux = std::make_unique<Tmux>(BuildPath("app/vownmain"), env, demo_);
+    EXPECT_TRUE(tmux->WaitFor(terminal == "T02" ? "DEL PROPIETARIO:" : "CODI DEL PROPIETARI:"))
+        << tmux->ScreenText();
+    return tmux;
+  }
+
+  void Quit(Tmux& tmux) {
+    tmux.SendKeys({"Escape"});
+    int status = -1;
+    ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
+    EXPECT_EQ(status, 0);
+  }
+
+  // Waits until `text` has left the screen.
+  bool WaitGone(Tmux& tmux, const std::string& text) {
+    for (int i = 0; i < 300; ++i) {
+      if (tmux.ScreenText().find(text) == std::string::npos) return true;
+      std::this_thread::sleep_for(milliseconds(30));
+    }
+    return false;
+  }
+
+  // Opens the installation's files in this process to look at the records.
+  void OpenFiles() {
+    ResetSession();
+    ResetDataState();
+    CurrentSession().RootDir = demo_ + "/";
+    int16_t status = 0;
+    OpenOwnerFiles(status);
+    ASSERT_EQ(status, 0);
+  }
+  bool OwnerExists(const std::string& code) {
+    int16_t status = 0;
+    FindRecord(kOwnersFile, 0, PackDigits(code), 0, status);
+    return status == 0;
+  }
+  std::string EstateOwner(const std::string& code) {
+    int16_t status = 0;
+    FindRecord(kEstatesFile, 0, PackDigits(code), 0, status);
+    if (status != 0) return "none";
+    return UnpackDigits(std::string(OwnerProgram().EstateRecord + estate::kOwner, 2));
+  }
+  // Entries of the LOCKS folder held by some terminal.
+  int HeldLocks() {
+    int held = 0;
+    for (const char* name : {"PROPIETV.lck", "FINQUESV.lck", "PropietV.lck", "FinquesV.lck"}) {
+      std::string bytes = ReadFile(demo_ + "/LOCKS/" + name);
+      for (size_t at = 0; at + 121 <= bytes.size(); at += 121) {
+        if (bytes.substr(at + 15, 11) != std::string(11, ' ')) ++held;
+      }
+    }
+    return held;
+  }
+  std::string Log() { return ReadFile(demo_ + "/db.log"); }
+
+  TempDir dir_;
+  std::string demo_;
+};
+
+TEST_F(DemoTest, RemovingAnOwnerReleasesExactlyTheEstatesOfItsSlots) {
+  auto tmux = Start();
+  tmux->SendText("5");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  std::string screen = tmux->ScreenText();
+  EXPECT_NE(screen.find("JORDI CASALS PLA"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("HAUREU D'ASSIGNAR LES SEVES FINQUES"), std::string::npos) << screen;
+  tmux->SendText("s");
+  ASSERT_TRUE(tmux->WaitFor("\u25c4SI\u25ba")) << tmux->ScreenText();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  Quit(*tmux);
+
+  OpenFiles();
+  EXPECT_FALSE(OwnerExists("0005"));
+  EXPECT_EQ(EstateOwner("0006"), "0000");  // slot 1
+  EXPECT_EQ(EstateOwner("0007"), "0000");  // slot 5
+  EXPECT_EQ(EstateOwner("0025"), "0005") << "names the owner but stands in no slot";
+  EXPECT_EQ(EstateOwner("0001"), "0001");
+  EXPECT_TRUE(OwnerExists("0004"));
+  const std::string line = " 506" + std::string(11, ' ') + "3" + std::string(13, ' ') + "0 \r\n";
+  EXPECT_EQ(Log(), line + line);
+  EXPECT_EQ(HeldLocks(), 0);
+}
+
+TEST_F(DemoTest, AnsweringNoChangesNothingAndReleasesTheOwner) {
+  auto tmux = Start();
+  tmux->SendText("5");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  EXPECT_EQ(HeldLocks(), 1) << "the owner is held while it is shown";
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  Quit(*tmux);
+
+  OpenFiles();
+  EXPECT_TRUE(OwnerExists("0005"));
+  EXPECT_EQ(EstateOwner("0006"), "0005");
+  EXPECT_EQ(EstateOwner("0007"), "0005");
+  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(HeldLocks(), 0);
+}
+
+TEST_F(DemoTest, EscOnTheKeyFormWritesNothing) {
+  auto tmux = Start();
+  Quit(*tmux);
+  EXPECT_FALSE(FileExists(demo_ + "/db.log"));
+  EXPECT_FALSE(FileExists(demo_ + "/LOCKS/PROPIETV.lck"));
+  EXPECT_FALSE(FileExists(demo_ + "/LOCKS/PropietV.lck"));
+}
+
+TEST_F(DemoTest, UnknownCodeIsRefusedWithItsMessage) {
+  auto tmux = Start();
+  tmux->SendText("9999");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("PROPIETARI INEXISTENT")) << tmux->ScreenText();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "PROPIETARI INEXISTENT")) << tmux->ScreenText();
+  EXPECT_EQ(tmux->ScreenText().find("CONFIRMEU"), std::string::npos);
+  Quit(*tmux);
+  EXPECT_EQ(HeldLocks(), 0);
+}
+
+TEST_F(DemoTest, F4ListsTheOwnersAndTheChoiceFillsTheKeyForm) {
+  auto tmux = Start();
+  tmux->SendKeys({"F4"});
+  ASSERT_TRUE(tmux->WaitFor("0001  PERE PUIG I FERRER")) << tmux->ScreenText();
+  EXPECT_NE(tmux->ScreenText().find("CODI  NOM"), std::string::npos) << tmux->ScreenText();
+  tmux->SendKeys({"Down", "Down"});
+  tmux->WaitQuiet();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "0001  PERE PUIG")) << tmux->ScreenText();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  EXPECT_NE(tmux->ScreenText().find("JOAN SOLER VIDAL"), std::string::npos) << tmux->ScreenText();
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  Quit(*tmux);
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(DemoTest, F1ShowsTheOptionsHelpAndF1InsideItTheGeneralHelp) {
+  auto tmux = Start();
+  tmux->SendKeys({"F1"});
+  ASSERT_TRUE(tmux->WaitFor("Aquesta opci\u00f3 dona de baixa")) << tmux->ScreenText();
+  tmux->SendKeys({"F1"});
+  ASSERT_TRUE(tmux->WaitFor("AJUDA GENERAL")) << tmux->ScreenText();
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "AJUDA GENERAL")) << tmux->ScreenText();
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "Aquesta opci")) << tmux->ScreenText();
+  Quit(*tmux);
+}
+
+TEST_F(DemoTest, SpanishSessionShowsSpanishTexts) {
+  auto tmux = Start("T02");
+  EXPECT_NE(tmux->ScreenText().find("C\u00d3DIGO DEL PROPIETARIO:"), std::string::npos);
+  tmux->SendText("5");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRME LA BAJA")) << tmux->ScreenText();
+  std::string screen = tmux->ScreenText();
+  EXPECT_NE(screen.find("NOMBRE:"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("DEBER\u00c1 ASIGNAR SUS FINCAS"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\u25c4NO\u25ba"), std::string::npos) << screen;
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRME LA BAJA")) << tmux->ScreenText();
+  Quit(*tmux);
+}
+
+TEST_F(DemoTest, SecondTerminalWaitsForTheOwnerTheFirstOneShows) {
+  auto first = Start("T01");
+  auto second = Start("T02");
+  first->SendText("5");
+  first->SendKeys({"Enter"});
+  ASSERT_TRUE(first->WaitFor("CONFIRMEU LA BAIXA")) << first->ScreenText();
+  second->SendText("5");
+  second->SendKeys({"Enter"});
+  ASSERT_TRUE(second->WaitFor("FICHERO BLOQUEADO. ESPERE UN MOMENTO O PULSE [ESC] PARA SALIR."))
+      << second->ScreenText();
+  EXPECT_EQ(second->ScreenText().find("CONFIRME LA BAJA"), std::string::npos);
+
+  first->SendKeys({"Enter"});  // answers no
+  ASSERT_TRUE(second->WaitFor("CONFIRME LA BAJA", milliseconds(15000))) << second->ScreenText();
+  EXPECT_NE(second->ScreenText().find("JORDI CASALS PLA"), std::string::npos);
+  EXPECT_EQ(HeldLocks(), 1) << "now held by the second terminal only";
+  second->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*second, "CONFIRME LA BAJA")) << second->ScreenText();
+  Quit(*second);
+  Quit(*first);
+  EXPECT_EQ(HeldLocks(), 0);
+}
+
+TEST_F(DemoTest, BrokenFormFileEndsTheProgramNamingFileAndLine) {
+  WriteFile(demo_ + "/FORMS/VOWNMAIN.JPN", "3,15\r\n\"d,1b\",1,0,0,0,0,0\r\n5,20,\"CODI\",4\r\n");
+  std::map<std::string, std::string> env = {{"KAPROOT", demo_ + "/"},
+                                            {"KAPTMP", demo_ + "/T01"},
+                                            {"ASAN_OPTIONS", "detect_leaks=0"}};
+  Tmux tmux(BuildPath("app/vownmain"), env, demo_);
+  ASSERT_TRUE(tmux.WaitFor("L\u00cdNIA 3")) << tmux.ScreenText();
+  EXPECT_NE(tmux.ScreenText().find("VOWNMAIN.JPN"), std::string::npos) << tmux.ScreenText();
+  tmux.SendKeys({"Enter"});
+  int status = -1;
+  ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace kap::test
