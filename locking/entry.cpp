@@ -1,6 +1,4 @@
 // The 121-byte lock entry, the lock key text and the minute clock of the lock files.
-#include <cstdio>
-
 #include "locking/lock_internal.h"
 
 namespace kap {

@@ -1,7 +1,6 @@
 // Taking and giving back locks: one exclusive open, scan and write per attempt, with waits
 // between attempts while another terminal holds an overlapping entry.
-#include <cstdio>
-#include <cstring>
+#include <string_view>
 
 #include "formengine/screen.h"
 #include "locking/lock_internal.h"
@@ -95,7 +94,9 @@ bool TryLock(const std::string& name, char type, const std::string& fromKey,
   });
   // Appending goes to the end of the last whole entry, over any cut-short piece, so that the
   // file stays a sequence of whole entries for every program reading it.
-  if (!conflict) file->WriteAt(writeAt >= 0 ? writeAt : end, NewEntry(id, type, fromKey, toKey).Bytes());
+  if (!conflict) {
+    file->WriteAt(writeAt >= 0 ? writeAt : end, NewEntry(id, type, fromKey, toKey).Bytes());
+  }
   return conflict;
 }
 

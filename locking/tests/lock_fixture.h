@@ -1,5 +1,5 @@
-// Shared set-up of the lock tests: an Os with a hand-moved clock and shortened waits over the
-// real POSIX one (real files, real exclusive opens), and a terminal switcher.
+// Shared set-up of the lock tests: the real POSIX Os (real files, real exclusive opens) with
+// a hand-moved clock and shortened waits, and a switch between terminals.
 #pragma once
 
 #include <sched.h>
@@ -20,62 +20,46 @@
 
 namespace kap::locktest {
 
-// 2 January 2026 10:00 local time, in minutes since 1970.
-constexpr int64_t kStartMinutes = 29455800;
-
-inline LocalTime TimeOfMinutes(int64_t minutes) {
-  using namespace std::chrono;
-  const sys_days day{days{minutes / 1440}};
-  const year_month_day ymd{day};
-  LocalTime t;
-  t.year = static_cast<int>(ymd.year());
-  t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-  t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-  t.hour = static_cast<int>(minutes % 1440 / 60);
-  t.minute = static_cast<int>(minutes % 60);
-  return t;
-}
+constexpr int64_t kStartMinutes = 29455800;  // 2 January 2026 10:00
 
 class TestOs : public OsWrapper {
  public:
   TestOs() : OsWrapper(&PosixOs()) {}
   int64_t minutes = kStartMinutes;
-  int hundredths = 0;
-  int minutesPerSleep = 0;      // the clock moves on with every wait
-  // Real time slept per requested millisecond, in microseconds; 0 none, -1 a yield only.
-  int microsPerMs = 0;
-  std::vector<int> sleeps;      // every wait requested
+  int minutesPerSleep = 0;  // the clock moves on with every wait
+  int microsPerMs = 0;      // real pause per millisecond asked: 0 none, -1 only a yield
+  std::vector<int> sleeps;  // every wait asked for
   std::function<void()> onSleep;
 
   LocalTime Now() override {
-    LocalTime t = TimeOfMinutes(minutes);
-    t.hundredths = hundredths;
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days{days{minutes / 1440}}};
+    LocalTime t;
+    t.year = static_cast<int>(ymd.year());
+    t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    t.hour = static_cast<int>(minutes % 1440 / 60);
+    t.minute = static_cast<int>(minutes % 60);
     return t;
   }
   void SleepMs(int ms) override {
     sleeps.push_back(ms);
     minutes += minutesPerSleep;
     if (onSleep) onSleep();
-    if (microsPerMs > 0) {
-      usleep(static_cast<useconds_t>(ms) * microsPerMs);
-    } else if (microsPerMs < 0) {
-      sched_yield();  // no pause at all, only let the others run
-    }
+    if (microsPerMs > 0) usleep(static_cast<useconds_t>(ms) * microsPerMs);
+    if (microsPerMs < 0) sched_yield();
   }
 };
 
-// Each test gets an installation root with its own LOCKS directory and any number of
-// terminals (working directories); Terminal(n) makes this process terminal n.
+// An installation root with its LOCKS directory and any number of terminals (working
+// directories, hence identities); Terminal(n) makes this process terminal n.
 class LockTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetSession();
-    ResetLockState();
     SetOs(&os_);
     CurrentSession().RootDir = root_.path() + "/";
     Terminal(1);
-    SetLockMessageSink({[this](const std::string& text) { shown_.push_back(text); },
-                        [this] { ++hidden_; }});
   }
   void TearDown() override {
     SetOs(nullptr);
@@ -84,8 +68,6 @@ class LockTest : public ::testing::Test {
   }
 
   std::string TerminalDir(int n) const { return root_.file("T" + std::to_string(n)); }
-
-  // Becomes terminal n: its working directory, and its identity read anew from LOCKS.TMP.
   void Terminal(int n) {
     test::MakeDirs(TerminalDir(n));
     CurrentSession().WorkDir = TerminalDir(n) + "\\";
@@ -106,12 +88,18 @@ class LockTest : public ::testing::Test {
     }
     return out;
   }
-  std::string Number() { return std::to_string(CurrentLockIdentity().number); }
+  std::string Key(const LockEntry& e) const { return e.fromKey.substr(0, 4); }
 
   test::TempDir root_;
   TestOs os_;
   std::vector<std::string> shown_;
   int hidden_ = 0;
 };
+
+inline std::string Pad(const std::string& text, size_t width) {
+  std::string out = text.substr(0, width);
+  out.resize(width, ' ');
+  return out;
+}
 
 }  // namespace kap::locktest

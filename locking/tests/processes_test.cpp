@@ -115,34 +115,5 @@ TEST_F(LockTest, EntryOfAKilledHolderIsWaitedOnUntilItIsStale) {
   EXPECT_EQ(number, CurrentLockIdentity().number);
 }
 
-TEST_F(LockTest, LockFileHeldOpenByAnotherProcessIsRetried) {
-  test::MakeDirs(root_.file("LOCKS"));
-  test::WriteFile(LockPath("PROPIETV.lck"), "");
-  const std::string ready = root_.file("ready");
-  const std::string release = root_.file("release");
-  const int opener = test::ForkChild([&] {
-    OpenResult result;
-    auto file = PosixOs().OpenFile(LockPath("PROPIETV.lck"), false, false, Sharing::kExclusive,
-                                   &result);
-    if (!file) return 2;
-    test::WriteFile(ready, "1");
-    while (!test::FileExists(release)) usleep(1000);
-    return 0;
-  });
-  ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(30)));
-  CurrentLockIdentity();  // the identity file is not what is waited for here
-  os_.onSleep = [&] { test::WriteFile(release, "1"); };
-  os_.microsPerMs = 1;
-  // The first attempt finds the file busy and waits; the opener then lets go.
-  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
-  EXPECT_EQ(test::WaitChild(opener), 0);
-  ASSERT_FALSE(os_.sleeps.empty());
-  for (int ms : os_.sleeps) {
-    EXPECT_GE(ms, 1);
-    EXPECT_LE(ms, 3000);
-  }
-  EXPECT_TRUE(shown_.empty());  // a busy file is no conflict: nothing is shown
-}
-
 }  // namespace
 }  // namespace kap::locktest
