@@ -108,6 +108,10 @@ class Console {
   virtual void Refresh() {}
   // Hands UTF-8 text to the terminal's own clipboard (OSC 52) where the console has one.
   virtual void SendClipboard(const std::string& /*utf8*/) {}
+  // Gives the terminal back (before running another program in it) and takes it again,
+  // redrawing every cell.
+  virtual void Suspend() {}
+  virtual void Resume() {}
 };
 
 // A console held in memory: the grid tests read and a queue of scripted input events.

@@ -218,6 +218,22 @@ class TerminalConsole : public Console {
     cursorMoved_ = false;
   }
 
+  void Suspend() override {
+    if (!gCursesActive) return;
+    Refresh();
+    RestoreTerminal();
+  }
+
+  void Resume() override {
+    if (gCursesActive) return;
+    gCursesActive = 1;
+    if (gMetaSent) std::fputs("\x1b[?1036h", stdout);
+    clearok(stdscr, TRUE);
+    std::fill(dirty_.begin(), dirty_.end(), true);
+    cursorMoved_ = shapeChanged_ = true;
+    Refresh();
+  }
+
   void SendClipboard(const std::string& utf8) override {
     std::string seq = "\x1b]52;c;" + Base64(utf8) + "\x07";
     std::fwrite(seq.data(), 1, seq.size(), stdout);
@@ -429,7 +445,7 @@ std::unique_ptr<Console> CreateTerminalConsole(const TerminalOptions& options, s
   if (!handlersInstalled) {
     handlersInstalled = true;
     std::atexit(RestoreTerminal);
-    for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
       std::signal(sig, OnFatalSignal);
   }
   return std::make_unique<TerminalConsole>(screen, options);

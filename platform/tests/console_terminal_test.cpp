@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/console.h"
 #include "testsupport/test_support.h"
 
 namespace kap::test {
@@ -115,6 +120,76 @@ TEST(TerminalConsoleTest, RefusesWithoutATerminal) {
   ProcessResult r = RunProcess({BuildPath("tools/kaptool"), "keys"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.errors.find("terminal"), std::string::npos) << r.errors;
+}
+
+// Runs inside tmux, started by DrawsCellsColoursAndCursor: draws on the terminal console and
+// waits for Esc.
+TEST(TerminalConsoleChild, Draw) {
+  if (!std::getenv("KAP_CONSOLE_CHILD")) GTEST_SKIP() << "runs only as the child of a terminal test";
+  std::string error;
+  auto console = CreateTerminalConsole({}, &error);
+  ASSERT_TRUE(console) << error;
+  Console& c = *console;
+  c.SetAttribute(0x1E);
+  c.SetCursor(2, 1);
+  c.Write("\xD5 euro \x80\xA4\x9C");
+  c.PutCell(3, 1, Cell{kMarkerLeft, 0x4F});
+  c.PutCell(3, 2, Cell{kMarkerRight, 0x4F});
+  c.SetAttribute(0x9C);
+  c.SetCursor(4, 1);
+  c.Write("\xC9\xCD\xBB bright");
+  for (int r = 6; r <= 8; ++r) {
+    c.SetCursor(r, 1);
+    c.Write("row" + std::to_string(r));
+  }
+  c.ScrollRect(6, 1, 8, 4, 1, Cell{'.', 0x07});
+  c.PutCell(25, 80, Cell{'Z', 0x07});
+  EXPECT_EQ(c.ReadCell(3, 1), (Cell{kMarkerLeft, 0x4F}));
+  EXPECT_EQ(c.ReadCell(6, 1).character, 'r');
+  EXPECT_EQ(c.ReadCell(8, 1).character, '.');
+  c.SetAttribute(0x07);
+  c.SetCursor(1, 1);
+  c.Write("ready");
+  c.SetCursor(10, 20);
+  c.SetCursorSize(50);
+  c.SetCursorVisible(true);
+  c.Beep();
+  for (;;) {
+    InputEvent e;
+    if (c.ReadInput(&e)) {
+      if (e.kind == InputEvent::Kind::kKeyDown && e.character == 0x1B) break;
+    } else {
+      c.WaitInput(200);
+    }
+  }
+}
+
+TEST(TerminalConsoleTest, DrawsCellsColoursAndCursor) {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = 0;
+  Tmux tmux(std::string(self) + " --gtest_filter=TerminalConsoleChild.Draw", {{"KAP_CONSOLE_CHILD", "1"}});
+  ASSERT_TRUE(tmux.WaitFor("ready")) << tmux.ScreenText();
+  tmux.WaitQuiet();
+  std::vector<std::string> screen = tmux.Screen();
+  EXPECT_EQ(screen[1].substr(0, 15), "\u20AC euro \u00C7\u00F1\u00A3");
+  EXPECT_EQ(screen[2].substr(0, 6), "\u25C4\u25BA");
+  EXPECT_EQ(screen[3].substr(0, 16), "\u2554\u2550\u2557 bright");
+  EXPECT_EQ(screen[5].substr(0, 4), "row7");
+  EXPECT_EQ(screen[7].substr(0, 4), "....");
+  EXPECT_EQ(screen[24].substr(screen[24].size() - 1), "Z");
+  std::string coloured = tmux.Run({"capture-pane", "-p", "-e", "-t", "t"});
+  // Yellow (14) on blue (1); bright red (12) on bright blue (9): console colours map to the
+  // terminal's order (red and blue swapped) with the bright ones as 90-97 / 100-107.
+  EXPECT_NE(coloured.find("\x1b[93m\x1b[44m\u20AC"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[91m\x1b[104m\u2554"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[97m\x1b[41m\u25C4"), std::string::npos) << coloured;
+  EXPECT_EQ(tmux.Display("#{cursor_x},#{cursor_y},#{cursor_flag}"), "19,9,1");
+  tmux.SendKeys({"Escape"});
+  int status = -1;
+  EXPECT_TRUE(tmux.WaitExit(&status));
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
