@@ -70,6 +70,7 @@ TEST_F(RecordOpsTest, FindByModeAndKeyLength) {
       {1, "KC", 1, 0, 30},                 // zero-filled to 16 bytes: just above "KB..."
       {2, "BOB ", 0, 0, 10},               // collating sequence: "bob " finds "BOB "
       {3, "", 0, 1004, 0},
+      {-1, "", 0, 1004, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("key " + std::to_string(c.key) + " mode " + std::to_string(c.mode) +
@@ -206,6 +207,36 @@ TEST_F(RecordOpsTest, KeyImages) {
   EXPECT_EQ(CurrentKeyImage(505), "CY  ");
   FindRecord(505, 1, "KC", 1, status);
   EXPECT_EQ(KeyImage("kc", 505), "kc");  // text segments without a sequence stay
+}
+
+// Records longer than the layer's usual data area are carried whole, never past the variable.
+TEST_F(DataTest, RecordsLongerThanTheDataArea) {
+  std::string block = test::OwnBlock().substr(0, 16 + 16);
+  block[0] = static_cast<char>(2000 & 0xFF);
+  block[1] = static_cast<char>(2000 >> 8);
+  block[2] = 0;
+  block[3] = 0x10;  // page 4096
+  block[4] = 1;
+  test::WriteFile(dir.file("ddf/BIG.xdf"), test::Dictionary(block));
+  std::vector<char> record(2000);
+  ASSERT_EQ(OpenOwn(1, record.data(), record.size(), "DADES\\BIG"), 0);
+  for (int n = 1; n <= 3; ++n) {
+    std::fill(record.begin(), record.end(), static_cast<char>('a' + n));
+    record[0] = static_cast<char>(n);
+    record[1] = 0;
+    int16_t status = -1;
+    InsertRecord(1, status);
+    ASSERT_EQ(status, 0);
+  }
+  int16_t status = -1;
+  FindRecord(1, 0, Num(1), 0, status);
+  ASSERT_EQ(status, 0);
+  SkipRecords(1, 2, status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(record[0], 3);
+  EXPECT_EQ(record[1999], 'd');
+  EXPECT_EQ(RecordsAhead(1, -2, ""), -1);
+  EXPECT_EQ(record[1999], 'd');
 }
 
 // A 3-byte binary segment given one byte: zero-filled, then reversed.
