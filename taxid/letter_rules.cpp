@@ -8,7 +8,9 @@ namespace kap::taxid_detail {
 
 namespace {
 
-bool AllZero(std::string_view digits) { return digits.find_first_not_of('0') == std::string_view::npos; }
+bool AllZero(std::string_view digits) {
+  return digits.find_first_not_of('0') == std::string_view::npos;
+}
 
 // Remainder modulo 97 of a text read as a number, letters counting A = 10 ... Z = 35.
 int Mod97(const std::string& text) {

@@ -19,12 +19,12 @@ using TestFn = int16_t (*)(const std::string& number);
 
 struct PlainCountry {
   const char* code;
-  const char* letters;      // the letters the number must carry ("" = none)
-  size_t checkDigits;       // moved from the end of the digits into the check part
+  const char* letters;          // the letters the number must carry ("" = none)
+  size_t checkDigits;           // moved from the end of the digits into the check part
   size_t minDigits, maxDigits;  // allowed length of the number part
   FillMode fill;
-  size_t width;             // fill width of the number part
-  TestFn beforeLengths;     // runs after the letter test, before the lengths
+  size_t width;          // fill width of the number part
+  TestFn beforeLengths;  // runs after the letter test, before the lengths
   TestFn beforeFill;
   TestFn afterFill;
   CheckFn check;
@@ -56,15 +56,13 @@ int16_t BulgariaLeadingTwoOrThree(const std::string& n) {
   return TaxIdOk;
 }
 
-int16_t NotZero(const std::string& n) {
-  return NumericValue(n) == 0 ? TaxIdImpossible : TaxIdOk;
-}
+int16_t NotZero(const std::string& n) { return NumericValue(n) == 0 ? TaxIdImpossible : TaxIdOk; }
 
 int16_t ItalyOffice(const std::string& n) {
   if (n.compare(0, 7, "0000000") == 0) return TaxIdImpossible;
   uint64_t office = NumericValue(n.substr(7, 3));
-  bool known = (office >= 1 && office <= 100) || office == 120 || office == 121 ||
-               office == 888 || office == 999;
+  bool known = (office >= 1 && office <= 100) || office == 120 || office == 121 || office == 888 ||
+               office == 999;
   return known ? TaxIdOk : TaxIdImpossible;
 }
 
@@ -256,9 +254,14 @@ Outcome PlainRule(const std::string& country, const std::string& value) {
   }
   std::string typed = number;
   switch (rule->fill) {
-    case FillMode::All: number = Fill(number, rule->width); break;
-    case FillMode::AfterFirst: number = number.substr(0, 1) + Fill(number.substr(1), rule->width - 1); break;
-    case FillMode::None: break;
+    case FillMode::All:
+      number = Fill(number, rule->width);
+      break;
+    case FillMode::AfterFirst:
+      number = number.substr(0, 1) + Fill(number.substr(1), rule->width - 1);
+      break;
+    case FillMode::None:
+      break;
   }
   if (rule->afterFill != nullptr) {
     if (int16_t code = rule->afterFill(number); code != TaxIdOk) return Fail(code);

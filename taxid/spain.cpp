@@ -65,7 +65,7 @@ Outcome SpainRule(const std::string& value) {
     }
     int r = sum % 10;
     control = OccursIn(kLetterControlTypes, prefix) ? static_cast<char>(64 + (10 - r))
-                                                     : static_cast<char>('0' + (10 - r) % 10);
+                                                    : static_cast<char>('0' + (10 - r) % 10);
   } else {
     uint64_t n = NumericValue(number);
     if (prefix == "Y") n += 10000000;

@@ -21,26 +21,38 @@ Outcome Only(const std::string&, const std::string& value) {
 
 // Matched in this order; Greece answers to two codes and Spain also to the empty code.
 constexpr CountryEntry kCountries[] = {
-    {"AT", PlainRule},           {"BE", PlainRule},
-    {"BG", PlainRule},           {"CY", Only<CyprusRule>},
-    {"CZ", Only<CzechRule>},     {"DE", PlainRule},
-    {"DK", PlainRule},           {"EE", PlainRule},
-    {"ES", Only<SpainRule>},     {"", Only<SpainRule>},
-    {"FI", PlainRule},           {"FR", Only<FranceRule>},
-    {"GB", Only<BritainRule>},   {"GR", PlainRule},
-    {"EL", PlainRule},           {"HU", PlainRule},
-    {"IE", Only<IrelandRule>},   {"IT", PlainRule},
-    {"LT", Only<LithuaniaRule>}, {"LU", PlainRule},
-    {"LV", Only<LatviaRule>},    {"MT", PlainRule},
-    {"NL", Only<NetherlandsRule>}, {"PL", PlainRule},
-    {"PT", PlainRule},           {"RO", Only<RomaniaRule>},
-    {"SE", Only<SwedenRule>},    {"SI", PlainRule},
+    {"AT", PlainRule},
+    {"BE", PlainRule},
+    {"BG", PlainRule},
+    {"CY", Only<CyprusRule>},
+    {"CZ", Only<CzechRule>},
+    {"DE", PlainRule},
+    {"DK", PlainRule},
+    {"EE", PlainRule},
+    {"ES", Only<SpainRule>},
+    {"", Only<SpainRule>},
+    {"FI", PlainRule},
+    {"FR", Only<FranceRule>},
+    {"GB", Only<BritainRule>},
+    {"GR", PlainRule},
+    {"EL", PlainRule},
+    {"HU", PlainRule},
+    {"IE", Only<IrelandRule>},
+    {"IT", PlainRule},
+    {"LT", Only<LithuaniaRule>},
+    {"LU", PlainRule},
+    {"LV", Only<LatviaRule>},
+    {"MT", PlainRule},
+    {"NL", Only<NetherlandsRule>},
+    {"PL", PlainRule},
+    {"PT", PlainRule},
+    {"RO", Only<RomaniaRule>},
+    {"SE", Only<SwedenRule>},
+    {"SI", PlainRule},
     {"SK", Only<SlovakiaRule>},
 };
 
-bool IsBlank(const std::string& value) {
-  return value.find_first_not_of(' ') == std::string::npos;
-}
+bool IsBlank(const std::string& value) { return value.find_first_not_of(' ') == std::string::npos; }
 
 }  // namespace
 
@@ -64,13 +76,20 @@ int16_t ValidateTaxId(std::string& value, const std::string& country) {
 
 const char* TaxIdResultName(int16_t result) {
   switch (result) {
-    case TaxIdOk: return "TaxIdOk";
-    case TaxIdNoRule: return "TaxIdNoRule";
-    case TaxIdBadLength: return "TaxIdBadLength";
-    case TaxIdBadForm: return "TaxIdBadForm";
-    case TaxIdBadCheck: return "TaxIdBadCheck";
-    case TaxIdImpossible: return "TaxIdImpossible";
-    default: return "";
+    case TaxIdOk:
+      return "TaxIdOk";
+    case TaxIdNoRule:
+      return "TaxIdNoRule";
+    case TaxIdBadLength:
+      return "TaxIdBadLength";
+    case TaxIdBadForm:
+      return "TaxIdBadForm";
+    case TaxIdBadCheck:
+      return "TaxIdBadCheck";
+    case TaxIdImpossible:
+      return "TaxIdImpossible";
+    default:
+      return "";
   }
 }
 

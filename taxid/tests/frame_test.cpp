@@ -13,8 +13,8 @@ namespace kap {
 namespace {
 
 const std::vector<std::string> kCountries = {
-    "AT", "BE", "BG", "CY", "CZ", "DE", "DK", "EE", "ES", "", "FI", "FR", "GB", "GR",
-    "EL", "HU", "IE", "IT", "LT", "LU", "LV", "MT", "NL", "PL", "PT", "RO", "SE", "SI", "SK"};
+    "AT", "BE", "BG", "CY", "CZ", "DE", "DK", "EE", "ES", "",   "FI", "FR", "GB", "GR", "EL",
+    "HU", "IE", "IT", "LT", "LU", "LV", "MT", "NL", "PL", "PT", "RO", "SE", "SI", "SK"};
 
 TEST(TaxIdFrame, BlankIsValidForAnyCountry) {
   for (const std::string country : {"ES", "XX", "", " ES", "nl"}) {
@@ -46,9 +46,9 @@ TEST(TaxIdFrame, WriteBackKeepsTheValueWidth) {
     std::string country, input, written;
   };
   const std::vector<WidthCase> cases = {
-      {"ES", "1234567L       ", "01234567L      "},  // 15 wide: trailing spaces
+      {"ES", "1234567L       ", "01234567L      "},    // 15 wide: trailing spaces
       {"ES", "  12.345.678-z  ", "12345678Z       "},  // leading spaces and separators go
-      {"ES", "1234567L", "01234567"},                // too narrow: cut to the width
+      {"ES", "1234567L", "01234567"},                  // too narrow: cut to the width
       {"NL", "4495445b01    ", "004495445B01  "},
       {"GB", "gd12 ", "GD012"},
   };
@@ -82,7 +82,8 @@ TEST(TaxIdFrame, RandomBytesNeverCrashOrLeaveTheCodes) {
       size_t length = rng() % 65;
       std::string value;
       for (size_t i = 0; i < length; ++i) {
-        value += round % 2 == 0 ? static_cast<char>(rng() % 256) : alphabet[rng() % alphabet.size()];
+        value +=
+            round % 2 == 0 ? static_cast<char>(rng() % 256) : alphabet[rng() % alphabet.size()];
       }
       std::string typed = value;
       int16_t code = ValidateTaxId(value, country);

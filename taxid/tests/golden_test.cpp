@@ -50,7 +50,9 @@ class Generator {
     for (int i = 0; i < n; ++i) s += static_cast<char>('0' + Next(10));
     return s;
   }
-  std::string Pick(const std::string& set) { return std::string(1, set[Next(static_cast<uint32_t>(set.size()))]); }
+  std::string Pick(const std::string& set) {
+    return std::string(1, set[Next(static_cast<uint32_t>(set.size()))]);
+  }
   std::string TwoDigit(int from, int to) {
     int v = from + static_cast<int>(Next(static_cast<uint32_t>(to - from + 1)));
     return std::string{static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
@@ -97,8 +99,9 @@ std::string Complete(const std::string& country, const std::string& shape) {
 std::string DutchMod97(Generator& g) {
   std::string body = g.Digits(9);
   for (int suffix = 1; suffix < 100; ++suffix) {
-    std::string s = body + "B" + std::string{static_cast<char>('0' + suffix / 10),
-                                            static_cast<char>('0' + suffix % 10)};
+    std::string s =
+        body + "B" +
+        std::string{static_cast<char>('0' + suffix / 10), static_cast<char>('0' + suffix % 10)};
     int r = 0;
     for (char c : "NL" + s) {
       int v = c >= 'A' ? c - 'A' + 10 : c - '0';
@@ -114,19 +117,27 @@ std::vector<std::string> Shapes(const std::string& country, Generator& g) {
   auto P = [&](const std::string& set) { return g.Pick(set); };
   const std::string c = country;
   if (c == "ES" || c.empty()) {
-    return {D(8) + "@", "X" + D(7) + "@", "Y" + D(7) + "@", "Z" + D(7) + "@", "K" + D(7) + "@",
-            "A" + D(7) + "?", "B" + D(7) + "?", "Q" + D(7) + "@", "N" + D(7) + "@",
-            "W" + D(7) + "@", "U" + D(7) + "?", D(3) + "@", "G" + D(4) + "*"};
+    return {D(8) + "@",       "X" + D(7) + "@", "Y" + D(7) + "@", "Z" + D(7) + "@",
+            "K" + D(7) + "@", "A" + D(7) + "?", "B" + D(7) + "?", "Q" + D(7) + "@",
+            "N" + D(7) + "@", "W" + D(7) + "@", "U" + D(7) + "?", D(3) + "@",
+            "G" + D(4) + "*"};
   }
   if (c == "AT") return {"U" + D(7) + "?", "U" + D(4) + "?"};
   if (c == "BE") return {"0" + P("23456789") + D(6) + "??", "1" + D(7) + "??", D(7) + "??"};
   if (c == "BG") {
-    return {D(9) + "?", D(8) + "?", g.Date(0) + D(3) + "?", g.Date(40) + D(3) + "?",
-            g.Date(20) + D(3) + "?", "222" + D(6) + "?", D(4) + "?", "0" + D(7) + "?"};
+    return {D(9) + "?",
+            D(8) + "?",
+            g.Date(0) + D(3) + "?",
+            g.Date(40) + D(3) + "?",
+            g.Date(20) + D(3) + "?",
+            "222" + D(6) + "?",
+            D(4) + "?",
+            "0" + D(7) + "?"};
   }
   if (c == "CY") return {P("013459") + D(7) + "@", P("013459") + D(3) + "@"};
   if (c == "CZ") {
-    return {D(7) + "?", "6" + D(7) + "?", g.TwoDigit(0, 53) + g.TwoDigit(1, 12) + g.TwoDigit(1, 28) + D(3),
+    return {D(7) + "?", "6" + D(7) + "?",
+            g.TwoDigit(0, 53) + g.TwoDigit(1, 12) + g.TwoDigit(1, 28) + D(3),
             g.TwoDigit(54, 99) + g.TwoDigit(51, 62) + g.TwoDigit(1, 28) + D(3) + "?"};
   }
   if (c == "DE") return {D(8) + "?", D(5) + "?"};
@@ -146,8 +157,12 @@ std::vector<std::string> Shapes(const std::string& country, Generator& g) {
   if (c == "SI") return {P("123456789") + D(6) + "?"};
   if (c == "FR") return {"??" + D(9), "@?" + D(9), "?@" + D(9), "??" + D(5)};
   if (c == "GB") {
-    return {P("123456789") + D(6) + "??", P("123456789") + D(6) + "??3", "001" + D(7) + "??",
-            "GD" + D(3), "HA" + D(3), "0" + D(6) + "??"};
+    return {P("123456789") + D(6) + "??",
+            P("123456789") + D(6) + "??3",
+            "001" + D(7) + "??",
+            "GD" + D(3),
+            "HA" + D(3),
+            "0" + D(6) + "??"};
   }
   if (c == "IE") {
     return {D(7) + "@", P("789") + P("ABCDEFGHJKLMNPQRSTUVWXYZ+*") + D(5) + "@",
@@ -160,25 +175,28 @@ std::vector<std::string> Shapes(const std::string& country, Generator& g) {
   }
   if (c == "NL") return {D(8) + "?B" + D(2), D(6) + "?B" + D(2), DutchMod97(g)};
   if (c == "RO") {
-    return {D(1 + static_cast<int>(g.Next(9))) + "?",
-            P("12346") + g.Date(0) + D(5) + "?"};
+    return {D(1 + static_cast<int>(g.Next(9))) + "?", P("12346") + g.Date(0) + D(5) + "?"};
   }
   if (c == "SE") return {D(9) + "?" + D(2), D(9) + "?01", D(5) + "?" + D(2)};
   if (c == "SK") {
-    return {P("012") + "0" + D(8), g.TwoDigit(0, 53) + g.TwoDigit(51, 62) + g.TwoDigit(1, 28) + D(3),
+    return {P("012") + "0" + D(8),
+            g.TwoDigit(0, 53) + g.TwoDigit(51, 62) + g.TwoDigit(1, 28) + D(3),
             g.TwoDigit(54, 99) + g.TwoDigit(1, 12) + g.TwoDigit(1, 28) + D(4)};
   }
   return {D(10)};
 }
 
 // Corruptions that catch the typical typing mistakes.
-std::vector<std::string> Corruptions(const std::string& country, const std::string& valid, Generator& g) {
+std::vector<std::string> Corruptions(const std::string& country, const std::string& valid,
+                                     Generator& g) {
   std::vector<std::string> out;
   if (valid.empty()) return out;
   std::string s = valid;
   size_t i = g.Next(static_cast<uint32_t>(s.size()));
-  if (s[i] >= '0' && s[i] <= '9') s[i] = static_cast<char>('0' + (s[i] - '0' + 1 + g.Next(9)) % 10);
-  else s[i] = static_cast<char>('A' + g.Next(26));
+  if (s[i] >= '0' && s[i] <= '9')
+    s[i] = static_cast<char>('0' + (s[i] - '0' + 1 + g.Next(9)) % 10);
+  else
+    s[i] = static_cast<char>('A' + g.Next(26));
   out.push_back(s);
   if (valid.size() > 1) {
     s = valid;
@@ -205,11 +223,10 @@ std::vector<std::string> Corruptions(const std::string& country, const std::stri
   return out;
 }
 
-
 std::vector<GoldenLine> GenerateGoldenSet() {
   Generator g(850);
   const std::vector<std::string> countries = {
-      "AT", "BE", "BG", "CY", "CZ", "DE", "DK", "EE", "ES", "", "FI", "FR", "GB", "GR", "EL",
+      "AT", "BE", "BG", "CY", "CZ", "DE", "DK", "EE", "ES", "",   "FI", "FR", "GB", "GR", "EL",
       "HU", "IE", "IT", "LT", "LU", "LV", "MT", "NL", "PL", "PT", "RO", "SE", "SI", "SK", "XX"};
   std::vector<GoldenLine> lines;
   auto record = [&](const std::string& country, const std::string& input) {
@@ -265,7 +282,8 @@ bool WriteGoldenIfAsked() {
   std::ofstream out(path);
   out << "# country\tinput\tresult\tcanonical form\n";
   for (const GoldenLine& line : GenerateGoldenSet()) {
-    out << line.country << '\t' << line.input << '\t' << line.code << '\t' << line.canonical << '\n';
+    out << line.country << '\t' << line.input << '\t' << line.code << '\t' << line.canonical
+        << '\n';
   }
   return true;
 }
@@ -308,8 +326,8 @@ TEST(TaxIdGolden, OnlyTheIntendedResultsChanged) {
     if (code == line.code && canonical == line.canonical) continue;
     ++changed[line.country];
     EXPECT_TRUE(ChangeIsIntended(line, code))
-        << "country '" << line.country << "' input '" << line.input << "': recorded "
-        << line.code << " '" << line.canonical << "', now " << code << " '" << canonical << "'";
+        << "country '" << line.country << "' input '" << line.input << "': recorded " << line.code
+        << " '" << line.canonical << "', now " << code << " '" << canonical << "'";
   }
   EXPECT_EQ(perCountry.size(), 30u);
   // Every change of rule shows in the set.

@@ -11,8 +11,8 @@ using test::ProcessOptions;
 using test::RunProcess;
 
 TEST(KaptoolTaxId, ChecksArgumentsAndReportsEachResult) {
-  auto result = RunProcess({BuildPath("tools/kaptool"), "taxid", "es", "12.345.678-z", "A5881850A",
-                            "  ", "I1234567A"});
+  auto result = RunProcess(
+      {BuildPath("tools/kaptool"), "taxid", "es", "12.345.678-z", "A5881850A", "  ", "I1234567A"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.output,
             "0 TaxIdOk 12345678Z\n"

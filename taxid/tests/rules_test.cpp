@@ -63,8 +63,8 @@ TEST(TaxIdSpain, PersonsForeignersAndCompanies) {
       {"ES", "12345678ZZ", TaxIdBadLength, ""},
       {"ES", "X12345678L", TaxIdBadLength, ""},
       {"ES", "I1234567A", TaxIdBadForm, ""},
-      {"ES", "HA1234567", TaxIdBadForm, ""},  // beyond "H" as text
-      {"ES", "\xA5" "1234567L", 0, "01234567L"},  // accented letters are dropped
+      {"ES", "HA1234567", TaxIdBadForm, ""},    // beyond "H" as text
+      {"ES", "\xA5-1234567L", 0, "01234567L"},  // accented letters are dropped
   });
 }
 
@@ -177,7 +177,7 @@ TEST(TaxIdLettersAndForms, EveryCountry) {
       {"CY", "10259033Q", TaxIdBadCheck, ""},
 
       {"CZ", "46505334", 0, "46505334"},
-      {"CZ", "640903926", 0, "640903926"},    // special personal number with a check digit
+      {"CZ", "640903926", 0, "640903926"},  // special personal number with a check digit
       {"CZ", "7103192745", 0, "7103192745"},
       {"CZ", "7155120005", 0, "7155120005"},  // month plus 50
       {"CZ", "530101123", 0, "530101123"},    // nine digits up to 1953, no check
