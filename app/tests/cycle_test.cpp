@@ -1,0 +1,157 @@
+// The removal cycle in-process on the in-memory console, with the demo's form file and real
+// data files: the paths the terminal tests cannot time, an owner that vanishes after the key
+// form and an estate that cannot be rewritten.
+#include <sys/stat.h>
+
+#include "app/tests/owner_fixture.h"
+
+namespace kap::test {
+namespace {
+
+class CycleTest : public OwnerTest {
+ protected:
+  void SetUp() override {
+    OwnerTest::SetUp();
+    MakeDirs(dir.file("FORMS"));
+    WriteFile(dir.file("FORMS/VOWNMAIN.JPN"),
+              Utf8ToCp850(ReadFile(SourcePath("demo/forms/VOWNMAIN.JPN"))));
+    FormFileError error;
+    ASSERT_EQ(LoadFormFile(error), 0) << error.Text();
+    AddCountry("ES", "UE");
+    AddEstate("0012", "0007");
+    AddEstate("0013", "0007");
+    AddEstate("0014", "0020");
+    AddOwner("0007", "PERE PUIG I FERRER", {{1, "0012"}, {2, "0013"}});
+    AddOwner("0020", "ANNA SOLER", {{5, "0014"}});
+    AddOwner("0030", "SENSE FINQUES");
+    std::remove(dir.file("db.log").c_str());  // the inserts above are not the cycle's doing
+  }
+
+  // The text of the one-line message box on row 12.
+  std::string Box() {
+    std::string row = console.RowText(10);
+    size_t first = row.find_first_not_of(" \xB3");
+    size_t last = row.find_last_not_of(" \xB3");
+    return first == std::string::npos ? "" : row.substr(first, last - first + 1);
+  }
+
+  // Owner `code` on the key form, then "S" on the confirmation.
+  void Confirm(KeyFeeder& feeder, const std::string& code) {
+    feeder.Text(code);
+    feeder.Key(key::kEnter);
+    feeder.Key('S', [this] { shown = console.ScreenText(); });
+    feeder.Key(key::kEnter);
+  }
+
+  std::string shown;
+};
+
+TEST_F(CycleTest, OwnerWithoutEstatesIsDeletedAfterTwentyEmptyRounds) {
+  KeyFeeder feeder(console);
+  Confirm(feeder, "0030");
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  EXPECT_TRUE(feeder.Done());
+  EXPECT_NE(shown.find("SENSE FINQUES"), std::string::npos) << shown;
+  EXPECT_FALSE(OwnerExists("0030"));
+  EXPECT_TRUE(OwnerExists("0007"));
+  EXPECT_TRUE(LogLines().empty()) << "no estate was found, so none was written";
+  EXPECT_EQ(HeldLocks("PropietV"), 0);
+  EXPECT_EQ(HeldLocks("FinquesV"), 0);
+}
+
+TEST_F(CycleTest, EstateHandedToAnotherOwnerSinceIsLeftToIt) {
+  AddOwner("0040", "ANTIC PROPIETARI", {{1, "0014"}});
+  std::remove(dir.file("db.log").c_str());
+  KeyFeeder feeder(console);
+  Confirm(feeder, "0040");
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  EXPECT_FALSE(OwnerExists("0040"));
+  EXPECT_EQ(EstateOwner("0014"), "0020");
+  EXPECT_TRUE(LogLines().empty());
+}
+
+// The key form found and locked the owner; another terminal deletes it before the cycle reads
+// it again.
+class OwnerVanishes : public OwnerHooks {
+ public:
+  int16_t CheckLeave(int16_t form, int16_t key) override {
+    int16_t result = OwnerHooks::CheckLeave(form, key);
+    if (form == 1 && result == 0 && key != key::kEsc) {
+      int16_t status = 0;
+      DeleteRecord(kOwnersFile, status);
+      EXPECT_EQ(status, 0);
+    }
+    return result;
+  }
+};
+
+TEST_F(CycleTest, OwnerDeletedMeanwhileIsReportedAndNeverWrittenAgain) {
+  OwnerVanishes hooks;
+  SetFormHooks(&hooks);
+  KeyFeeder feeder(console);
+  std::string message;
+  feeder.Text("0007");
+  feeder.Key(key::kEnter);
+  feeder.Key(key::kEnter, [&] { message = Box(); });
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  EXPECT_TRUE(feeder.Done());
+  EXPECT_EQ(message, "PROPIETARI INEXISTENT");
+  EXPECT_FALSE(OwnerExists("0007"));
+  EXPECT_TRUE(LogLines().empty()) << "no owner record was inserted";
+  EXPECT_EQ(EstateOwner("0012"), "0007");
+  EXPECT_EQ(HeldLocks("PropietV"), 0);
+}
+
+TEST_F(CycleTest, EstateThatCannotBeRewrittenKeepsTheOwner) {
+  // Another process holds estate 0013 with a record lock of the record manager, so the update
+  // is refused at once (84). Files are closed around the fork so the child opens its own.
+  int16_t status = 0;
+  ResetDataFiles(status);
+  const std::string held = dir.file("held"), release = dir.file("release");
+  int child = ForkChild([&] {
+    ResetDataState();
+    int16_t s = 0;
+    OpenOwnerFiles(s);
+    SetLockMode(kEstatesFile, "B", s);
+    FindRecord(kEstatesFile, 0, Packed("0013"), 0, s);
+    if (s != 0) return 1;
+    WriteFile(held, "1");
+    for (int i = 0; i < 3000 && !FileExists(release); ++i) usleep(10000);
+    ResetDataFiles(s);
+    return 0;
+  });
+  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
+  ASSERT_TRUE(FileExists(held));
+  ResetDataState();
+  OpenOwnerFiles(status);
+  ASSERT_EQ(status, 0);
+
+  KeyFeeder feeder(console);
+  std::string message;
+  Confirm(feeder, "0007");
+  feeder.Key(key::kEnter, [&] { message = console.ScreenText(); });
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  WriteFile(release, "1");
+  EXPECT_EQ(WaitChild(child), 0);
+
+  EXPECT_TRUE(feeder.Done());
+  EXPECT_NE(message.find("NO S'HAN POGUT ALLIBERAR TOTES LES FINQUES"), std::string::npos)
+      << message;
+  EXPECT_TRUE(OwnerExists("0007"));
+  EXPECT_EQ(EstateOwner("0012"), "0000") << "the other estates are still released";
+  EXPECT_EQ(EstateOwner("0013"), "0007");
+  EXPECT_EQ(EstateOwner("0014"), "0020");
+  std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], " 506           3             0 ");
+  EXPECT_EQ(log[1], " 506           3             84 ");
+  EXPECT_EQ(HeldLocks("PropietV"), 0);
+  EXPECT_EQ(HeldLocks("FinquesV"), 0);
+}
+
+}  // namespace
+}  // namespace kap::test
