@@ -94,7 +94,8 @@ enum FixedQuery {
 };
 
 std::string KeyedSql(KeyedQuery q, int key, bool unique) {
-  std::string k = "k" + std::to_string(key);
+  std::string k = "k";
+  k += std::to_string(key);
   std::string asc = " ORDER BY " + k + ",pos LIMIT 1";
   std::string desc = " ORDER BY " + k + " DESC,pos DESC LIMIT 1";
   std::string head = "SELECT pos,data FROM records";
@@ -119,10 +120,13 @@ std::string KeyedSql(KeyedQuery q, int key, bool unique) {
 std::string FixedSql(FixedQuery q, size_t keys) {
   std::string cols, marks, sets;
   for (size_t i = 0; i < keys; ++i) {
-    std::string k = "k" + std::to_string(i);
+    std::string k = "k";
+    k += std::to_string(i);
     std::string n = std::to_string(i + 2);
-    cols += "," + k;
-    marks += ",?" + n;
+    cols += ",";
+    cols += k;
+    marks += ",?";
+    marks += n;
     sets += "," + k + "=?" + n;
   }
   std::string last = std::to_string(keys + 2);
