@@ -147,6 +147,9 @@ Outcome IrelandRule(const std::string& value) {
     // Old form: digit, letter (or "+" or "*"), five digits, check letter.
     if (number.size() > 6) return Fail(TaxIdBadLength);
     if (number.empty() || number[0] < '7') return Fail(TaxIdImpossible);
+    // Exactly one character stands in the second place; more would be, for example, a typed
+    // "IE" landing inside the number.
+    if (prefix.size() != 1) return Fail(TaxIdBadForm);
     prefix.insert(prefix.begin(), number[0]);
     number = Fill(number.substr(1), 5);
     sum = 2 * DigitValue(prefix[0]) + WeightedSum(number, "76543");

@@ -8,6 +8,7 @@
 // after a rule change, or the comparison would lose its reference.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -289,7 +290,7 @@ bool WriteGoldenIfAsked() {
 }
 
 // The changes the later rules were meant to make, and only those: newer Bulgarian, Belgian,
-// Dutch, Irish, Latvian and Italian numbers.
+// Dutch, Irish, Latvian and Italian numbers, and Irish old-form numbers with extra letters.
 bool ChangeIsIntended(const GoldenLine& was, int code) {
   std::string digits, letters;
   for (char c : was.input) {
@@ -306,6 +307,11 @@ bool ChangeIsIntended(const GoldenLine& was, int code) {
   }
   if (country == "NL") return (was.code == -4 || was.code == -5) && code == 0;
   if (country == "IE") {
+    // Old-form numbers with more than one character in the second place.
+    std::string beforeLastDigit = was.input.substr(0, was.input.find_last_of("0123456789"));
+    size_t marks = beforeLastDigit.find_first_of("*+") != std::string::npos ? 1 : 0;
+    for (char c : beforeLastDigit) marks += std::isalpha(static_cast<unsigned char>(c)) ? 1 : 0;
+    if ((was.code == 0 || was.code == -4) && code == -3 && marks >= 2) return true;
     return was.code == -4 && code == 0 && letters.size() == 2 &&
            (letters[1] == 'A' || letters[1] == 'H' || letters[1] == 'W');
   }

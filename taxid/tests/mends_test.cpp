@@ -94,6 +94,17 @@ TEST(TaxIdIreland, FormOf2013WithASecondLetter) {
   });
 }
 
+TEST(TaxIdIreland, OldFormTakesOneCharacterInTheSecondPlace) {
+  RunCases({
+      {"IE", "8Z49289F", 0, "8Z49289F"},
+      {"IE", "8*49289F", 0, "8*49289F"},
+      {"IE", "IE8Z49289F", TaxIdBadForm, ""},  // would have been written back as 8IEZ49289F
+      {"IE", "8ZZ49289F", TaxIdBadForm, ""},
+      {"IE", "8+Z49289F", TaxIdBadForm, ""},
+      {"IE", "IE6433435F", TaxIdBadLength, ""},  // seven digits cannot be the old form
+  });
+}
+
 TEST(TaxIdLatvia, PersonalCodesWithoutBirthDate) {
   RunCases({
       {"LV", "32579461005", 0, "32579461005"},
