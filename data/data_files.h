@@ -32,7 +32,10 @@ void ResetDataState();
 void ResetDataFiles(int16_t& status);
 // Opens (creating it from RootDir + "ddf\<base>.xdf" when missing) the data file `name` for
 // `fileNumber`, reading into and writing from `record` (at least the record length long).
-// A fatal open error shows its message and ends the program through the fatal handler.
+// A fatal open error shows its message and ends the program through the fatal handler; when
+// an installed handler returns, the entry is left free and `status` holds the error. A file
+// whose record length exceeds `capacity` is such an error (22): records are never copied
+// past the caller's variable. File number 0 (the mark of a free entry) answers 3.
 void OpenDataFile(int16_t fileNumber, const std::string& name, void* record, size_t capacity,
                   int16_t& status);
 template <size_t N>
