@@ -3,6 +3,7 @@
 #include "data/data_files.h"
 #include "formengine/screen.h"
 #include "platform/os.h"
+#include "popups/popups.h"
 #include "session/session.h"
 
 namespace kap {
@@ -14,8 +15,10 @@ bool IsAbsolute(const std::string& path) {
          (path.size() > 1 && path[1] == ':');
 }
 
+// Alt+X and Alt+C in any field: what the pop-up returns is typed into the field.
 std::string HotKey(int16_t hotKey) {
-  (void)hotKey;
+  if (hotKey == key::kAltX) return PopupCalculator();
+  if (hotKey == key::kAltC) return PopupCalendar();
   return "";
 }
 

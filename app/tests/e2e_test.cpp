@@ -30,9 +30,6 @@ class DemoTest : public ::testing::Test {
         {"KAPROOT", demo_ + "/"},
         {"KAPTMP", demo_ + "/" + terminal},
         {"KAPTERM", demo_ + "/" + terminal},
-        // ncurses keeps its terminal tables until exit; leak reports would only hide the
-        // program's own exit status.
-        {"ASAN_OPTIONS", "detect_leaks=0"},
     };
     auto tmux = std::make_unique<Tmux>(BuildPath("app/vownmain"), env, demo_);
     EXPECT_TRUE(tmux->WaitFor(terminal == "T02" ? "DEL PROPIETARIO:" : "CODI DEL PROPIETARI:"))
@@ -188,6 +185,15 @@ TEST_F(DemoTest, F1ShowsTheOptionsHelpAndF1InsideItTheGeneralHelp) {
   Quit(*tmux);
 }
 
+TEST_F(DemoTest, AltCOpensTheCalendarFromTheKeyForm) {
+  auto tmux = Start();
+  tmux->SendKeys({"M-c"});
+  ASSERT_TRUE(tmux->WaitFor("DL DT DC DJ DV DS DG")) << tmux->ScreenText();
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "DL DT DC DJ DV DS DG")) << tmux->ScreenText();
+  Quit(*tmux);
+}
+
 TEST_F(DemoTest, SpanishSessionShowsSpanishTexts) {
   auto tmux = Start("T02");
   EXPECT_NE(tmux->ScreenText().find("C\u00d3DIGO DEL PROPIETARIO:"), std::string::npos);
@@ -229,8 +235,7 @@ TEST_F(DemoTest, SecondTerminalWaitsForTheOwnerTheFirstOneShows) {
 TEST_F(DemoTest, BrokenFormFileEndsTheProgramNamingFileAndLine) {
   WriteFile(demo_ + "/FORMS/VOWNMAIN.JPN", "3,15\r\n\"d,1b\",1,0,0,0,0,0\r\n5,20,\"CODI\",4\r\n");
   std::map<std::string, std::string> env = {{"KAPROOT", demo_ + "/"},
-                                            {"KAPTMP", demo_ + "/T01"},
-                                            {"ASAN_OPTIONS", "detect_leaks=0"}};
+                                            {"KAPTMP", demo_ + "/T01"}};
   Tmux tmux(BuildPath("app/vownmain"), env, demo_);
   ASSERT_TRUE(tmux.WaitFor("L\u00cdNIA 3")) << tmux.ScreenText();
   EXPECT_NE(tmux.ScreenText().find("VOWNMAIN.JPN"), std::string::npos) << tmux.ScreenText();

@@ -1,0 +1,219 @@
+// The removal of an owner with 20 estates, timed end to end through the program's cycle (key
+// form, owner form, confirmation, release, delete, on the in-memory console), against the same
+// record and lock operations done directly without any screen. Prints the ratio at the end.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/owner_program.h"
+#include "data/data_files.h"
+#include "format/format.h"
+#include "formengine/form_driver.h"
+#include "formengine/screen.h"
+#include "locking/lock_files.h"
+#include "platform/console.h"
+#include "session/session.h"
+
+namespace kap {
+namespace {
+
+constexpr int kEstates = 20;
+constexpr int kEstateLength = 120;
+
+void Put16(std::string& s, size_t at, int v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+// Dictionary with one key of one segment at position 1, length 2.
+std::string Dictionary(int recordLength) {
+  std::string block(32, '\0');
+  Put16(block, 0, recordLength);
+  Put16(block, 2, 1024);
+  Put16(block, 4, 1);
+  Put16(block, 16, 1);
+  Put16(block, 18, 2);
+  std::string file(2, '\0');
+  Put16(file, 0, static_cast<int>(block.size()));
+  return file + block;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Code(int n) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04d", n);
+  return PackDigits(digits);
+}
+
+// A fresh installation in a temporary folder, with the three files open.
+class Installation {
+ public:
+  Installation() {
+    char pattern[] = "/tmp/kap-bench-XXXXXX";
+    root_ = mkdtemp(pattern);
+    for (const char* d : {"/ddf", "/DADES", "/TAULES", "/T1", "/FORMS"})
+      std::system(("mkdir -p " + root_ + d).c_str());
+    WriteFile(root_ + "/ddf/PropietV.xdf", Dictionary(321));
+    WriteFile(root_ + "/ddf/FinquesV.xdf", Dictionary(kEstateLength));
+    WriteFile(root_ + "/ddf/UPaisos.xdf", Dictionary(64));
+    WriteFile(root_ + "/FORMS/VOWNMAIN.JPN",
+              "3,15\r\n"
+              "\"d,1b\",1,0,0,0,0,0\r\n"
+              "5,20,\"CODI DEL PROPIETARI: \",4,0,0,0,83,0,\"\"\r\n"
+              "\"d,1b\",7,0,3,1,15,80\r\n"
+              "1,2,\"NOM: \",30,0,0,0,0,0,\"\"\r\n"
+              "2,2,\"TEL: \",20,0,0,0,0,0,\"\"\r\n"
+              "3,2,\"ADRE\x80" "A: \",30,0,0,0,0,0,\"\"\r\n"
+              "4,2,\"POBLACI\xE0: \",30,0,0,0,0,0,\"\"\r\n"
+              "5,2,\"CONTACTE: \",30,0,0,0,0,0,\"\"\r\n"
+              "6,2,\"PA\xD6S: \",2,0,0,0,14,0,\"\"\r\n"
+              "6,40,\"NIF: \",15,0,0,0,7,0,\"\"\r\n"
+              "\"d,1b\",1,0,21,20,23,61\r\n"
+              "1,3,\"CONFIRMEU LA BAIXA: \",1,0,1,0,0,0,\"|N,NO|S,SI\"\r\n"
+              "0\r\n");
+    if (chdir(root_.c_str()) != 0) std::abort();
+    ResetSession();
+    Session& s = CurrentSession();
+    s.RootDir = root_ + "/";
+    s.WorkDir = root_ + "/T1/";
+    s.Language = "CAT";
+    s.ProgramName = "VOWNMAIN";
+    FormFileError error;
+    if (LoadFormFile(error) != 0) std::abort();
+    int16_t status = 0;
+    OpenOwnerFiles(status);
+    SetFormHooks(&OwnerProgram().Hooks);
+    char* e = OwnerProgram().EstateRecord;
+    for (int i = 1; i <= kEstates; ++i) {
+      std::memset(e, ' ', kEstateLength);
+      std::memcpy(e, Code(100 + i).data(), 2);
+      std::memcpy(e + estate::kOwner, Code(7).data(), 2);
+      InsertRecord(kEstatesFile, status);
+    }
+  }
+  ~Installation() {
+    int16_t status = 0;
+    ResetDataFiles(status);
+    SetFormHooks(nullptr);
+    if (chdir("/tmp") != 0) return;
+    std::system(("rm -rf " + root_).c_str());
+  }
+
+  // Owner 0007 holding the 20 estates again.
+  void Restore() {
+    int16_t status = 0;
+    char* e = OwnerProgram().EstateRecord;
+    for (int i = 1; i <= kEstates; ++i) {
+      FindRecord(kEstatesFile, 0, Code(100 + i), 0, status);
+      std::memcpy(e + estate::kOwner, Code(7).data(), 2);
+      UpdateRecord(kEstatesFile, status);
+    }
+    char* r = OwnerProgram().OwnerRecord;
+    std::memset(r, ' ', kOwnerRecordLength);
+    std::memcpy(r, Code(7).data(), 2);
+    std::memcpy(r + owner::kText1, "PERE PUIG I FERRER", 18);
+    std::memcpy(r + owner::kCountry, "ES", 2);
+    for (int i = 0; i < kEstates; ++i) {
+      std::memcpy(r + owner::kEstates + i * owner::kSlotSize, Code(101 + i).data(), 2);
+      r[owner::kEstates + i * owner::kSlotSize + 2] = 0;
+      r[owner::kEstates + i * owner::kSlotSize + 3] = 0;
+    }
+    InsertRecord(kOwnersFile, status);
+  }
+
+ private:
+  std::string root_;
+};
+
+void BM_RemovalThroughTheCycle(benchmark::State& state) {
+  Installation installation;
+  MemoryConsole console;
+  SetConsole(&console);
+  std::deque<int16_t> keys;
+  console.SetIdleHandler([&](MemoryConsole& c) {
+    if (keys.empty()) std::abort();
+    c.PushKey(keys.front());
+    keys.pop_front();
+  });
+  for (auto _ : state) {
+    state.PauseTiming();
+    installation.Restore();
+    keys = {'0', '0', '0', '7', key::kEnter, 'S', key::kEnter, key::kEsc};
+    state.ResumeTiming();
+    RunOwnerCycle();
+  }
+  console.SetIdleHandler(nullptr);
+  SetConsole(nullptr);
+}
+
+// What the cycle does to the files, without forms, screen or keys.
+void BM_RecordAndLockOperationsOnly(benchmark::State& state) {
+  Installation installation;
+  for (auto _ : state) {
+    state.PauseTiming();
+    installation.Restore();
+    state.ResumeTiming();
+    OwnerProgramState& p = OwnerProgram();
+    int16_t status = 0;
+    const std::string owner = Code(7);
+    FindRecord(kOwnersFile, 0, owner, 0, status);
+    LockRecord("PropietV", owner);
+    FindRecord(kOwnersFile, 0, owner, 0, status);
+    for (int i = 0; i < kEstates; ++i) {
+      std::string code(p.OwnerRecord + owner::kEstates + i * owner::kSlotSize, 2);
+      LockRecord("FinquesV", code);
+      FindRecord(kEstatesFile, 0, code, 0, status);
+      if (status == 0) {
+        std::memcpy(p.EstateRecord + estate::kOwner, kNoOwner.data(), 2);
+        UpdateRecord(kEstatesFile, status);
+      }
+      UnlockRecord("FinquesV");
+    }
+    DeleteRecord(kOwnersFile, status);
+    UnlockRecord("PropietV");
+    if (status != 0) state.SkipWithError("delete failed");
+  }
+}
+
+BENCHMARK(BM_RemovalThroughTheCycle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordAndLockOperationsOnly)->Unit(benchmark::kMillisecond);
+
+// Keeps the time per iteration of each run so the ratio can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.iterations > 0 && run.run_type == Run::RT_Iteration)
+        perIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> perIteration;
+};
+
+}  // namespace
+}  // namespace kap
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  kap::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  double cycle = reporter.perIteration["BM_RemovalThroughTheCycle"];
+  double operations = reporter.perIteration["BM_RecordAndLockOperationsOnly"];
+  if (cycle > 0 && operations > 0)
+    std::printf("owner removal, cycle / record and lock operations alone: %.2f\n",
+                cycle / operations);
+  benchmark::Shutdown();
+  return 0;
+}
