@@ -65,7 +65,8 @@ std::string ClearedBytes(const RawEntry& entry);
 
 // Reads the whole entries of an open lock file in slices and calls `visit(offset, entry)` for
 // each until it returns false. A trailing piece shorter than an entry is not visited.
-// Returns the offset just after the last whole entry of the file.
+// Returns the offset just after the last whole entry of the file, or -1 when it could not be
+// read to the end.
 template <typename Visit>
 int64_t ScanEntries(File& file, Visit visit) {
   const int64_t size = file.Size();
@@ -74,7 +75,7 @@ int64_t ScanEntries(File& file, Visit visit) {
   std::string buffer;
   for (int64_t start = 0; start < whole; start += kSlice) {
     const int64_t length = std::min(kSlice, whole - start);
-    if (!file.ReadAt(start, static_cast<size_t>(length), &buffer)) return whole;
+    if (!file.ReadAt(start, static_cast<size_t>(length), &buffer)) return -1;
     const int64_t got = static_cast<int64_t>(buffer.size()) / kLockEntrySize * kLockEntrySize;
     const std::string_view view(buffer);
     for (int64_t at = 0; at < got; at += kLockEntrySize) {
@@ -82,7 +83,7 @@ int64_t ScanEntries(File& file, Visit visit) {
         return whole;
       }
     }
-    if (got < length) return whole;  // the file shrank under us: stop at what was read
+    if (got < length) return -1;  // nobody may shorten a file we hold: a read error
   }
   return whole;
 }

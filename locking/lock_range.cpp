@@ -55,8 +55,11 @@ LockEntry NewEntry(const LockIdentity& id, char type, const std::string& fromKey
   return e;
 }
 
-// One attempt: true on conflict; otherwise this terminal's entry has been written.
-bool TryLock(const std::string& name, char type, const std::string& fromKey,
+enum class Attempt { kHeld, kConflict, kFailed };
+
+// One attempt: the entry written, another terminal's entry in the way, or a read or write of
+// the file that failed (tried again like an open that fails).
+Attempt TryLock(const std::string& name, char type, const std::string& fromKey,
              const std::string& toKey) {
   const LockIdentity& id = Locks().identity;
   std::unique_ptr<File> file = locking::OpenLockFile(name, true);
@@ -92,12 +95,12 @@ bool TryLock(const std::string& name, char type, const std::string& fromKey,
     }
     return true;
   });
+  if (end < 0) return Attempt::kFailed;
+  if (conflict) return Attempt::kConflict;
   // Appending goes to the end of the last whole entry, over any cut-short piece, so that the
   // file stays a sequence of whole entries for every program reading it.
-  if (!conflict) {
-    file->WriteAt(writeAt >= 0 ? writeAt : end, NewEntry(id, type, fromKey, toKey).Bytes());
-  }
-  return conflict;
+  const std::string bytes = NewEntry(id, type, fromKey, toKey).Bytes();
+  return file->WriteAt(writeAt >= 0 ? writeAt : end, bytes) ? Attempt::kHeld : Attempt::kFailed;
 }
 
 bool ModeIs(char letter) {
@@ -158,7 +161,12 @@ int16_t LockRange(const std::string& fileName, const std::string& lockType,
   int shown = 0;
   bool conflict = false;
   for (;;) {
-    conflict = TryLock(name, type, from, to);
+    const Attempt attempt = TryLock(name, type, from, to);
+    if (attempt == Attempt::kFailed) {
+      os.SleepMs(static_cast<int>(os.Random() * 3000) + 1);
+      continue;
+    }
+    conflict = attempt == Attempt::kConflict;
     if (!conflict || ModeIs('S')) break;
     const bool escOffered = ModeIs('P');
     if (shown < 2) ++shown;
@@ -189,7 +197,7 @@ int16_t UnlockRecord(const std::string& fileName) {
       locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), true);
   int64_t bestAt = -1, bestTime = 0;
   std::string best;
-  locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
+  const int64_t end = locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
     if (!entry.Free() && IsMine(entry, id) && (bestAt < 0 || entry.time() >= bestTime)) {
       bestAt = at;
       bestTime = entry.time();
@@ -197,20 +205,19 @@ int16_t UnlockRecord(const std::string& fileName) {
     }
     return true;
   });
-  if (bestAt < 0) return -1;
-  file->WriteAt(bestAt, best);
-  return 0;
+  // A file that cannot be read or written leaves the entry held: it expires in time.
+  if (end < 0 || bestAt < 0) return -1;
+  return file->WriteAt(bestAt, best) ? 0 : -1;
 }
 
 bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries) {
   entries->clear();
   std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
   if (!file) return !GetOs().FileExists(locking::LockFilePath(locking::Trim(fileName)));
-  locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
+  return locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
     entries->push_back(LockEntry::Parse(std::string(entry.b)));
     return true;
-  });
-  return true;
+  }) >= 0;
 }
 
 int ClearStaleLockEntries(const std::string& fileName) {
@@ -219,8 +226,7 @@ int ClearStaleLockEntries(const std::string& fileName) {
   const int64_t now = NowMinutes();
   int cleared = 0;
   locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
-    if (locking::IsStale(entry, now)) {
-      file->WriteAt(at, locking::ClearedBytes(entry));
+    if (locking::IsStale(entry, now) && file->WriteAt(at, locking::ClearedBytes(entry))) {
       ++cleared;
     }
     return true;

@@ -185,5 +185,66 @@ TEST_F(LockTest, WaitTellsOnceInTheSessionLanguageAndEndsWhenTheEntryExpires) {
   }
 }
 
+// Fails the Nth read or write of an open file (counting from 1) once.
+class FailingFile : public File {
+ public:
+  FailingFile(std::unique_ptr<File> f, int* calls, int failAt)
+      : f_(std::move(f)), calls_(calls), failAt_(failAt) {}
+  bool ReadAt(int64_t o, size_t n, std::string* out) override {
+    return ++*calls_ != failAt_ && f_->ReadAt(o, n, out);
+  }
+  bool WriteAt(int64_t o, const std::string& b) override {
+    return ++*calls_ != failAt_ && f_->WriteAt(o, b);
+  }
+  int64_t Size() override { return f_->Size(); }
+  bool Truncate(int64_t s) override { return f_->Truncate(s); }
+
+ private:
+  std::unique_ptr<File> f_;
+  int* calls_;
+  int failAt_;
+};
+
+TEST_F(LockTest, FailedReadsAndWritesAreRetriedOrReported) {
+  Terminal(2);
+  os_.minutes -= 40;
+  ASSERT_EQ(LockRecord("PropietV", "\x81\xA3"), 0);  // a stale entry: one more write to fail
+  os_.minutes += 40;
+  Terminal(1);
+  class FailingOs : public OsWrapper {
+   public:
+    explicit FailingOs(Os* os) : OsWrapper(os) {}
+    int calls = 0, failAt = 0;
+    std::unique_ptr<File> OpenFile(const std::string& p, bool c, bool r, Sharing s,
+                                   OpenResult* res) override {
+      auto f = OsWrapper::OpenFile(p, c, r, s, res);
+      return f ? std::make_unique<FailingFile>(std::move(f), &calls, failAt) : nullptr;
+    }
+  } failing(&os_);
+  CurrentLockIdentity();
+  SetOs(&failing);
+  // Calls: read, clear the stale entry (harmless when it fails: ours goes over it), write
+  // ours; then the unlock's read and clear.
+  for (int n = 1; n <= 4; ++n) {
+    failing.calls = 0;
+    failing.failAt = n;
+    os_.sleeps.clear();
+    ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0) << "call " << n;
+    EXPECT_EQ(os_.sleeps.size(), n == 1 || n == 3 ? 1u : 0u) << "call " << n;
+    const std::vector<LockEntry> entries = Entries("PROPIETV.lck");
+    ASSERT_EQ(entries.size(), 1u) << "call " << n;
+    EXPECT_EQ(Key(entries[0]), "0134") << "call " << n;
+    EXPECT_EQ(UnlockRecord("PropietV"), n == 4 ? -1 : 0) << "call " << n;  // reported
+    if (n == 4) {
+      EXPECT_EQ(UnlockRecord("PropietV"), 0);
+    }
+    // Stale again for the next round.
+    std::string bytes = Bytes("PROPIETV.lck");
+    bytes.replace(0, 35, Pad("OTHER", 15) + Pad("5", 11) + Pad("1", 8) + "K");
+    test::WriteFile(LockPath("PROPIETV.lck"), bytes);
+  }
+  SetOs(nullptr);
+}
+
 }  // namespace
 }  // namespace kap::locktest
