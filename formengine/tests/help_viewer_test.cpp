@@ -76,7 +76,17 @@ TEST_F(HelpViewerTest, FortyLinesWithEveryKey) {
       },
       'x'));
   script.Add({Expect(1, key::kEnd), Expect(24, key::kPgUp), Expect(8, key::kPgUp),
-              Expect(1, key::kDown), Expect(2, key::kUp), Expect(1, key::kUp),
+              Expect(1, key::kDown),
+              // Scrolling moves the inside only: the frame stays where it is.
+              CheckThen(
+                  [&] {
+                    ExpectPage(2);
+                    EXPECT_EQ(At(5, 1, 1), "\xBA");
+                    EXPECT_EQ(At(21, 80, 1), "\xBA");
+                    EXPECT_EQ(At(22, 2, 1), "\xCD");
+                  },
+                  key::kUp),
+              Expect(1, key::kUp),
               Expect(1, key::kHome), Expect(1, key::kPgDn), Expect(18, key::kPgDn),
               Expect(24, key::kDown), Expect(24, key::kEnd), Expect(24, key::kHome),
               Expect(1, key::kEsc)});
