@@ -351,8 +351,8 @@ void EditField(int16_t& row, int16_t& column, int16_t wrap, std::string& text, i
   Console& con = GetConsole();
   if (row == 0) row = static_cast<int16_t>(con.CursorRow() - WindowOriginRow() + 1);
   if (column == 0) column = static_cast<int16_t>(con.CursorColumn() - WindowOriginColumn() + 1);
-  // Field widths beyond a screen line's reach are cut, so positions fit in 16 bits.
-  if (text.size() > 4000) text.resize(4000);
+  // Positions are 16-bit: a text longer than they can address is cut (no field comes near).
+  if (text.size() > 32766) text.resize(32766);
   const int len = static_cast<int>(text.size());
   int pos = std::clamp<int>(position, 1, len + 1);
   int w = wrap <= 0 ? len + 1 : wrap;

@@ -58,8 +58,9 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
   if (top < 1 || top > rows || bottom < 1 || bottom > rows || left < 1 || left > columns ||
       right < 1 || right > columns)
     return;
-  // A reversed rectangle has no cells to save; treat it as outside the screen.
-  if (top > bottom || left > right) return;
+  // A reversed rectangle has no cells to save, and the stack records coordinates in two
+  // digits: treat both as outside the screen.
+  if (top > bottom || left > right || bottom > 99 || right > 99) return;
 
   OpenResult result;
   auto file = GetOs().OpenFile(StackPath(), true, false, Sharing::kShared, &result);

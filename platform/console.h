@@ -62,8 +62,8 @@ class Console {
  public:
   virtual ~Console() = default;
 
-  // Size of the screen model. The terminal console keeps the size it started with (at least
-  // 80 x 25) and clips what does not fit on the terminal.
+  // Size of the screen model. The terminal console is 80 x 25 on any terminal and clips what
+  // does not fit.
   virtual int Rows() const = 0;
   virtual int Columns() const = 0;
 

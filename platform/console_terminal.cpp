@@ -1,7 +1,6 @@
 // The console on a real terminal through ncursesw. The class keeps its own cell grid as the
 // truth (so any cell can be read back and windows can be restored) and draws it lazily; the
-// grid keeps the size the terminal had at start (at least 80 x 25) and is clipped when the
-// terminal is smaller.
+// grid is 80 x 25 whatever the terminal's size, clipped when the terminal is smaller.
 #include "platform/console.h"
 #include "platform/console_keys.h"
 
@@ -84,8 +83,10 @@ class TerminalConsole : public Console {
       start_color();
       SetUpColours();
     }
-    rows_ = std::max(25, LINES);
-    columns_ = std::max(80, COLS);
+    // The suite's screens are laid out for 80 x 25 (message boxes centre on column 41, the
+    // window stack records two-digit coordinates): keep that model on any terminal.
+    rows_ = 25;
+    columns_ = 80;
     cells_.assign(static_cast<size_t>(rows_) * columns_, Cell{});
     dirty_.assign(static_cast<size_t>(rows_), true);
     if (options.mouse) {

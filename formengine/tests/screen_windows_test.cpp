@@ -288,9 +288,15 @@ TEST_F(WindowTest, SmallOrResizedConsoleDoesNotBreakWindows) {
   DrawFrame(2);
   PopWindow();
   EXPECT_EQ(CurrentWindow().depth, 0);
-  small.Resize(30, 100);
+  small.Resize(30, 120);
   ClearScreen();
   EXPECT_EQ(small.CursorRow(), 1);
+  // Coordinates past 99 cannot be recorded in the stack file: such a window is not pushed.
+  PushWindow(1, 90, 5, 100);
+  EXPECT_EQ(CurrentWindow().depth, 0);
+  PushWindow(1, 90, 5, 99);
+  EXPECT_EQ(CurrentWindow().depth, 1);
+  PopWindow();
 }
 
 }  // namespace
