@@ -1,5 +1,8 @@
 #include "session/text_lines.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kap::session_detail {
 
 namespace {
@@ -26,17 +29,22 @@ bool TextLines::Next(std::string* line) {
   for (;;) {
     if (pos_ >= buffer_.size() && !Fill()) return any;
     any = true;
-    while (pos_ < buffer_.size()) {
-      char c = buffer_[pos_++];
-      if (c == '\n') return true;
-      if (c == '\r') {
-        // A CR LF pair is one line end, even when the LF is in the next chunk.
-        if (pos_ >= buffer_.size()) Fill();
-        if (pos_ < buffer_.size() && buffer_[pos_] == '\n') ++pos_;
-        return true;
-      }
-      if (line->size() < kMaxLine) line->push_back(c);
+    const char* start = buffer_.data() + pos_;
+    size_t left = buffer_.size() - pos_;
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', left));
+    const char* cr = static_cast<const char*>(std::memchr(start, '\r', lf ? lf - start : left));
+    const char* end = cr ? cr : lf;
+    size_t take = end ? static_cast<size_t>(end - start) : left;
+    if (line->size() < kMaxLine) line->append(start, std::min(take, kMaxLine - line->size()));
+    pos_ += take;
+    if (!end) continue;  // the line goes on in the next chunk
+    ++pos_;
+    if (end == cr) {
+      // A CR LF pair is one line end, even when the LF is in the next chunk.
+      if (pos_ >= buffer_.size()) Fill();
+      if (pos_ < buffer_.size() && buffer_[pos_] == '\n') ++pos_;
     }
+    return true;
   }
 }
 

@@ -13,7 +13,8 @@ namespace {
 // Splits one record line into comma-separated fields. A field in double quotes may hold commas
 // and leading spaces ("" inside stands for one quote); text after its closing quote up to the
 // next comma is dropped. A bare field loses its leading and trailing spaces.
-std::vector<std::string> SplitRecord(const std::string& line) {
+// Stops after `limit` fields.
+std::vector<std::string> SplitRecord(const std::string& line, size_t limit) {
   std::vector<std::string> fields;
   size_t i = 0;
   for (;;) {
@@ -43,7 +44,7 @@ std::vector<std::string> SplitRecord(const std::string& line) {
       i = end;
     }
     fields.push_back(std::move(field));
-    if (i >= line.size()) return fields;
+    if (i >= line.size() || fields.size() == limit) return fields;
     ++i;  // the comma
   }
 }
@@ -58,10 +59,10 @@ std::string Translate(const std::string& text) {
 
   Os& os = GetOs();
   OpenResult result;
-  // Creates an empty file when there is none; on a read-only installation this fails and the
-  // read below finds nothing, which leaves the text in Catalan.
-  os.OpenFile(fileName, true, false, Sharing::kShared, &result);
-  std::unique_ptr<File> file = os.OpenFile(fileName, false, true, Sharing::kShared, &result);
+  // Opening for read-write creates an empty file when there is none. On a read-only
+  // installation that fails, and an existing file is then opened only for reading.
+  std::unique_ptr<File> file = os.OpenFile(fileName, true, false, Sharing::kShared, &result);
+  if (!file) file = os.OpenFile(fileName, false, true, Sharing::kShared, &result);
   if (!file) return text;
 
   size_t column;
@@ -79,14 +80,17 @@ std::string Translate(const std::string& text) {
   std::string line;
   while (lines.Next(&line)) {
     if (line.find_first_not_of(' ') == std::string::npos) continue;
-    std::vector<std::string> fields = SplitRecord(line);
+    // Most records differ in their key: split the rest only when the key matches.
+    std::vector<std::string> fields = SplitRecord(line, 1);
+    if (fields[0] != text) continue;
+    fields = SplitRecord(line, 4);
     if (fields.size() < 4) {
       // A record cut off at the end of the file ends the scan; an incomplete one further up
       // is not a record.
       if (lines.AtEnd()) break;
       continue;
     }
-    if (fields[0] == text) return fields[column];
+    return fields[column];
   }
   return text;
 }
