@@ -170,27 +170,6 @@ TEST(Cp850Test, EveryByteRoundTripsThroughUtf8) {
   EXPECT_EQ(Utf8ToCp850("\xF0\x9F\x98\x80"), "?");
 }
 
-TEST(MemoryConsoleTest, WritesWrapAndStopAtTheLastCell) {
-  MemoryConsole c(3, 4);
-  c.SetAttribute(0x1F);
-  c.SetCursor(1, 3);
-  c.Write("abcdef");
-  EXPECT_EQ(c.RowText(1), "  ab");
-  EXPECT_EQ(c.RowText(2), "cdef");
-  EXPECT_EQ(c.CursorRow(), 3);
-  EXPECT_EQ(c.CursorColumn(), 1);
-  c.SetCursor(3, 3);
-  c.Write("xyz123");
-  EXPECT_EQ(c.RowText(3), "  xy");
-  EXPECT_EQ(c.AttributeAt(3, 4), 0x1F);
-  c.SetCursor(-5, 99);
-  EXPECT_EQ(c.CursorRow(), 1);
-  EXPECT_EQ(c.CursorColumn(), 4);
-  EXPECT_EQ(c.ReadCell(0, 1), Cell{});
-  c.PutCell(9, 9, Cell{'q', 1});  // ignored
-  EXPECT_EQ(c.ScreenText(), "  ab\ncdef\n  xy");
-}
-
 TEST(MemoryConsoleTest, MouseEventsOnlyWhileReporting) {
   MemoryConsole c;
   c.PushClick(2, 3);

@@ -45,6 +45,7 @@ const std::vector<KeyCase> kKeys = {
     {{"C-v"}, "key 0016"},       {{"-l", "\xC3\xA9"}, "key 0082"},  // é
     {{"-l", "\xE2\x82\xAC"}, "key 00D5"},                          // €
     {{"-l", "a"}, "key 0061"},   {{"Escape"}, "key 001B"},
+    {{"M-1", "M-3", "M-0"}, "key 0082"},  // Alt + keypad digits, ended by the next key
 };
 
 void CheckKeys(Tmux& tmux, const std::string& term) {
