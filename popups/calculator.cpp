@@ -327,6 +327,7 @@ class Calculator {
     Put(kScreenRows - 1, kVertical + shown + "  " + kVertical);
   }
   void Draw() {
+    SetColour("n");  // a PopWindow before leaves the colour of the last cell it restored
     DrawTape();
     DrawEntry();
     Put(kScreenRows, Border('\xC0', '\xD9'));
