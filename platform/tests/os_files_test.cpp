@@ -153,7 +153,7 @@ TEST(OsFiles, OpensWithoutSharingKeepOtherProcessesOut) {
   EXPECT_TRUE(os.OpenFile(dir.file("locks.tmp"), false, false, Sharing::kExclusive, &result));
 }
 
-TEST(OsServices, EnvironmentRandomNameAndClock) {
+TEST(OsServices, TermFromKaptermAndRepeatableRandomNumbers) {
   test::ScopedEnv env;
   env.Set("TERM", "xterm").Set("KAPTERM", "/srv/kap/t01/").Unset("KAPEXE");
   Os& os = PosixOs();
@@ -170,12 +170,6 @@ TEST(OsServices, EnvironmentRandomNameAndClock) {
   EXPECT_TRUE(low < 0.01 && high > 0.99);
   os.SeedRandom(12345);
   EXPECT_EQ(os.Random(), first);
-  char host[256] = {};
-  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-  EXPECT_EQ(os.ComputerName(), std::string(host).substr(0, 15));
-  LocalTime now = os.Now();
-  EXPECT_TRUE(now.year >= 2000 && now.month >= 1 && now.month <= 12 && now.hundredths >= 0 &&
-              now.hundredths <= 99);
 }
 
 TEST(OsServices, CommandInterpreter) {

@@ -1,5 +1,4 @@
-// StartSession, SetCurrency and ComputerName against real INI files, with the environment and the
-// computer name held in a fake Os.
+// StartSession and SetCurrency against real INI files, with the environment held in a fake Os.
 #include <functional>
 #include <map>
 
@@ -21,9 +20,7 @@ class FakeOs : public OsWrapper {
     auto it = env.find(name);
     return it == env.end() ? "" : it->second;  // nothing leaks in from the real environment
   }
-  std::string ComputerName() override { return name; }
   std::map<std::string, std::string> env;
-  std::string name;
 };
 
 std::string Field(const Session& s, const std::string& name) {
@@ -158,16 +155,6 @@ TEST(SetCurrency, SwitchesTheLetters) {
     }
   }
   ResetSession();
-}
-
-TEST(ComputerName, ComesFromTheOsCutTo15) {
-  FakeOs os;
-  for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"TERMINAL01", "TERMINAL01"}, {"A-VERY-LONG-COMPUTER-NAME", "A-VERY-LONG-COM"},
-           {"", ""}}) {
-    os.name = name;
-    EXPECT_EQ(ComputerName(), expected) << name;
-  }
 }
 
 }  // namespace
