@@ -262,11 +262,21 @@ class TerminalConsole : public Console {
       for (int bg = 0; bg < 16; ++bg)
         for (int fg = 0; fg < 16; ++fg)
           init_extended_pair(1 + bg * 16 + fg, kMap[fg & 7] + (fg & 8), kMap[bg & 7] + (bg & 8));
-    } else if (COLOR_PAIRS >= 65) {
+      return;
+    }
+    // Eight colours in 64 pairs: pair 0 is fixed as white on black, so number the pairs so
+    // that exactly that combination falls on 0.
+    eightColour_ = COLORS >= 8 && COLOR_PAIRS >= 64;
+    if (eightColour_) {
       for (int bg = 0; bg < 8; ++bg)
-        for (int fg = 0; fg < 8; ++fg) init_pair(static_cast<short>(1 + bg * 8 + fg), static_cast<short>(kMap[fg]), static_cast<short>(kMap[bg]));
+        for (int fg = 0; fg < 8; ++fg) {
+          int pair = EightColourPair(fg, bg);
+          if (pair != 0) init_pair(static_cast<short>(pair), static_cast<short>(kMap[fg]), static_cast<short>(kMap[bg]));
+        }
     }
   }
+
+  static int EightColourPair(int fg, int bg) { return bg * 8 + (fg ^ 7); }
 
   void Draw(int row, int column, Cell cell) {
     wchar_t text[2] = {static_cast<wchar_t>(Cp850ToUnicode(cell.character)), 0};
@@ -277,8 +287,9 @@ class TerminalConsole : public Console {
     int pair = 0;
     if (fullColour_) {
       pair = 1 + bg * 16 + fg;
-    } else if (COLOR_PAIRS >= 65) {
-      pair = 1 + (bg & 7) * 8 + (fg & 7);
+    } else if (eightColour_) {
+      // Bright backgrounds are lost; a bright foreground is drawn bold.
+      pair = EightColourPair(fg & 7, bg & 7);
       if (fg & 8) attrs |= A_BOLD;
     } else if (bg > fg) {
       attrs |= A_REVERSE;
@@ -416,7 +427,7 @@ class TerminalConsole : public Console {
   bool cursorMoved_ = true, shapeChanged_ = false;
   bool hasShape_ = false;
   uint8_t attribute_ = 0x07;
-  bool fullColour_ = false;
+  bool fullColour_ = false, eightColour_ = false;
   bool hasMouse_ = false, mouseReporting_ = false;
   std::deque<InputEvent> queue_;
   std::map<int, InputEvent> customKeys_;

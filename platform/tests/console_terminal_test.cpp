@@ -76,7 +76,7 @@ void CheckKeys(Tmux& tmux, const std::string& term) {
 }
 
 TEST(TerminalConsoleTest, KeyCodesUnderTmux) {
-  for (std::string term : {"tmux-256color", "xterm-256color"}) {
+  for (std::string term : {"tmux-256color", "xterm-256color", "screen"}) {
     Tmux tmux(KeysCommand(), {{"TERM", term}});
     CheckKeys(tmux, term);
     // A left press and release at column 10, row 5, as an X10 mouse report, then a right
