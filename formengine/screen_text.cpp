@@ -20,9 +20,12 @@ int VisibleLength(const std::string& text, size_t from, size_t to) {
 // Inserts blanks into the gaps between words, one gap after the other from the left, until
 // `missing` blanks are placed. Gaps after the leading indent only.
 void Justify(std::string& line, size_t wordsFrom, int missing) {
-  std::vector<size_t> gaps;  // index of the last blank of each gap
-  for (size_t i = wordsFrom; i + 1 < line.size(); ++i)
-    if (line[i] == ' ' && line[i + 1] != ' ' && i > wordsFrom && line[i - 1] != ' ') gaps.push_back(i);
+  std::vector<size_t> gaps;  // index of the last blank of each gap between two words
+  bool afterWord = false;
+  for (size_t i = wordsFrom; i + 1 < line.size(); ++i) {
+    if (line[i] != ' ') afterWord = true;
+    else if (line[i + 1] != ' ' && afterWord) gaps.push_back(i);
+  }
   if (gaps.empty()) {
     line.append(static_cast<size_t>(missing), ' ');
     return;

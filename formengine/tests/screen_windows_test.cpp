@@ -227,6 +227,7 @@ TEST(WrapTextTest, Modes) {
       {"ab c", 0, 7, "c", " ab c  "},
       {"aa b cc eeeeee", 0, 10, "a", "aa   b  cceeeeee"},
       {"a b c d", 0, 9, "B", "a b c d"},
+      {"a  b c ddd", 0, 7, "a", "a   b cddd"},
       {"aa bb cc", 0, 5, "?", "aa bbcc"},
       {"aa bb cc", 2, 6, "l", "  aa  bb cc "},
       {"aa bb cc dd", -2, 5, "l", "aa bb  cc   dd "},
