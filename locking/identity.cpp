@@ -94,6 +94,11 @@ bool PeekLockIdentity(LockIdentity* identity) {
   if (!os.FileExists(path)) return false;
   OpenResult result = OpenResult::kFailed;
   std::unique_ptr<File> file = os.OpenFile(path, false, true, Sharing::kShared, &result);
+  // Busy only while a program of this terminal sets its identity up: a moment.
+  while (!file && result == OpenResult::kBusy) {
+    os.SleepMs(static_cast<int>(os.Random() * 300) + 1);
+    file = os.OpenFile(path, false, true, Sharing::kShared, &result);
+  }
   std::string bytes;
   if (!file || !file->ReadAt(0, kLockIdentitySize, &bytes) ||
       bytes.size() != static_cast<size_t>(kLockIdentitySize)) {

@@ -13,12 +13,15 @@ namespace kap {
 
 // Locks one record by its key bytes (packed digits become two decimal digits).
 // 0 when held; -1 when given up with Esc (mode "P") or taken by another terminal (mode "S").
+// While another terminal holds the key it waits, showing the waiting message; a lock file that
+// cannot be opened, read or written is tried again without end.
 int16_t LockRecord(const std::string& fileName, const std::string& key);
 // lockType "K" (key range) or "F" (whole file), either case; keys are cut to 40 bytes.
 // Same results as LockRecord; -1 also for a lockType that is neither, without touching the file.
 int16_t LockRange(const std::string& fileName, const std::string& lockType,
                   const std::string& fromKey, const std::string& toKey);
-// Releases this terminal's newest entry in the file: 0, or -1 when it holds none.
+// Releases this terminal's newest entry in the file: 0, or -1 when it holds none (or when the
+// file could not be read or written; the entry then expires after 30 minutes).
 int16_t UnlockRecord(const std::string& fileName);
 // "P": Esc ends the wait; "S": fail at once; anything else: wait until free.
 std::string& LockWaitMode();
@@ -64,7 +67,9 @@ struct LockIdentity {
   std::string host;  // 15 bytes
 };
 
-// This process's terminal identity, set up from LOCKS.TMP on first use.
+// This process's terminal identity, set up from LOCKS.TMP on first use. While another program
+// of the same working directory holds LOCKS.TMP the set-up waits for it; without a usable
+// working directory the identity is drawn for this process alone.
 const LockIdentity& CurrentLockIdentity();
 // Reads LOCKS.TMP of the working directory without creating or changing it; false when it is
 // missing or holds no identity.
