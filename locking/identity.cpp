@@ -41,7 +41,11 @@ LockIdentity NewIdentity() {
   os.SeedRandom(hundredths ^ mix);
   LockIdentity id;
   id.host = host;
-  while (id.number == 0) id.number = static_cast<int32_t>(os.Random() * 2147483647.0);
+  for (int draw = 0; draw < 100 && id.number == 0; ++draw) {
+    id.number = static_cast<int32_t>(os.Random() * 2147483647.0);
+  }
+  // A generator stuck at 0 must not hang the program.
+  if (id.number == 0) id.number = static_cast<int32_t>(1 + (hundredths ^ mix) % 2147483646u);
   return id;
 }
 
