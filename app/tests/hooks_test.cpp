@@ -151,7 +151,7 @@ TEST_F(HooksTest, NumberFieldsAcceptOnlyTheirValues) {
   }
 }
 
-TEST_F(HooksTest, CountryIsLookedUpInUpperCaseAndANewOneClearsTheTaxId) {
+TEST_F(HooksTest, CountryIsLookedUpInUpperCaseAndTheTaxIdFollowsIt) {
   std::string message;
   FieldValue(2, 6) = "ES";
   FieldValue(2, 7) = "12345678Z      ";
@@ -164,10 +164,8 @@ TEST_F(HooksTest, CountryIsLookedUpInUpperCaseAndANewOneClearsTheTaxId) {
   EXPECT_EQ(Check(2, 6, "XX", &message), -1) << "no such country";
   EXPECT_EQ(message, "");
   EXPECT_EQ(FieldValue(2, 6), "FR");
-}
 
-TEST_F(HooksTest, TaxIdIsValidatedForTheCountryBeforeIt) {
-  std::string message;
+  // The tax identifier is checked for the country in the field before it and normalised.
   FieldValue(2, 6) = "ES";
   EXPECT_EQ(Check(2, 7, "12345678z      ", &message), 0);
   EXPECT_EQ(FieldValue(2, 7), "12345678Z      ");

@@ -104,6 +104,33 @@ class KeyFeeder {
   int overrun_ = 0;
 };
 
+// Through the open data files of this process.
+inline bool OwnerExists(const std::string& code) {
+  int16_t status = 0;
+  FindRecord(kOwnersFile, 0, Packed(code), 0, status);
+  return status == 0;
+}
+// The estate's owner code as digits; "" when the estate does not exist.
+inline std::string EstateOwner(const std::string& code) {
+  int16_t status = 0;
+  FindRecord(kEstatesFile, 0, Packed(code), 0, status);
+  if (status != 0) return "";
+  return UnpackDigits(std::string(OwnerProgram().EstateRecord + estate::kOwner, 2));
+}
+// Entries held by some terminal (number field not blank) in a lock file of `root`; a missing
+// lock file is created with its name in capitals.
+inline int HeldLocks(const std::string& root, const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string bytes = ReadFile(root + "/LOCKS/" + name + ".lck") +
+                      ReadFile(root + "/LOCKS/" + upper + ".lck");
+  int held = 0;
+  for (size_t at = 0; at + 121 <= bytes.size(); at += 121) {
+    if (bytes.substr(at + 15, 11) != std::string(11, ' ')) ++held;
+  }
+  return held;
+}
+
 class OwnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -206,35 +233,7 @@ class OwnerTest : public ::testing::Test {
     ASSERT_EQ(status, 0) << "country " << code;
   }
 
-  bool OwnerExists(const std::string& code) {
-    int16_t status = 0;
-    FindRecord(kOwnersFile, 0, Packed(code), 0, status);
-    return status == 0;
-  }
-
-  // The estate's owner code as digits; "" when the estate does not exist.
-  std::string EstateOwner(const std::string& code) {
-    int16_t status = 0;
-    FindRecord(kEstatesFile, 0, Packed(code), 0, status);
-    if (status != 0) return "";
-    return UnpackDigits(std::string(OwnerProgram().EstateRecord + estate::kOwner, 2));
-  }
-
-  // Entries of a lock file held by some terminal (number field not blank).
-  int HeldLocks(const std::string& name) {
-    // A missing lock file is created with its name in capitals.
-    std::string bytes = ReadFile(dir.file("LOCKS/" + name + ".lck"));
-    if (bytes.empty()) {
-      std::string upper = name;
-      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      bytes = ReadFile(dir.file("LOCKS/" + upper + ".lck"));
-    }
-    int held = 0;
-    for (size_t at = 0; at + 121 <= bytes.size(); at += 121) {
-      if (bytes.substr(at + 15, 11) != std::string(11, ' ')) ++held;
-    }
-    return held;
-  }
+  int HeldLocks(const std::string& name) { return test::HeldLocks(dir.path(), name); }
 
   std::vector<std::string> LogLines() {
     std::string text = ReadFile(dir.file("db.log"));
