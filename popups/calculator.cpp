@@ -339,8 +339,10 @@ class Calculator {
 
 }  // namespace
 
+// The pop-ups read keys with WaitKey, which no key list filters, so they leave the active key
+// list alone: its one save slot is already held by the form or list whose field opened them,
+// and a "+"/"-" pair here would hand that field the list from before its own.
 std::string PopupCalculator() {
-  SetKeyList("+e", "");
   SetColour("+n");
   ShowCursor(false);
   Calculator calculator(LoadCalculatorState());
@@ -356,7 +358,6 @@ std::string PopupCalculator() {
   }
   ShowCursor(true);
   SetColour("-");
-  SetKeyList("-", "");
   return result;
 }
 

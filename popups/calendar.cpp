@@ -210,8 +210,8 @@ class Calendar {
 
 }  // namespace
 
+// Leaves the active key list alone, as the calculator does (see there).
 std::string PopupCalendar() {
-  SetKeyList("+ea", "4d00,4b00,5000,4800,5100,4900,4700,4f00,2100,1b");
   SetColour("+n");
   ShowCursor(false);
   std::string result;
@@ -235,7 +235,6 @@ std::string PopupCalendar() {
   }
   ShowCursor(true);
   SetColour("-");
-  SetKeyList("-", "");
   return result;
 }
 

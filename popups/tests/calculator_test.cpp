@@ -328,3 +328,28 @@ TEST_F(CalculatorTest, StateTextReadsWhatOlderWritersLeft) {
 
 }  // namespace
 }  // namespace kap::test
+
+namespace kap::test {
+namespace {
+
+// A form holds the key list's one save slot while its field is edited; the pop-up must leave
+// the field its list, or the hot key itself would end the edit.
+TEST_F(CalculatorTest, HotKeyTypesTheResultIntoTheFieldBeingEdited) {
+  RegisterPopupHotKeys();
+  SetKeyList("+ea", "d,1b");
+  console.PushKey(key::kAltX);
+  for (int16_t k : Keys("12*3=F")) console.PushKey(k);
+  console.PushKey(key::kEnter);
+  std::string text = "    ";
+  int16_t row = 5, column = 41, position = 1, key = 0;
+  EditField(row, column, 0, text, position, key);
+  EXPECT_EQ(text, "3600");
+  EXPECT_EQ(key, key::kEnter);
+  int16_t reported = 0;
+  EXPECT_FALSE(LookupKey('x', &reported));
+  SetKeyList("-", "");
+  SetHotKeyHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace kap::test
