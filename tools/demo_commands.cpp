@@ -143,7 +143,8 @@ std::vector<std::string> Split(const std::string& line) {
   size_t start = 0;
   for (;;) {
     size_t bar = line.find('|', start);
-    fields.push_back(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    size_t length = bar == std::string::npos ? std::string::npos : bar - start;
+    fields.push_back(line.substr(start, length));
     if (bar == std::string::npos) return fields;
     start = bar + 1;
   }
@@ -156,7 +157,8 @@ void PutText(char* record, size_t offset, size_t length, const std::string& utf8
 }
 
 void PutInt(char* record, size_t offset, size_t bytes, long value) {
-  for (size_t i = 0; i < bytes; ++i) record[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (size_t i = 0; i < bytes; ++i)
+    record[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 void PutPacked(char* record, size_t offset, size_t bytes, const std::string& digits) {
@@ -254,7 +256,8 @@ bool FillOwner(const std::vector<std::string>& v, char* r, std::string* why) {
   while (estates >> pair) {
     size_t colon = pair.find(':');
     long slot = 0;
-    if (colon == std::string::npos || !Number(pair.substr(0, colon), 1, owner::kEstateSlots, &slot) ||
+    if (colon == std::string::npos ||
+        !Number(pair.substr(0, colon), 1, owner::kEstateSlots, &slot) ||
         !Digits(pair.substr(colon + 1), 4))
       return (*why = "estates are slot:code pairs, slots 1 to 20, codes of 4 digits", false);
     PutPacked(r, owner::kEstates + (slot - 1) * owner::kSlotSize, 2, pair.substr(colon + 1));

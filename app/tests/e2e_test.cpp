@@ -228,3 +228,27 @@ TEST_F(DemoTest, BrokenFormFileEndsTheProgramNamingFileAndLine) {
 
 }  // namespace
 }  // namespace kap::test
+
+namespace kap::test {
+namespace {
+
+TEST(DemoBuild, RefusesBadSamplesAndExistingInstallations) {
+  TempDir dir;
+  ASSERT_EQ(RunProcess({"/bin/cp", "-r", SourcePath("demo"), dir.file("src")}).exitCode, 0);
+  std::string owners = ReadFile(dir.file("src/data/owners.txt"));
+  WriteFile(dir.file("src/data/owners.txt"), owners + "0099|TOO FEW|VALUES\n");
+  const std::string kaptool = BuildPath("tools/kaptool");
+  ProcessResult bad = RunProcess({kaptool, "demo", "build", dir.file("src"), dir.file("a")});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.errors.find("owners.txt, line "), std::string::npos) << bad.errors;
+
+  ProcessResult good = RunProcess({kaptool, "demo", "build", SourcePath("demo"), dir.file("b")});
+  ASSERT_EQ(good.exitCode, 0) << good.errors;
+  EXPECT_FALSE(FileExists(dir.file("b/db.log"))) << "the sample inserts are not logged";
+  ProcessResult again = RunProcess({kaptool, "demo", "build", SourcePath("demo"), dir.file("b")});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_NE(again.errors.find("already holds an installation"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kap::test
