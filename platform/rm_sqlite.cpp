@@ -26,6 +26,8 @@ namespace {
 
 constexpr char kSignature[4] = {'K', 'R', 'M', '1'};
 constexpr int64_t kFileOpenLockByte = 0;
+// Held by a process whose transaction has written to the file; record bytes stay below it.
+constexpr int64_t kTransactionLockByte = int64_t{1} << 40;
 
 // SQLite codes become statuses here and nowhere else.
 int16_t FromSqlite(int rc) {
@@ -159,6 +161,7 @@ struct Handle {
   sqlite3* db = nullptr;
   LockFile locks;
   bool readOnly = false;
+  bool inTransaction = false;  // this file has been written inside the open transaction
   std::vector<sqlite3_stmt*> keyed;
   sqlite3_stmt* fixed[kFixedQueryCount] = {};
 
@@ -256,6 +259,7 @@ class SqliteEngine : public RecordEngine {
   int16_t Call(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                void* keyBuffer, uint8_t keyLength, int8_t keyNumber) override {
     ForgetInheritedHandles();
+    if (operation >= 1000 && (operation - 1000) % 100 == kBeginTransaction) operation -= 1000;
     if (operation < 0 || operation > 499) return kInvalidOperation;
     int bias = operation >= 100 ? operation / 100 * 100 : 0;
     int op = operation % 100;
@@ -265,8 +269,16 @@ class SqliteEngine : public RecordEngine {
     switch (op) {
       case kReset:
       case kStop:
-        handles_.clear();
+        handles_.clear();  // closing rolls back an unfinished transaction
+        inTransaction_ = false;
         return kOk;
+      case kBeginTransaction:
+        if (inTransaction_) return kTransactionActive;
+        inTransaction_ = true;
+        return kOk;
+      case kEndTransaction:
+      case kAbortTransaction:
+        return EndTransaction(op == kEndTransaction);
       case kCreate: return Create(a);
       case kOpen: return Open(a);
       default: break;
@@ -277,6 +289,8 @@ class SqliteEngine : public RecordEngine {
     if (dataLength == nullptr) return kDataBufferTooShort;
     switch (op) {
       case kClose: {
+        // Closing a file keeps what the open transaction wrote to it.
+        if (h->inTransaction) FinishTransaction(*h, true);
         handles_.erase(h->id);
         std::memset(positionBlock, 0, kPositionBlockSize);
         return kOk;
@@ -317,7 +331,7 @@ class SqliteEngine : public RecordEngine {
   };
 
   static bool AcceptsBias(int op) {
-    return (op >= kGetEqual && op <= kGetLast) || op == kGetPosition || op == kGetDirect ||
+    return op == kBeginTransaction || (op >= kGetEqual && op <= kGetLast) || op == kGetPosition || op == kGetDirect ||
            op == kStepNext || (op >= kStepFirst && op <= kStepPrevious);
   }
 
@@ -334,6 +348,7 @@ class SqliteEngine : public RecordEngine {
       handle.release();  // deliberately leaked: its resources are the parent's
     }
     handles_.clear();
+    inTransaction_ = false;
     pid_ = pid;
   }
 
@@ -359,6 +374,41 @@ class SqliteEngine : public RecordEngine {
     }
     sqlite3_finalize(s);
     return ok;
+  }
+
+  int16_t FinishTransaction(Handle& h, bool commit) {
+    int rc = sqlite3_exec(h.db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    h.inTransaction = false;
+    h.locks.Unlock(kTransactionLockByte);
+    return rc == SQLITE_OK ? kOk : FromSqlite(rc);
+  }
+
+  int16_t EndTransaction(bool commit) {
+    if (!inTransaction_) return kNoTransaction;
+    inTransaction_ = false;
+    int16_t status = kOk;
+    for (auto& [id, h] : handles_) {
+      if (!h->inTransaction) continue;
+      int16_t s = FinishTransaction(*h, commit);
+      if (status == kOk) status = s;
+    }
+    return status;
+  }
+
+  // Before a write: another process's transaction holding the file gives 85; inside our own
+  // transaction the file joins it (its writes stay invisible to others until the end).
+  int16_t EnterWrite(Handle& h) {
+    if (h.inTransaction) return kOk;
+    if (h.locks.HeldByOther(kTransactionLockByte)) return kFileLocked;
+    if (!inTransaction_) return kOk;
+    if (!h.locks.TryLock(kTransactionLockByte, true)) return kFileLocked;
+    int rc = sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      h.locks.Unlock(kTransactionLockByte);
+      return FromSqlite(rc);
+    }
+    h.inTransaction = true;
+    return kOk;
   }
 
   int16_t Open(const Args& a) {
@@ -685,6 +735,7 @@ class SqliteEngine : public RecordEngine {
     if (a.data == nullptr || *a.dataLength < h.def.recordLength) return kDataBufferTooShort;
     int16_t status = CheckKey(h, a, true);
     if (status != kOk) return status;
+    if ((status = EnterWrite(h)) != kOk) return status;
     std::string record(reinterpret_cast<const char*>(a.data), h.def.recordLength);
     sqlite3_stmt* s = h.Fixed(fqInsert);
     if (s == nullptr) return kIoError;
@@ -715,6 +766,7 @@ class SqliteEngine : public RecordEngine {
     int16_t status = CheckKey(h, a, true);
     if (status != kOk) return status;
     if (h.locks.HeldByOther(h.currentPos + 1)) return kRecordLocked;
+    if ((status = EnterWrite(h)) != kOk) return status;
     std::string record(reinterpret_cast<const char*>(a.data), h.def.recordLength);
     for (size_t k = 0; k < h.def.keys.size(); ++k) {
       if (!h.def.keys[k].modifiable &&
@@ -753,6 +805,7 @@ class SqliteEngine : public RecordEngine {
         static_cast<size_t>(a.keyNumber) >= h.def.keys.size())
       return kInvalidKeyNumber;
     if (h.locks.HeldByOther(h.currentPos + 1)) return kRecordLocked;
+    if (int16_t status = EnterWrite(h); status != kOk) return status;
     sqlite3_stmt* s = h.Fixed(fqDelete);
     if (s == nullptr) return kIoError;
     sqlite3_bind_int64(s, 1, h.currentPos);
@@ -790,6 +843,7 @@ class SqliteEngine : public RecordEngine {
   }
 
   pid_t pid_ = getpid();
+  bool inTransaction_ = false;  // Begin Transaction seen, End or Abort not yet
   uint32_t nextId_ = 1;
   std::map<uint32_t, std::unique_ptr<Handle>> handles_;
 };

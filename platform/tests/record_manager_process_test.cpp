@@ -118,6 +118,49 @@ TEST(RecordManagerProcessTest, ExclusiveOpenInAnotherProcessGives85) {
   ResetAll();
 }
 
+int16_t Transaction(int op) {
+  char none[4] = {};
+  uint32_t length = 0;
+  return BTRCALL(op, nullptr, none, &length, none, 0, 0);
+}
+
+TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
+  EXPECT_EQ(Transaction(rm::kEndTransaction), rm::kNoTransaction);
+  for (bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "committed" : "aborted");
+    test::TempDir dir;
+    std::string path = MakeFile(dir, 1);
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    int pid = test::ForkChild([&] {
+      RmFile f;
+      if (f.Open(path) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
+      if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
+      if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
+      char c = 'T';
+      if (write(ready[1], &c, 1) != 1) return 4;
+      ReadByte(go[0], &c);
+      return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5;
+    });
+    char c = 0;
+    ASSERT_TRUE(ReadByte(ready[0], &c));
+    RmFile f;
+    ASSERT_EQ(f.Open(path), 0);
+    std::string r;
+    EXPECT_EQ(f.Insert(Rec(60)), rm::kFileLocked);
+    EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(50), &r), rm::kKeyNotFound);  // not yet visible
+    ASSERT_EQ(f.Get(rm::kGetEqual, 0, Id(1), &r), 0);                 // reads go on
+    EXPECT_EQ(f.Update(Rec(1, 5)), rm::kFileLocked);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    EXPECT_EQ(test::WaitChild(pid), 0);
+    EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(51), &r), commit ? 0 : rm::kKeyNotFound);
+    EXPECT_EQ(f.Insert(Rec(60)), 0);
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+    ResetAll();
+  }
+}
+
 TEST(RecordManagerProcessTest, ConcurrentWritersLoseNothing) {
   test::TempDir dir;
   std::string path = MakeFile(dir, 1);  // record 1 is the shared counter
