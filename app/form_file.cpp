@@ -141,10 +141,8 @@ class Loader {
   bool Run() {
     if (!in_.StartGroup()) return true;  // empty file: nothing to load
     int16_t formCount = 0, maxFields = 0;
-    if (!Int(formCount, "the number of forms") || !Int(maxFields, "the number of fields"))
-      return false;
-    if (formCount < 0 || formCount > kMaxForms)
-      return Fail(kTooMany);
+    if (!Int(formCount) || !Int(maxFields)) return false;
+    if (formCount < 0 || formCount > kMaxForms) return Fail(kTooMany);
     if (maxFields < 0 || maxFields > kMaxFieldsPerForm ||
         static_cast<long>(formCount) * maxFields > kMaxFieldSlots)
       return Fail(kTooMany);
@@ -157,7 +155,7 @@ class Loader {
 
     if (!in_.StartGroup()) return true;
     int16_t listCount = 0;
-    if (!Int(listCount, "the number of lists")) return false;
+    if (!Int(listCount)) return false;
     if (listCount < 0 || listCount > kMaxLists)
       return Fail(kTooMany);
     CreateLists(listCount);
@@ -172,11 +170,10 @@ class Loader {
   bool Form(int16_t i, int16_t maxFields) {
     std::string keys;
     int16_t fieldCount = 0, next = 0, window[4] = {};
-    if (!Str(keys, "the form's key list") || !Int(fieldCount, "the number of fields") ||
-        !Int(next, "the continuation form"))
+    if (!Str(keys) || !Int(fieldCount) || !Int(next))
       return false;
     for (int16_t& corner : window) {
-      if (!Int(corner, "the form's window")) return false;
+      if (!Int(corner)) return false;
     }
     if (fieldCount < 0 || fieldCount > maxFields)
       return Fail(kTooMany);
@@ -186,13 +183,12 @@ class Loader {
     for (int16_t j = 1; j <= fieldCount; ++j) {
       int16_t attr[8] = {};
       std::string label, options;
-      if (!Int(attr[0], "the field's row") || !Int(attr[1], "the field's column") ||
-          !Str(label, "the field's label"))
+      if (!Int(attr[0]) || !Int(attr[1]) || !Str(label))
         return false;
       for (int k = 2; k < 8; ++k) {
-        if (!Int(attr[k], "the field's attributes")) return false;
+        if (!Int(attr[k])) return false;
       }
-      if (!Str(options, "the field's options")) return false;
+      if (!Str(options)) return false;
       if (attr[2] < 0) return Fail(kOutOfRange);
       for (int16_t k = 0; k < 8; ++k) FieldAttr(i, k, j) = attr[k];
       FieldLabel(i, j) = Translate(label);
@@ -208,15 +204,15 @@ class Loader {
     int16_t attr[8] = {};
     std::string title;
     for (int k = 0; k < 7; ++k) {
-      if (!Int(attr[k], "the list's attributes")) return false;
+      if (!Int(attr[k])) return false;
     }
-    if (!Str(title, "the list's title") || !Int(attr[7], "the list's second list")) return false;
+    if (!Str(title) || !Int(attr[7])) return false;
     for (int16_t k = 0; k < 8; ++k) ListAttr(c, k) = attr[k];
     ListTitle(c) = Translate(title);
     return true;
   }
 
-  bool Int(int16_t& value, const char* /*what*/) {
+  bool Int(int16_t& value) {
     switch (in_.Int16(value)) {
       case ValueReader::Number::kOk:
         return true;
@@ -229,7 +225,7 @@ class Loader {
     }
     return false;
   }
-  bool Str(std::string& value, const char* /*what*/) {
+  bool Str(std::string& value) {
     if (in_.String(value)) return true;
     return Fail(kEndsInsideGroup);
   }
