@@ -38,30 +38,9 @@ class SleeplessOs : public OsWrapper {
 // and 10 bytes at 3 (duplicates, modifiable); key 2 a 4-byte text at 19 through an upper-casing
 // collating sequence (duplicates, modifiable).
 inline std::string OwnBlock() {
-  std::string block(16, '\0');
-  auto put16 = [](std::string* s, size_t at, int v) {
-    (*s)[at] = static_cast<char>(v & 0xFF);
-    (*s)[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-  };
-  put16(&block, 0, 24);
-  put16(&block, 2, 1024);
-  put16(&block, 4, 3);
-  struct S {
-    int pos, len, flags;
-  };
-  for (S s : {S{1, 2, 0x0004}, S{3, 2, 0x0013}, S{5, 4, 0x0013}, S{9, 10, 0x0003},
-              S{19, 4, 0x0023}}) {
-    std::string spec(16, '\0');
-    put16(&spec, 0, s.pos);
-    put16(&spec, 2, s.len);
-    put16(&spec, 4, s.flags);
-    block += spec;
-  }
-  std::string acs(265, '\0');
-  acs[0] = static_cast<char>(0xAC);
-  acs.replace(1, 8, "UPPER   ");
-  for (int b = 0; b < 256; ++b) acs[9 + b] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
-  return block + acs;
+  return CreationBlock(24, {{{1, 2, 0x0004}}, {{3, 2, 0x0003}, {5, 4, 0x0003}, {9, 10, 0x0003}},
+                            {{19, 4, 0x0023}}},
+                       1024, UpperAcs());
 }
 
 inline std::string Dictionary(const std::string& block) {
