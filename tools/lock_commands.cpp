@@ -145,7 +145,8 @@ int Hold(std::vector<std::string> args) {
     return UsageError(kLockCommand, "hold needs NAME KEY -- COMMAND");
   }
   const std::vector<std::string> command(args.begin() + 3, args.end());
-  LockWaitMode() = noWait ? "S" : "";
+  // "S" fails at once instead of waiting.
+  LockWaitMode() = std::string(noWait ? 1 : 0, 'S');
   SetLockMessageSink({[](const std::string& text) {
                         std::fprintf(stderr, "kaptool lock: %s\n", Cp850ToUtf8(text).c_str());
                         std::fflush(stderr);
