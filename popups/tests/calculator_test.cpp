@@ -1,6 +1,5 @@
 // The calculator on the in-memory console: scripted keys, the screen read while it is open,
 // and the real state file read back after it closes.
-#include <cmath>
 #include <cstdio>
 
 #include "popups/tests/popups_fixture.h"
@@ -8,45 +7,37 @@
 namespace kap::test {
 namespace {
 
-const std::string kTop = "\u250c" + [] { std::string s; for (int i = 0; i < 24; ++i) s += "\u2500"; return s; }() + "\u2510";
-const std::string kJoin = "\u251c" + kTop.substr(3, 24 * 3) + "\u2524";
-const std::string kBottom = "\u2514" + kTop.substr(3, 24 * 3) + "\u2518";
+std::string Rule() {
+  std::string s;
+  for (int i = 0; i < 24; ++i) s += "\u2500";
+  return s;
+}
+const std::string kTop = "\u250c" + Rule() + "\u2510", kJoin = "\u251c" + Rule() + "\u2524";
+const std::string kBottom = "\u2514" + Rule() + "\u2518";
 
-std::string RightAligned(const std::string& text, size_t width) {
-  return std::string(width - text.size(), ' ') + text;
-}
-// A tape line and the entry line as the calculator draws them (UTF-8).
-std::string TapeRow(const std::string& shown, const std::string& mark) {
-  return "\u2502" + RightAligned(shown, 22) + " " + mark + "\u2502";
-}
-std::string EntryRow(const std::string& shown) { return "\u2502" + RightAligned(shown, 22) + "  \u2502"; }
+std::string Pad(const std::string& text) { return std::string(22 - text.size(), ' ') + text; }
+std::string TapeRow(const std::string& shown, const char* mark) { return "\u2502" + Pad(shown) + " " + mark + "\u2502"; }
+std::string EntryRow(const std::string& shown) { return "\u2502" + Pad(shown) + "  \u2502"; }
 
 class CalculatorTest : public PopupTest {
  protected:
-  std::string Calc(const std::vector<int16_t>& keys, const std::function<void()>& look = nullptr,
-                   int16_t last = key::kEsc) {
-    return Run(PopupCalculator, keys, look, last);
+  std::string Calc(const std::string& keys, const std::function<void()>& look = nullptr, int16_t last = key::kEsc) {
+    return Run(PopupCalculator, Keys(keys), look, last);
   }
-  std::string WindowRow(int row, int column = 1) const { return Row(row, column, 26); }
+  std::string At(int row, int column = 1) const { return Row(row, column, 26); }
   std::string StateFile() const { return ReadFile(terminal_.file("KAPCALC.TMP")); }
-};
-
-struct TapeItem {
-  double value;
-  const char* mark;
-};
-
-struct ArithmeticCase {
-  const char* keys;  // \b is Backspace, \r is Enter
-  double entry;
-  double accumulator;
-  const char* pending;
-  std::vector<TapeItem> tape;  // newest last; empty: not checked
-  int decimals = -1;           // -1: not checked
+  void Forget() { std::remove(terminal_.file("KAPCALC.TMP").c_str()); }
 };
 
 TEST_F(CalculatorTest, KeysGiveTheEntryAccumulatorPendingOperatorAndTape) {
-  const ArithmeticCase cases[] = {
+  struct Case {
+    const char* keys;  // \b Backspace, \r Enter
+    double entry, accumulator;
+    const char* pending;
+    std::vector<std::pair<double, const char*>> tape;  // newest last; empty: not checked
+    int decimals = -1;
+  };
+  const Case cases[] = {
       {"2+3=", 5, 5, "", {{2, "+"}, {3, "="}, {5, ""}}},
       {"2+3=+", 5, 5, "+", {{2, "+"}, {3, "="}, {5, ""}, {5, "+"}}},
       {"200+10%", 20, 200, "+", {{200, "+"}, {10, "%"}}},
@@ -56,28 +47,27 @@ TEST_F(CalculatorTest, KeysGiveTheEntryAccumulatorPendingOperatorAndTape) {
       {"12+3c", 12, 12, "+", {{12, "+"}}},
       {"12+3C4=", 16, 16, "", {{12, "+"}, {4, "="}, {16, ""}}},
       {"2+3=C", 0, 0, "", {{2, "+"}, {3, "="}, {5, ""}}},
-      {"2.3451R", 2.35, 2.35, "", {{2.35, "R"}}, 2},
+      {"5+2.3451R", 2.35, 2.35, "+", {{5, "+"}, {2.35, "R"}}, 2},
       {"2.3449r", 2.34, 2.34, "", {}, 2},
       {"2.349TR", -2.34, -2.34, "", {}, 2},
       {"0.125R", 0.12, 0.12, "", {}},
       {"0.375R", 0.38, 0.38, "", {}},
-      {"5+2.3451R", 2.35, 2.35, "+", {{5, "+"}, {2.35, "R"}}},
       {"5T+3=", -2, -2, "", {}},
       {"123\b", 12, 0, "", {}},
       {"1.25\b", 1.2, 0, "", {}, 1},
       {"1.\b", 1, 0, "", {}, 0},
+      {"0.1111111111111111111111", 0.1111111111111111111, 0, "", {}, 19},
       {"1/3=", 0.333333333333333, 0.333333333333333, "", {}, 15},
       {"0.1+0.2=", 0.3, 0.3, "", {}, 1},
-      {"1.5+1=", 2.5, 2.5, "", {}, 1},
       {"9-12=", -3, -3, "", {}},
       {"7*6\r", 42, 42, "", {{7, "*"}, {6, "="}, {42, ""}}},
       {"2+\r", 2, 2, "+", {{2, "+"}}},  // Enter only ends an entry being typed
       {"2+3==", 5, 5, "", {{2, "+"}, {3, "="}, {5, ""}}},
   };
-  for (const ArithmeticCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(std::string("keys ") + c.keys);
-    std::remove(terminal_.file("KAPCALC.TMP").c_str());
-    Calc(Keys(c.keys));
+    Forget();
+    Calc(c.keys);
     CalculatorState s = LoadCalculatorState();
     EXPECT_NEAR(s.Entry, c.entry, 1e-12);
     EXPECT_NEAR(s.Accumulator, c.accumulator, 1e-12);
@@ -85,82 +75,60 @@ TEST_F(CalculatorTest, KeysGiveTheEntryAccumulatorPendingOperatorAndTape) {
     if (c.decimals >= 0) {
       EXPECT_EQ(s.Decimals, c.decimals);
     }
-    if (!c.tape.empty()) {
-      ASSERT_EQ(s.FirstTapeLine, 23 - static_cast<int>(c.tape.size()));
-      for (size_t i = 0; i < c.tape.size(); ++i) {
-        const TapeLine& line = s.Tape[23 - c.tape.size() + i];
-        EXPECT_NEAR(line.Value, c.tape[i].value, 1e-12) << "tape line " << i;
-        EXPECT_EQ(line.Operator, c.tape[i].mark) << "tape line " << i;
-      }
+    if (c.tape.empty()) continue;
+    ASSERT_EQ(s.FirstTapeLine, 23 - static_cast<int>(c.tape.size()));
+    for (size_t i = 0; i < c.tape.size(); ++i) {
+      EXPECT_NEAR(s.Tape[s.FirstTapeLine + i].Value, c.tape[i].first, 1e-12) << i;
+      EXPECT_EQ(s.Tape[s.FirstTapeLine + i].Operator, c.tape[i].second) << i;
     }
   }
 }
 
-TEST_F(CalculatorTest, FirstOpeningShowsAnEmptyTapeAndGivesTheCallerItsScreenBack) {
-  SetKeyList("ea", "d,1b");
+TEST_F(CalculatorTest, TapeGrowsUpwardsAndClearsAndTheCallersScreenComesBack) {
   SetColour("r");
   std::vector<Cell> before = Cells();
-  std::string result = Calc({}, [&] {
-    EXPECT_EQ(WindowRow(23), kTop);
-    EXPECT_EQ(WindowRow(24), EntryRow("0"));
-    EXPECT_EQ(WindowRow(25), kBottom);
-    for (int c = 1; c <= 80; ++c) EXPECT_EQ(console.ReadCell(22, c), before[21 * 80 + c - 1]) << c;
+  Calc("", [&] {
+    EXPECT_EQ(At(23), kTop);
+    EXPECT_EQ(At(24), EntryRow("0"));
+    EXPECT_EQ(At(25), kBottom);
+    EXPECT_EQ(console.ReadCell(22, 1), before[21 * 80]);
     EXPECT_FALSE(console.CursorVisible());
   });
-  EXPECT_EQ(result, "");
   EXPECT_EQ(Cells(), before);
   EXPECT_TRUE(console.CursorVisible());
-  EXPECT_EQ(console.Attribute(), 0x70);
-  int16_t reported = 0;
-  EXPECT_TRUE(LookupKey(key::kEnter, &reported));
-  EXPECT_FALSE(LookupKey('x', &reported));
+  EXPECT_EQ(console.Attribute(), 0x70);  // the caller's scheme again
   EXPECT_EQ(CurrentWindow().depth, 0);
-}
 
-TEST_F(CalculatorTest, TapeGrowsUpwardsOverTheScreen) {
-  std::vector<Cell> before = Cells();
-  Calc(Keys("2+3="), [&] {
-    for (int c = 1; c <= 80; ++c) EXPECT_EQ(console.ReadCell(18, c), before[17 * 80 + c - 1]) << c;
-    EXPECT_EQ(WindowRow(19), kTop);
-    EXPECT_EQ(WindowRow(20), TapeRow("2", "+"));
-    EXPECT_EQ(WindowRow(21), TapeRow("3", "="));
-    EXPECT_EQ(WindowRow(22), TapeRow("5", " "));
-    EXPECT_EQ(WindowRow(23), kJoin);
-    EXPECT_EQ(WindowRow(24), EntryRow("5"));
+  // Each value shows its own decimals, with the separators of Vora.ini.
+  Calc("2+3=1234.5*2=", [&] {
+    EXPECT_EQ(console.ReadCell(15, 1), before[14 * 80]);
+    EXPECT_EQ(At(16), kTop);
+    EXPECT_EQ(At(17), TapeRow("2", "+"));
+    EXPECT_EQ(At(18), TapeRow("3", "="));
+    EXPECT_EQ(At(19), TapeRow("5", " "));
+    EXPECT_EQ(At(20), TapeRow("1.234,5", "*"));
+    EXPECT_EQ(At(22), TapeRow("2.469", " "));
+    EXPECT_EQ(At(23), kJoin);
+    EXPECT_EQ(At(24), EntryRow("2.469"));
   });
-  EXPECT_EQ(Cells(), before);
-  // Decimals follow each value; the thousands and decimal characters come from Vora.ini.
-  Calc(Keys("C1234.5*2="), [&] {
-    EXPECT_EQ(WindowRow(16), kTop);
-    EXPECT_EQ(WindowRow(19), TapeRow("5", " "));
-    EXPECT_EQ(WindowRow(20), TapeRow("1.234,5", "*"));
-    EXPECT_EQ(WindowRow(21), TapeRow("2", "="));
-    EXPECT_EQ(WindowRow(22), TapeRow("2.469", " "));
-    EXPECT_EQ(WindowRow(24), EntryRow("2.469"));
+  // The first clear empties the accumulator, the second the tape.
+  Calc("C", [&] { EXPECT_EQ(At(24), EntryRow("0")); });
+  EXPECT_EQ(LoadCalculatorState().FirstTapeLine, 17);
+  Calc("C", [&] {
+    for (int c = 1; c <= 80; ++c) ASSERT_EQ(console.ReadCell(22, c), before[21 * 80 + c - 1]) << c;
+    EXPECT_EQ(At(23), kTop);
   });
-}
-
-TEST_F(CalculatorTest, ClearTwiceAfterAResultEmptiesTheTapeAndRestoresTheScreen) {
-  std::vector<Cell> before = Cells();
-  Calc(Keys("2+3=CC"), [&] {
-    for (int r = 1; r <= 22; ++r)
-      for (int c = 1; c <= 80; ++c) ASSERT_EQ(console.ReadCell(r, c), before[(r - 1) * 80 + c - 1]) << r << "," << c;
-    EXPECT_EQ(WindowRow(23), kTop);
-    EXPECT_EQ(WindowRow(24), EntryRow("0"));
-  });
-  CalculatorState s = LoadCalculatorState();
-  EXPECT_EQ(s.FirstTapeLine, 23);
-  EXPECT_EQ(s.ClearedOnce, -1);
+  EXPECT_EQ(LoadCalculatorState().FirstTapeLine, 23);
 }
 
 TEST_F(CalculatorTest, TapeKeepsTheNewest21Lines) {
   std::string keys;
   for (int i = 1; i <= 25; ++i) keys += std::to_string(i) + "+";
-  Calc(Keys(keys), [&] {
-    EXPECT_EQ(WindowRow(1), kTop);
-    EXPECT_EQ(WindowRow(2), TapeRow("5", "+"));
-    EXPECT_EQ(WindowRow(22), TapeRow("25", "+"));
-    EXPECT_EQ(WindowRow(24), EntryRow("325"));
+  Calc(keys, [&] {
+    EXPECT_EQ(At(1), kTop);
+    EXPECT_EQ(At(2), TapeRow("5", "+"));
+    EXPECT_EQ(At(22), TapeRow("25", "+"));
+    EXPECT_EQ(At(24), EntryRow("325"));
   });
   CalculatorState s = LoadCalculatorState();
   EXPECT_EQ(s.FirstTapeLine, 2);
@@ -168,169 +136,98 @@ TEST_F(CalculatorTest, TapeKeepsTheNewest21Lines) {
 }
 
 TEST_F(CalculatorTest, WindowMovesAndWrapsAtBothEdges) {
-  struct Case {
-    std::vector<int16_t> keys;
-    int column;
-  };
-  const Case cases[] = {
-      {{key::kLeft}, 55},
-      {{key::kLeft, key::kRight}, 1},
-      {{key::kRight}, 2},
-      {{key::kCtrlRight, key::kCtrlRight}, 3},
-      {{key::kLeft, key::kCtrlLeft}, 54},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("to column " + std::to_string(c.column));
-    std::remove(terminal_.file("KAPCALC.TMP").c_str());
+  const std::pair<std::vector<int16_t>, int> cases[] = {
+      {{key::kLeft}, 55}, {{key::kLeft, key::kRight}, 1}, {{key::kRight}, 2},
+      {{key::kCtrlRight, key::kCtrlRight}, 3}, {{key::kLeft, key::kCtrlLeft}, 54}};
+  for (const auto& [moves, column] : cases) {
+    SCOPED_TRACE("to column " + std::to_string(column));
+    Forget();
     std::vector<Cell> before = Cells();
     std::vector<int16_t> keys = Keys("7+");
-    keys.insert(keys.end(), c.keys.begin(), c.keys.end());
-    Calc(keys, [&] {
-      EXPECT_EQ(WindowRow(21, c.column), kTop);
-      EXPECT_EQ(WindowRow(22, c.column), TapeRow("7", "+"));
-      EXPECT_EQ(WindowRow(24, c.column), EntryRow("7"));
-      EXPECT_EQ(console.AttributeAt(24, c.column + 25), 0x07);  // scheme "n" again after the move
-      // Everything beside the window is the caller's screen.
+    keys.insert(keys.end(), moves.begin(), moves.end());
+    Run(PopupCalculator, keys, [&] {
+      EXPECT_EQ(At(21, column), kTop);
+      EXPECT_EQ(At(22, column), TapeRow("7", "+"));
+      EXPECT_EQ(At(24, column), EntryRow("7"));
+      EXPECT_EQ(console.AttributeAt(24, column + 25), 0x07);  // scheme "n" after the move too
       for (int r = 21; r <= 25; ++r)
-        for (int col = 1; col <= 80; ++col)
-          if (col < c.column || col > c.column + 25) {
-            ASSERT_EQ(console.ReadCell(r, col), before[(r - 1) * 80 + col - 1]) << r << "," << col;
+        for (int c = 1; c <= 80; ++c)
+          if (c < column || c > column + 25) {
+            ASSERT_EQ(console.ReadCell(r, c), before[(r - 1) * 80 + c - 1]) << r << "," << c;
           }
     });
-    EXPECT_EQ(LoadCalculatorState().WindowColumn, c.column);
+    EXPECT_EQ(LoadCalculatorState().WindowColumn, column);
     EXPECT_EQ(Cells(), before);
   }
 }
 
 TEST_F(CalculatorTest, FReturnsTheValueInHundredths) {
-  struct Case {
-    const char* keys;
-    const char* result;
-  };
-  const Case cases[] = {
-      {"12.5", "1250"}, {"4T", "400"},   {"1.2345", "123.45"}, {"0.05", "5"},
-      {"0", "0"},       {"2+3=", "500"}, {"1.500", "150.0"},   {"0.0005", ".05"},
-      {"0.005", ".5"},  {"12+3C", "1200"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("keys ") + c.keys);
-    std::remove(terminal_.file("KAPCALC.TMP").c_str());
-    EXPECT_EQ(Calc(Keys(c.keys), nullptr, 'F'), c.result);
+  const std::pair<const char*, const char*> cases[] = {
+      {"12.5", "1250"}, {"4T", "400"},     {"1.2345", "123.45"}, {"0.05", "5"},  {"0", "0"},
+      {"2+3=", "500"},  {"1.500", "150.0"}, {"0.0005", ".05"},   {"0.005", ".5"}, {"12+3C", "1200"}};
+  for (const auto& [keys, result] : cases) {
+    Forget();
+    EXPECT_EQ(Calc(keys, nullptr, 'F'), result) << keys;
   }
-  EXPECT_EQ(Calc(Keys("C7"), nullptr, key::kAltF), "700");
-  EXPECT_EQ(Calc(Keys("C8"), nullptr, 'f'), "800");
+  EXPECT_EQ(Calc("C7", nullptr, key::kAltF), "700");
+  EXPECT_EQ(Calc("C8", nullptr, 'f'), "800");
 }
 
 TEST_F(CalculatorTest, ImpossibleResultShowsAnErrorUntilCleared) {
   std::string many(320, '9');
-  for (const std::string& keys : {std::string("5/0="), std::string("0/0="), many, many + "+"}) {
-    SCOPED_TRACE(keys.substr(0, 10));
-    std::remove(terminal_.file("KAPCALC.TMP").c_str());
-    Calc(Keys(keys + "7+F"), [&] { EXPECT_EQ(WindowRow(24), EntryRow("Error")); });
+  for (const std::string& keys : {std::string("5/0="), std::string("0/0="), many}) {
+    SCOPED_TRACE(keys.substr(0, 8));
+    Forget();
+    Calc(keys + "7+F", [&] { EXPECT_EQ(At(24), EntryRow("Error")); });
     std::string file = StateFile();
-    EXPECT_EQ(file.find("inf"), std::string::npos) << file;
-    EXPECT_EQ(file.find("nan"), std::string::npos) << file;
-    CalculatorState s = LoadCalculatorState();
-    EXPECT_EQ(s.Entry, 0);
-    EXPECT_EQ(s.Accumulator, 0);
-    EXPECT_EQ(s.PendingOperator, "");
+    EXPECT_EQ(file.find_first_of("in"), std::string::npos) << file;  // no inf, no nan
+    CalculatorState s;
+    EXPECT_TRUE(ParseCalculatorState(file, &s));
+    EXPECT_EQ(s.Entry + s.Accumulator, 0);
   }
-  EXPECT_EQ(Calc(Keys("5/0=C2+2="), [&] { EXPECT_EQ(WindowRow(24), EntryRow("4")); }, 'F'), "400");
+  EXPECT_EQ(Calc("5/0=C2+2=", [&] { EXPECT_EQ(At(24), EntryRow("4")); }, 'F'), "400");
 }
 
-TEST_F(CalculatorTest, StateFileHasItsExactLayout) {
-  Calc(Keys("2+3="));
+TEST_F(CalculatorTest, StateFileHasItsLayoutAndTheNextOpeningContinuesFromIt) {
+  Calc("2+3=");
   std::string expected = "1,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n";
   for (int slot = 1; slot <= 19; ++slot) expected += "0,0,0,\"\"\r\n";
-  expected += "2,0,0,\"+\"\r\n3,0,0,\"=\"\r\n5,0,0,\"\"\r\n";
-  EXPECT_EQ(StateFile(), expected);
+  EXPECT_EQ(StateFile(), expected + "2,0,0,\"+\"\r\n3,0,0,\"=\"\r\n5,0,0,\"\"\r\n");
 
-  Calc(Keys("C1.5T*"));
-  std::string file = StateFile();
-  const std::string head = "1,19,-1.5,-1.5\r\n0,0,-1,1\r\n\"*\",\"*\"\r\n";
-  EXPECT_EQ(file.substr(0, head.size()), head);
-  EXPECT_NE(file.find("-1.5,-1,1,\"*\"\r\n"), std::string::npos) << file;
-}
-
-TEST_F(CalculatorTest, NextOpeningContinuesExactlyWhereTheLastStopped) {
-  std::vector<Cell> before = Cells();
-  std::vector<Cell> open;
-  std::vector<int16_t> keys = Keys("12+3.25*");
-  keys.push_back(key::kLeft);
-  keys.push_back('4');
-  Calc(keys, [&] { open = Cells(); });
+  std::vector<Cell> open, reopened;
+  Run(PopupCalculator, {'C', '1', '.', '5', 'T', '*', key::kLeft, '4'}, [&] { open = Cells(); });
   std::string saved = StateFile();
-  EXPECT_EQ(Cells(), before);
-
-  std::vector<Cell> reopened;
-  Calc({}, [&] { reopened = Cells(); });
-  EXPECT_EQ(StateFile(), saved);
+  EXPECT_EQ(saved.substr(0, 33), "55,19,4,-1.5\r\n0,-1,0,0\r\n\"*\",\"*\"\r\n") << saved;
+  EXPECT_NE(saved.find("5,0,0,\"\"\r\n-1.5,-1,1,\"*\"\r\n"), std::string::npos) << saved;
+  Calc("", [&] { reopened = Cells(); });
   EXPECT_EQ(reopened, open);
-  EXPECT_EQ(Calc(Keys("="), nullptr, 'F'), "6100");  // (12 + 3.25) x 4
+  EXPECT_EQ(StateFile(), saved);
+  EXPECT_EQ(Calc("=", nullptr, 'F'), "600");  // -1.5 x 4; the sign is not returned
 }
 
 TEST_F(CalculatorTest, DamagedStateFileFallsBackToTheInitialValues) {
-  std::string header = "1,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n";
+  const std::string head = "\r\n-1,0,0,0\r\n\"\",\"\"\r\n";
   const std::string cases[] = {
-      "garbage\r\n",
-      "1,20,5\r\n",
-      header + "2,0,0\r\n",
-      "56,23,0,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      "1,1,0,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      "1,23,inf,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      "1,23,nan,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      "1,23,1e999,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"^\"\r\n",
-      "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"+\r\n",
-      "1,23,0,0\r\n-1,0,-1,20\r\n\"\",\"\"\r\n",
-      "1,23,0,0\r\n-1,0,0,3\r\n\"\",\"\"\r\n",
-      "1,23,0x10,0\r\n-1,0,0,0\r\n\"\",\"\"\r\n",
-      header + "1,0,0,\"\x01\"\r\n",
-      std::string("\x00\xFF\x01,\x80", 5),
-      std::string(200000, '7'),
-  };
+      "garbage\r\n", "1,20,5\r\n", "1,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n2,0,0\r\n",
+      "56,23,0,0" + head, "1,1,0,0" + head, "1,23,inf,0" + head, "1,23,nan,0" + head,
+      "1,23,1e999,0" + head, "1,23,0x10,0" + head, "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"^\"\r\n",
+      "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"+\r\n", "1,23,0,0\r\n-1,0,-1,20\r\n\"\",\"\"\r\n",
+      "1,23,0,0\r\n-1,0,0,3\r\n\"\",\"\"\r\n", std::string("\x00\xFF\x01,\x80", 5),
+      std::string(200000, '7')};
   for (const std::string& text : cases) {
     SCOPED_TRACE(text.substr(0, 40));
     WriteFile(terminal_.file("KAPCALC.TMP"), text);
-    Calc({}, [&] {
-      EXPECT_EQ(WindowRow(23), kTop);
-      EXPECT_EQ(WindowRow(24), EntryRow("0"));
-    });
+    Calc("", [&] { EXPECT_EQ(At(23) + At(24), kTop + EntryRow("0")); });
     EXPECT_EQ(StateFile(), CalculatorStateText(CalculatorState()));
   }
-}
-
-TEST_F(CalculatorTest, StateTextReadsWhatOlderWritersLeft) {
-  // Numbers without a leading zero, D exponents, spaces around items, truth values of 1.
-  std::string text = " 3 , 21 ,.5,-1.5D+2\r\n1,0,1,1\r\n\"+\",\"+\"\r\n";
-  for (int slot = 1; slot <= 20; ++slot) text += "0,0,0,\"\"\n";
-  text += "-150,0,0,\"+\"\r\n.5,-1,1,\"=\"\r\n";
+  // What older writers leave is read: no leading zero, D exponents, blanks, truth values of 1.
   CalculatorState s;
-  ASSERT_TRUE(ParseCalculatorState(text, &s));
+  ASSERT_TRUE(ParseCalculatorState(" 3 , 23 ,.5,-1.5D+2\r\n1,0,1,1\r\n\"+\",\"+\"\r\n", &s));
   EXPECT_EQ(s.WindowColumn, 3);
-  EXPECT_EQ(s.FirstTapeLine, 21);
   EXPECT_EQ(s.Entry, 0.5);
   EXPECT_EQ(s.Accumulator, -150);
-  EXPECT_EQ(s.ClearedOnce, -1);
   EXPECT_EQ(s.HasPoint, -1);
-  EXPECT_EQ(s.PendingOperator, "+");
-  EXPECT_EQ(s.Tape[22].Value, 0.5);
-  EXPECT_EQ(s.Tape[22].Operator, "=");
-  // Round trip of what the calculator itself writes.
-  CalculatorState again;
-  ASSERT_TRUE(ParseCalculatorState(CalculatorStateText(s), &again));
-  EXPECT_EQ(CalculatorStateText(again), CalculatorStateText(s));
-  // A file that ends after whole records leaves the remaining slots empty.
-  ASSERT_TRUE(ParseCalculatorState("1,23,4,4\r\n0,-1,0,0\r\n\"\",\"\"\r\n", &s));
-  EXPECT_EQ(s.Entry, 4);
-  EXPECT_EQ(s.Tape[22].Operator, "");
 }
-
-}  // namespace
-}  // namespace kap::test
-
-namespace kap::test {
-namespace {
 
 // A form holds the key list's one save slot while its field is edited; the pop-up must leave
 // the field its list, or the hot key itself would end the edit.
@@ -338,8 +235,7 @@ TEST_F(CalculatorTest, HotKeyTypesTheResultIntoTheFieldBeingEdited) {
   RegisterPopupHotKeys();
   SetKeyList("+ea", "d,1b");
   console.PushKey(key::kAltX);
-  for (int16_t k : Keys("12*3=F")) console.PushKey(k);
-  console.PushKey(key::kEnter);
+  for (int16_t k : Keys("12*3=F\r")) console.PushKey(k);
   std::string text = "    ";
   int16_t row = 5, column = 41, position = 1, key = 0;
   EditField(row, column, 0, text, position, key);

@@ -1,6 +1,5 @@
-// Shared set-up of the pop-up tests: the in-memory console with a patterned screen under the
-// pop-ups, a terminal folder for the window stack and the calculator's state file, and an
-// installation root whose Vora.ini sets the decimal comma and the thousands point.
+// The in-memory console with a patterned screen under the pop-ups, a terminal folder for the
+// window stack and the calculator's state file, and a Vora.ini with decimal comma.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,12 +25,14 @@ class PopupTest : public ::testing::Test {
     ResetSession();
     ResetScreenState();
     ResetFormatSettings();
-    CurrentSession().WorkDir = terminal_.path() + "/";
-    CurrentSession().TerminalDir = terminal_.path() + "/";
+    CurrentSession().WorkDir = CurrentSession().TerminalDir = terminal_.path() + "/";
     CurrentSession().Language = "CAT";
     SetConsole(&console);
-    Paint();
     console.SetExhaustedLimit(1000);
+    // Every cell differs from its neighbours, so a restore that misses one shows.
+    for (int r = 1; r <= 25; ++r)
+      for (int c = 1; c <= 80; ++c)
+        console.PutCell(r, c, Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26), static_cast<uint8_t>(r * 13 + c)});
   }
   void TearDown() override {
     ResetScreenState();
@@ -40,22 +41,13 @@ class PopupTest : public ::testing::Test {
     ResetSession();
   }
 
-  // Every cell a different character and attribute, so a restore that misses one shows.
-  void Paint() {
-    for (int r = 1; r <= console.Rows(); ++r)
-      for (int c = 1; c <= console.Columns(); ++c)
-        console.PutCell(r, c, Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26),
-                                   static_cast<uint8_t>((r * 13 + c) & 0xFF)});
-  }
   std::vector<Cell> Cells() const {
     std::vector<Cell> cells;
-    for (int r = 1; r <= console.Rows(); ++r)
-      for (int c = 1; c <= console.Columns(); ++c) cells.push_back(console.ReadCell(r, c));
+    for (int r = 1; r <= 25; ++r)
+      for (int c = 1; c <= 80; ++c) cells.push_back(console.ReadCell(r, c));
     return cells;
   }
-
-  // Types `keys`, then, once they are all read, calls `look` with the pop-up still open and
-  // leaves with `last` (Esc unless told otherwise). Returns what the pop-up returned.
+  // Types `keys`; once all are read, `look` sees the open pop-up, then `last` closes it.
   std::string Run(const std::function<std::string()>& popup, const std::vector<int16_t>& keys,
                   const std::function<void()>& look = nullptr, int16_t last = key::kEsc) {
     for (int16_t k : keys) console.PushKey(k);
@@ -68,26 +60,21 @@ class PopupTest : public ::testing::Test {
     });
     std::string result = popup();
     console.SetIdleHandler(nullptr);
-    EXPECT_TRUE(done) << "the pop-up closed before reading all its keys";
+    EXPECT_TRUE(done) << "closed before reading all its keys";
     return result;
   }
-
-  // Row `row` of the screen from `column`, `length` cells, as UTF-8.
+  // UTF-8 text of `length` cells of a row from `column`.
   std::string Row(int row, int column, int length) const {
     return Cp850ToUtf8(console.RowText(row, column, length));
   }
 
-  TempDir root_;
-  TempDir terminal_;
+  TempDir root_, terminal_;
   ScopedEnv env_;
   MemoryConsole console;
 };
 
-// Text typed as keys: each byte its character code.
 inline std::vector<int16_t> Keys(const std::string& text) {
-  std::vector<int16_t> keys;
-  for (unsigned char c : text) keys.push_back(static_cast<int16_t>(c));
-  return keys;
+  return std::vector<int16_t>(text.begin(), text.end());
 }
 
 }  // namespace kap::test
