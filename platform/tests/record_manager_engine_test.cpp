@@ -18,7 +18,7 @@ using test::Seg;
 
 // Record of 16 bytes: key 0 a unique 2-byte binary number at 1, key 1 an 8-byte text with
 // duplicates at 3, then 6 bytes of payload.
-std::string Spec16() {
+std::string Layout16() {
   return CreationBlock(16, {{{1, 2, 0x0004}}, {{3, 8, 0x0001 | 0x0002}}});
 }
 
@@ -38,7 +38,7 @@ class RecordManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path = dir.file("file.dat");
-    ASSERT_EQ(file.Create(path, Spec16()), 0);
+    ASSERT_EQ(file.Create(path, Layout16()), 0);
     ASSERT_EQ(file.Open(path), 0);
   }
   void TearDown() override {
@@ -67,11 +67,11 @@ class RecordManagerTest : public ::testing::Test {
 TEST_F(RecordManagerTest, CreateOverExistingFileAndOpenErrors) {
   Fill({{1, "A"}});
   RmFile other;
-  EXPECT_EQ(other.Create(path, Spec16(), -1), rm::kFileExists);
+  EXPECT_EQ(other.Create(path, Layout16(), -1), rm::kFileExists);
   // Key number 0 replaces the file, but not while it is open elsewhere.
-  EXPECT_EQ(other.Create(path, Spec16(), 0), rm::kFileLocked);
+  EXPECT_EQ(other.Create(path, Layout16(), 0), rm::kFileLocked);
   file.Close();
-  EXPECT_EQ(other.Create(path, Spec16(), 0), 0);
+  EXPECT_EQ(other.Create(path, Layout16(), 0), 0);
   ASSERT_EQ(other.Open(path), 0);
   std::string r;
   EXPECT_EQ(other.Get(rm::kGetFirst, 0, "", &r), rm::kEndOfFile);
@@ -83,7 +83,7 @@ TEST_F(RecordManagerTest, CreateOverExistingFileAndOpenErrors) {
   EXPECT_EQ(missing.Open(dir.file("text.dat")), rm::kNotRecordFile);
   test::WriteFile(dir.file("empty.dat"), "");
   EXPECT_EQ(missing.Open(dir.file("empty.dat")), rm::kNotRecordFile);
-  EXPECT_EQ(missing.Create(dir.file("no/such/dir/x.dat"), Spec16()), rm::kCannotCreate);
+  EXPECT_EQ(missing.Create(dir.file("no/such/dir/x.dat"), Layout16()), rm::kCannotCreate);
 }
 
 TEST_F(RecordManagerTest, CreateRefusesWhatItCannotKeep) {
