@@ -108,7 +108,16 @@ void RunHotKey(int16_t code) {
   if (!guard || *guard || !s.hotKeys) return;
   *guard = true;
   HotKeyHandler handler = s.hotKeys;  // the pop-up may register another while it runs
+  // The pop-up sets its own key list with "+" ... "-"; with a single save slot its "-" would
+  // leave the field being edited with the list from before the form's "+". Keep the field's.
+  auto keys = s.activeKeys, saved = s.savedKeys;
+  bool keysSaved = s.keysSaved;
+  int16_t echo = s.echoChar;
   std::string typed = handler(code);
+  s.activeKeys = std::move(keys);
+  s.savedKeys = std::move(saved);
+  s.keysSaved = keysSaved;
+  s.echoChar = echo;
   *guard = false;
   s.typeAhead = typed;
 }

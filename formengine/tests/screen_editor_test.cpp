@@ -274,11 +274,21 @@ TEST_F(EditorTest, OptionFields) {
   SetFieldOptions("");
 }
 
-TEST_F(EditorTest, HotKeyResultIsTypedIntoTheField) {
-  SetHotKeyHandler([](int16_t) { return std::string("42"); });
-  SetKeyList("ea", "1b");
+TEST_F(EditorTest, HotKeyResultIsTypedIntoTheFieldWithTheFieldsKeyList) {
+  // The pop-up sets its own list the usual way ("+e" ... "-"); the form had saved an empty one.
+  SetHotKeyHandler([](int16_t) {
+    SetKeyList("+e", "");
+    SetKeyList("-", "");
+    return std::string("42");
+  });
+  SetKeyList("+ea", "1b");
   Result r = Edit("     ", 2, {key::kAltX, key::kEsc});
   EXPECT_EQ(r.text, " 42  ");
+  EXPECT_EQ(r.key, key::kEsc) << "Alt+X is still outside the field's list";
+  int16_t reported = 0;
+  EXPECT_FALSE(LookupKey(key::kAltX, &reported));
+  SetKeyList("-", "");
+  EXPECT_TRUE(LookupKey(key::kAltX, &reported)) << "the form's own save slot survives";
 }
 
 }  // namespace
