@@ -164,10 +164,11 @@ class TerminalConsole : public Console {
 
   void Beep() override {
     Refresh();
-    beep();
+    if (gCursesActive) beep();
   }
 
   bool ReadInput(InputEvent* event) override {
+    if (!gCursesActive) return false;  // suspended: the terminal belongs to another program
     Refresh();
     if (queue_.empty()) Pump(0);
     while (!queue_.empty()) {
@@ -181,6 +182,7 @@ class TerminalConsole : public Console {
   }
 
   bool WaitInput(int milliseconds) override {
+    if (!gCursesActive) return false;
     Refresh();
     if (queue_.empty()) Pump(std::max(0, milliseconds));
     return !queue_.empty();
@@ -196,6 +198,7 @@ class TerminalConsole : public Console {
   void SetMouseReporting(bool on) override { mouseReporting_ = on; }
 
   void Refresh() override {
+    if (!gCursesActive) return;  // drawn again in full on Resume
     bool any = cursorMoved_ || shapeChanged_;
     int visibleRows = std::min(rows_, LINES), visibleColumns = std::min(columns_, COLS);
     for (int r = 1; r <= rows_; ++r) {
