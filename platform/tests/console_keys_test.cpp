@@ -156,8 +156,11 @@ TEST(Cp850Test, EveryByteRoundTripsThroughUtf8) {
   std::string all;
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
   EXPECT_EQ(Utf8ToCp850(Cp850ToUtf8(all)), all);
-  for (int b = 0x20; b < 256; ++b)
-    if (b != 0x7F) EXPECT_EQ(UnicodeToCp850(Cp850ToUnicode(static_cast<uint8_t>(b))), b) << b;
+  for (int b = 0x20; b < 256; ++b) {
+    if (b != 0x7F) {
+      EXPECT_EQ(UnicodeToCp850(Cp850ToUnicode(static_cast<uint8_t>(b))), b) << b;
+    }
+  }
   EXPECT_EQ(Cp850ToUnicode(0xD5), 0x20ACu);
   EXPECT_EQ(Cp850ToUnicode(kMarkerLeft), 0x25C4u);
   EXPECT_EQ(Cp850ToUnicode(kMarkerRight), 0x25BAu);

@@ -88,7 +88,7 @@ TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
     test::WaitChild(pid);
     EXPECT_EQ(f.Get(rm::kGetEqual + 200, 0, Id(2), &r), 0);
     EXPECT_EQ(f.Update(Rec(2, 7)), 0);
-    for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+    for (int fd : {ready[0], go[1]}) close(fd);
     ResetAll();
   }
 }
@@ -134,6 +134,8 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
     ASSERT_EQ(pipe(ready), 0);
     ASSERT_EQ(pipe(go), 0);
     int pid = test::ForkChild([&] {
+      close(ready[0]);
+      close(go[1]);
       RmFile f;
       if (f.Open(path) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
       if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
@@ -143,8 +145,16 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
       ReadByte(go[0], &c);
       return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5;
     });
+    // Only the child keeps these ends, so a child that fails early ends the read at once.
+    close(ready[1]);
+    close(go[0]);
     char c = 0;
-    ASSERT_TRUE(ReadByte(ready[0], &c));
+    if (!ReadByte(ready[0], &c)) {
+      ADD_FAILURE() << "child failed with " << test::WaitChild(pid);
+      close(ready[0]);
+      close(go[1]);
+      continue;
+    }
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
     std::string r;
@@ -156,7 +166,7 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
     EXPECT_EQ(test::WaitChild(pid), 0);
     EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(51), &r), commit ? 0 : rm::kKeyNotFound);
     EXPECT_EQ(f.Insert(Rec(60)), 0);
-    for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+    for (int fd : {ready[0], go[1]}) close(fd);
     ResetAll();
   }
 }
