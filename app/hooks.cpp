@@ -152,14 +152,7 @@ double NumberValue(const std::string& text) {
   return negative ? -value : value;
 }
 
-void RefuseWithMessage(const std::string& text) {
-  ShowMessage(12, text);
-  Beep();
-  FlushKeys();
-  int16_t key = 0;
-  WaitKey(key);
-  PopWindow();
-}
+void RefuseWithMessage(const std::string& text) { ShowMessageAndWait(12, text); }
 
 void OwnerHooks::ShowForm(int16_t form) {
   SetColour("rh");

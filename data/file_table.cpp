@@ -151,12 +151,7 @@ std::string ReadDictionary(const std::string& path) {
 
 void FatalOpen(int entry, const std::string& name, int16_t status) {
   std::string text = FatalText(name, status);
-  ShowMessage(12, text);
-  Beep();
-  FlushKeys();
-  int16_t key = 0;
-  WaitKey(key);
-  PopWindow();
+  ShowMessageAndWait(12, text);
   ClearEntry(State().entries[entry]);
   State().statistics[entry].clear();
   FatalHandler handler = State().fatal ? State().fatal : FatalHandler(DefaultFatal);

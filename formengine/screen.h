@@ -72,6 +72,9 @@ void DrawFrame(int16_t style);                  // 0 blank, 1 single line, 2 dou
 void LocateInWindow(int16_t row, int16_t column);
 void SetColour(const std::string& command);
 void ShowMessage(int16_t row, const std::string& text);
+// The message, the beep, keys typed ahead discarded, one key waited for, the box removed: how
+// a refusal or a fatal error is told to the operator.
+void ShowMessageAndWait(int16_t row, const std::string& text);
 void WrapText(std::string& text, int16_t indent, int16_t width, const std::string& mode);
 int16_t ScreenRows();
 int16_t ScreenColumns();

@@ -135,4 +135,13 @@ void ShowMessage(int16_t row, const std::string& message) {
   SetColour("-");
 }
 
+void ShowMessageAndWait(int16_t row, const std::string& text) {
+  ShowMessage(row, text);
+  Beep();
+  FlushKeys();
+  int16_t key = 0;
+  WaitKey(key);
+  PopWindow();
+}
+
 }  // namespace kap

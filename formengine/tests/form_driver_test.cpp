@@ -9,9 +9,15 @@ namespace kap::test {
 namespace {
 
 struct FieldSpec {
-  int16_t row = 1, column = 1;
+  // A constructor, not an aggregate, so the tests may name only the leading values.
+  FieldSpec(int16_t row_ = 1, int16_t column_ = 1, std::string label_ = "", int16_t length_ = 4,
+            int16_t wrap_ = 0, int16_t extra_ = 0, int16_t flags_ = 0, int16_t type_ = 0,
+            int16_t list_ = 0, std::string value_ = "")
+      : row(row_), column(column_), label(std::move(label_)), length(length_), wrap(wrap_),
+        extra(extra_), flags(flags_), type(type_), list(list_), value(std::move(value_)) {}
+  int16_t row, column;
   std::string label;
-  int16_t length = 4, wrap = 0, extra = 0, flags = 0, type = 0, list = 0;
+  int16_t length, wrap, extra, flags, type, list;
   std::string value;
 };
 
