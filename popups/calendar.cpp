@@ -44,7 +44,7 @@ std::string WeekdayHeader() {
 }
 
 std::string TwoWide(int day) {
-  char buffer[8];
+  char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%2d", day);
   return buffer;
 }
