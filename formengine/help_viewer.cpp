@@ -51,6 +51,8 @@ void HelpViewer::ShowLine(int windowRow, int line) {
   std::string record;
   int64_t at = static_cast<int64_t>(line - 1) * recordLength_;
   if (!file_->ReadAt(at, static_cast<size_t>(recordLength_), &record)) return;
+  // A record ends in CR LF; with control bytes in it, the 76 characters shown would reach them.
+  record = record.substr(0, record.find_first_of("\r\n"));
   if (record.find_first_of(std::string{kHighlight, kInput, kReverse}) == std::string::npos) {
     WriteText(record.substr(0, kShownColumns));
     return;

@@ -7,7 +7,7 @@ if [ $# -lt 2 ] || [ $# -gt 3 ]; then
   echo "usage: $0 BUILD_DIR DEMO_DIR [T01|T02]" >&2
   exit 2
 fi
-program="$1/app/vownmain"
+program="$(cd "$1" 2>/dev/null && pwd)/app/vownmain"
 demo=$(cd "$2" && pwd)
 terminal=${3:-T01}
 if [ ! -x "$program" ]; then

@@ -98,7 +98,9 @@ TEST_F(HelpViewerTest, FortyLinesWithEveryKey) {
 TEST_F(HelpViewerTest, ControlBytesSwitchColoursAndTakeNoCell) {
   std::string mixed = "\x1E" "Bold" "\x1E" " plain \x1F" "in" "\x1E" "put" "\x1F" " \x10" "rev" "\x10";
   std::string longLine = "\x1E" "a" "\x1E" + std::string(80, 'b');
-  WriteHelp("colours.hlp", {mixed, "no controls here", longLine});
+  // Four control bytes leave room for the record's CR LF among the 76 characters shown.
+  std::string fullLine = "\x1E" "x" "\x1E" "\x1E" "y" "\x1E" + std::string(72, 'c');
+  WriteHelp("colours.hlp", {mixed, "no controls here", longLine, fullLine});
   script.Add(CheckThen(
       [&] {
         EXPECT_EQ(At(5, 3, 21), "Bold plain input rev ");
@@ -117,6 +119,8 @@ TEST_F(HelpViewerTest, ControlBytesSwitchColoursAndTakeNoCell) {
         // 76 characters at most: 'a' and 75 of the 'b's.
         EXPECT_EQ(At(7, 3, 76), "a" + std::string(75, 'b'));
         EXPECT_EQ(At(7, 79, 1), " ");
+        EXPECT_EQ(At(8, 3, 74), "xy" + std::string(72, 'c'));
+        EXPECT_EQ(At(8, 77, 2), "  ") << "the record's line end is not drawn";
       },
       key::kEsc));
   ShowHelp("COLOURS");

@@ -190,7 +190,9 @@ TEST_F(WindowTest, MessageBoxGeometry) {
               std::vector<int>({c.top, c.left, c.bottom, c.right}))
         << "row " << c.row << " length " << c.length;
     EXPECT_EQ(console.ReadCell(c.top, c.left).character, 0xDA);
-    if (c.length > 0 && c.length <= 76) EXPECT_EQ(console.RowText(c.top + 1, c.left + 2, static_cast<int>(c.length)), text);
+    if (c.length > 0 && c.length <= 76) {
+      EXPECT_EQ(console.RowText(c.top + 1, c.left + 2, static_cast<int>(c.length)), text);
+    }
     EXPECT_EQ(console.AttributeAt(c.top + 1, c.left + 1), 0x70);
     EXPECT_EQ(console.Attribute(), 0x0F) << "colour scheme restored";
     PopWindow();
