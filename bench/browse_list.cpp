@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "data/data_files.h"
 #include "formengine/form_driver.h"
 #include "formengine/screen.h"
@@ -272,52 +273,20 @@ BENCHMARK(BM_SqliteOpen)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_BrowsePaging)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SqlitePaging)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-      cpu_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    }
-  }
-  void PrintRatios() const {
-    std::printf("\nratio project / direct SQLite (real and CPU time per call)\n");
-    Ratio("BM_BrowseOpen/1000", "BM_SqliteOpen/1000");
-    Ratio("BM_BrowseOpen/1000000", "BM_SqliteOpen/1000000");
-    Ratio("BM_BrowsePaging/1000000", "BM_SqlitePaging/1000000");
-    auto small = times_.find("BM_BrowseOpen/1000");
-    auto large = times_.find("BM_BrowseOpen/1000000");
-    if (small != times_.end() && large != times_.end()) {
-      std::printf("  opening over 1,000,000 records / over 1,000 records: %.2f (cpu %.2f)\n",
-                  large->second / small->second,
-                  cpu_.at("BM_BrowseOpen/1000000") / cpu_.at("BM_BrowseOpen/1000"));
-    }
-  }
-
- private:
-  void Ratio(const std::string& project, const std::string& baseline) const {
-    auto p = times_.find(project);
-    auto b = times_.find(baseline);
-    if (p == times_.end() || b == times_.end()) return;
-    double pc = cpu_.at(project), bc = cpu_.at(baseline);
-    std::printf("  %-24s %9.1f us (cpu %8.1f)  vs %-24s %8.1f us (cpu %7.1f)  ratio %6.2f "
-                "(cpu %6.2f)\n",
-                project.c_str(), p->second, pc, baseline.c_str(), b->second, bc,
-                p->second / b->second, pc / bc);
-  }
-  std::map<std::string, double> times_;
-  std::map<std::string, double> cpu_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   SetUpInstallation();
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  std::printf("\nratio project / direct SQLite (us per call)\n");
+  reporter.PrintRatio("BM_BrowseOpen/1000", "BM_SqliteOpen/1000");
+  reporter.PrintRatio("BM_BrowseOpen/1000000", "BM_SqliteOpen/1000000");
+  reporter.PrintRatio("BM_BrowsePaging/1000000", "BM_SqlitePaging/1000000");
+  std::printf("\nopening over 1,000,000 records / over 1,000 records:\n");
+  reporter.PrintRatio("BM_BrowseOpen/1000000", "BM_BrowseOpen/1000");
   int16_t status = 0;
   kap::ResetDataFiles(status);
   for (auto& [records, d] : gDirect) {

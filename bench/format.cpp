@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "format/format.h"
 
 namespace {
@@ -107,30 +108,6 @@ void BM_ChronoWeekday(benchmark::State& state) {
   }
 }
 
-// Keeps each run's time per iteration so the pairs can be compared at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-  void PrintRatios() const {
-    std::printf("\nratio project / baseline (CPU time per call)\n");
-    for (const auto& c : Pictures()) {
-      Ratio(std::string("FormatNumber/") + c.name, std::string("snprintf/") + c.name);
-    }
-    Ratio("DayOfWeek", "chrono_weekday");
-  }
-
- private:
-  void Ratio(const std::string& project, const std::string& baseline) const {
-    auto p = times_.find(project), b = times_.find(baseline);
-    if (p == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("  %-24s %8.1f ns  vs %-22s %8.1f ns  ratio %6.2f\n", project.c_str(),
-                p->second, baseline.c_str(), b->second, p->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
@@ -143,9 +120,13 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("DayOfWeek", BM_DayOfWeek);
   benchmark::RegisterBenchmark("chrono_weekday", BM_ChronoWeekday);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  std::printf("\nratio project / baseline (ns per call)\n");
+  for (const PictureCase& c : Pictures()) {
+    reporter.PrintRatio(std::string("FormatNumber/") + c.name, std::string("snprintf/") + c.name);
+  }
+  reporter.PrintRatio("DayOfWeek", "chrono_weekday");
   benchmark::Shutdown();
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "app/owner_program.h"
 #include "data/data_files.h"
 #include "format/format.h"
@@ -190,30 +191,16 @@ BENCHMARK(BM_RemovalThroughTheCycle)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordAndLockOperationsOnly)->Unit(benchmark::kMillisecond);
 
 // Keeps the time per iteration of each run so the ratio can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && run.run_type == Run::RT_Iteration)
-        perIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> perIteration;
-};
 
 }  // namespace
 }  // namespace kap
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  kap::RatioReporter reporter;
+  kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  double cycle = reporter.perIteration["BM_RemovalThroughTheCycle"];
-  double operations = reporter.perIteration["BM_RecordAndLockOperationsOnly"];
-  if (cycle > 0 && operations > 0)
-    std::printf("owner removal, cycle / record and lock operations alone: %.2f\n",
-                cycle / operations);
+  std::printf("\nowner removal through the cycle / its record and lock operations alone\n");
+  reporter.PrintRatio("BM_RemovalThroughTheCycle", "BM_RecordAndLockOperationsOnly");
   benchmark::Shutdown();
   return 0;
 }

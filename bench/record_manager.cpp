@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "data/data_files.h"
 #include "platform/record_manager.h"
 #include "session/session.h"
@@ -236,34 +237,17 @@ BENCHMARK(LayerUpdate);
 BENCHMARK(DirectUpdate);
 
 // Collects the time per iteration of each run to print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      times[run.benchmark_name()] = run.GetAdjustedRealTime();
-      cpu[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, double> cpu;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Prepare();
-  RatioReporter reporter;
+  kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  // CPU time is the steadier figure on a shared machine; both are printed.
   std::printf("\nlayer / direct SQLite (targets: reads 2.0, writes 1.5)\n");
-  std::printf("  %-9s %6s %6s\n", "", "real", "cpu");
   for (const char* op : {"GetEqual", "GetNext", "Insert", "Update"}) {
-    std::string layer = std::string("Layer") + op, direct = std::string("Direct") + op;
-    if (reporter.times[direct] > 0 && reporter.cpu[direct] > 0)
-      std::printf("  %-9s %6.2f %6.2f\n", op, reporter.times[layer] / reporter.times[direct],
-                  reporter.cpu[layer] / reporter.cpu[direct]);
+    reporter.PrintRatio(std::string("Layer") + op, std::string("Direct") + op);
   }
   int16_t status = 0;
   kap::ResetDataFiles(status);

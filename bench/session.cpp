@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "platform/os.h"
 #include "session/session.h"
 
@@ -114,29 +115,6 @@ void BM_Stat(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(stat(path.c_str(), &info));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-  }
-  void PrintRatios() const {
-    std::printf("\nratio project / baseline (CPU time per call)\n");
-    Ratio("Translate", "GetlineLookup");
-    Ratio("ReadIniValue", "GetlineIni");
-    Ratio("MapPathExact", "Stat");
-    Ratio("MapPathAnyCase", "Stat");
-  }
-
- private:
-  void Ratio(const std::string& project, const std::string& baseline) const {
-    auto p = times_.find(project), b = times_.find(baseline);
-    if (p == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("  %-16s %10.1f ns  vs %-14s %10.1f ns  ratio %6.2f\n", project.c_str(),
-                p->second, baseline.c_str(), b->second, p->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
@@ -150,9 +128,13 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("MapPathAnyCase", BM_MapPathAnyCase);
   benchmark::RegisterBenchmark("Stat", BM_Stat);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  std::printf("\nratio project / baseline (ns per call)\n");
+  reporter.PrintRatio("Translate", "GetlineLookup");
+  reporter.PrintRatio("ReadIniValue", "GetlineIni");
+  reporter.PrintRatio("MapPathExact", "Stat");
+  reporter.PrintRatio("MapPathAnyCase", "Stat");
   benchmark::Shutdown();
   std::string cleanup = "rm -rf '" + g_dir + "'";
   return std::system(cleanup.c_str()) == 0 ? 0 : 1;
