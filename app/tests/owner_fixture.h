@@ -24,6 +24,7 @@
 #include "platform/console.h"
 #include "platform/os.h"
 #include "session/session.h"
+#include "testsupport/key_script.h"
 #include "testsupport/test_support.h"
 
 namespace kap::test {
@@ -68,40 +69,18 @@ constexpr int kCountryLength = 64;
 
 inline std::string Packed(const std::string& digits) { return PackDigits(digits); }
 
-// Steps the program through: each time it waits for input, the next step's check runs (the
-// screen is then as the operator sees it) and its key is typed.
+// Steps the program through on the shared key script, with a key-first notation.
 class KeyFeeder {
  public:
-  struct Step {
-    int16_t key;
-    std::function<void()> check;
-  };
-  explicit KeyFeeder(MemoryConsole& console) : console_(console) {
-    console_.SetIdleHandler([this](MemoryConsole& c) { Feed(c); });
+  explicit KeyFeeder(MemoryConsole& console) : script_(console) {}
+  void Key(int16_t key, std::function<void()> check = nullptr) {
+    script_.Add(CheckThen(std::move(check), key));
   }
-  ~KeyFeeder() { console_.SetIdleHandler(nullptr); }
-  void Key(int16_t key, std::function<void()> check = nullptr) { steps_.push_back({key, check}); }
-  void Text(const std::string& text) {
-    for (char c : text) Key(static_cast<int16_t>(static_cast<uint8_t>(c)));
-  }
-  bool Done() const { return next_ >= steps_.size(); }
+  void Text(const std::string& text) { script_.Text(text); }
+  bool Done() const { return script_.Done(); }
 
  private:
-  void Feed(MemoryConsole& c) {
-    if (next_ < steps_.size()) {
-      Step& step = steps_[next_++];
-      if (step.check) step.check();
-      c.PushKey(step.key);
-      return;
-    }
-    if (++overrun_ == 1) ADD_FAILURE() << "the program waited for more keys than scripted";
-    if (overrun_ > 200) std::abort();
-    c.PushKey(key::kEsc);
-  }
-  MemoryConsole& console_;
-  std::vector<Step> steps_;
-  size_t next_ = 0;
-  int overrun_ = 0;
+  Script script_;
 };
 
 // Through the open data files of this process.
