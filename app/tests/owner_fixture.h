@@ -23,45 +23,18 @@
 #include "locking/lock_files.h"
 #include "platform/console.h"
 #include "platform/os.h"
+#include "platform/tests/record_manager_support.h"
 #include "session/session.h"
 #include "testsupport/key_script.h"
 #include "testsupport/test_support.h"
 
 namespace kap::test {
 
-struct Segment {
-  int position, length, flags;
-};
-struct KeyDef {
-  int flags;
-  std::vector<Segment> segments;
-};
-
-inline void Put16(std::string& s, size_t at, int value) {
-  s[at] = static_cast<char>(value & 0xFF);
-  s[at + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
-
 // A dictionary file: the 2-byte length, then the record manager's creation block.
-inline std::string Dictionary(int recordLength, const std::vector<KeyDef>& keys) {
-  std::string block(16, '\0');
-  Put16(block, 0, recordLength);
-  Put16(block, 2, 1024);
-  Put16(block, 4, static_cast<int>(keys.size()));
-  for (const KeyDef& key : keys) {
-    for (size_t i = 0; i < key.segments.size(); ++i) {
-      std::string spec(16, '\0');
-      Put16(spec, 0, key.segments[i].position);
-      Put16(spec, 2, key.segments[i].length);
-      int flags = key.flags | key.segments[i].flags;
-      if (i + 1 < key.segments.size()) flags |= 0x10;
-      Put16(spec, 4, flags);
-      block += spec;
-    }
-  }
+inline std::string Dictionary(const std::string& creationBlock) {
   std::string file(2, '\0');
-  Put16(file, 0, static_cast<int>(block.size()));
-  return file + block;
+  Put16(&file, 0, static_cast<uint16_t>(creationBlock.size()));
+  return file + creationBlock;
 }
 
 constexpr int kEstateLength = 64;
@@ -119,10 +92,11 @@ class OwnerTest : public ::testing::Test {
     MakeDirs(dir.file("DADES"));
     MakeDirs(dir.file("TAULES"));
     MakeDirs(dir.file("T1"));
-    WriteFile(dir.file("ddf/PropietV.xdf"), Dictionary(321, {{0, {{1, 2, 0}}}}));
+    WriteFile(dir.file("ddf/PropietV.xdf"), Dictionary(CreationBlock(321, {{{1, 2}}}, 1024)));
     WriteFile(dir.file("ddf/FinquesV.xdf"),
-              Dictionary(kEstateLength, {{0, {{1, 2, 0}}}, {3, {{7, 2, 0}}}}));
-    WriteFile(dir.file("ddf/UPaisos.xdf"), Dictionary(kCountryLength, {{0, {{1, 2, 0}}}}));
+              Dictionary(CreationBlock(kEstateLength, {{{1, 2}}, {{7, 2, 3}}}, 1024)));
+    WriteFile(dir.file("ddf/UPaisos.xdf"),
+              Dictionary(CreationBlock(kCountryLength, {{{1, 2}}}, 1024)));
     // db.log goes to the current directory, as in the installation's root.
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
 
