@@ -7,31 +7,10 @@
 #include <vector>
 
 #include "taxid/taxid.h"
+#include "taxid/tests/taxid_cases.h"
 
 namespace kap {
 namespace {
-
-struct Case {
-  const char* country;
-  const char* input;
-  int16_t code;
-  const char* canonical;
-};
-
-void RunCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    std::string value = c.input;
-    value.resize(16, ' ');
-    int16_t code = ValidateTaxId(value, c.country);
-    SCOPED_TRACE(std::string(c.country) + " '" + c.input + "'");
-    EXPECT_EQ(code, c.code) << TaxIdResultName(code);
-    if (c.code == TaxIdOk) {
-      std::string expected = c.canonical;
-      expected.resize(16, ' ');
-      EXPECT_EQ(value, expected);
-    }
-  }
-}
 
 TEST(TaxIdBulgaria, NineDigitCompanyNumbers) {
   RunCases({
