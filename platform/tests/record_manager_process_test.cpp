@@ -1,9 +1,12 @@
 // The record manager between real processes: record locks seen across processes and freed
 // when the holder ends, concurrent writers losing nothing, and a writer killed mid-stream.
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "platform/record_manager.h"
@@ -52,25 +55,71 @@ bool ReadByte(int fd, char* c) {
   }
 }
 
+// A child process that does its part (`setUp`: 0 when done), tells the parent, and holds on to
+// what it took (a lock, an exclusive open, a transaction) until released or killed; `finish`
+// then gives its exit code. Each side closes the pipe ends it does not use, so a child that
+// fails before it is ready ends the parent's wait at once instead of hanging it.
+class HoldingChild {
+ public:
+  explicit HoldingChild(const std::function<int()>& setUp,
+                        const std::function<int()>& finish = [] { return 0; }) {
+    if (pipe(ready_) != 0 || pipe(go_) != 0) std::abort();
+    pid_ = test::ForkChild([&] {
+      close(ready_[0]);
+      close(go_[1]);
+      int code = setUp();
+      if (code != 0) return code;
+      char c = 'R';
+      if (write(ready_[1], &c, 1) != 1) return 100;
+      ReadByte(go_[0], &c);  // hold on until told (or killed)
+      return finish();       // ends without closing anything
+    });
+    close(ready_[1]);
+    close(go_[0]);
+  }
+  ~HoldingChild() {
+    close(ready_[0]);
+    close(go_[1]);
+    if (!waited_) {
+      Kill();
+      Wait();
+    }
+  }
+  HoldingChild(const HoldingChild&) = delete;
+  HoldingChild& operator=(const HoldingChild&) = delete;
+
+  // True once the child is ready; false, with the child's exit code reported, when it failed.
+  bool WaitReady() {
+    char c = 0;
+    if (ReadByte(ready_[0], &c)) return true;
+    ADD_FAILURE() << "child failed with " << Wait();
+    return false;
+  }
+  void Release() { EXPECT_EQ(write(go_[1], "g", 1), 1); }
+  void Kill() { ::kill(pid_, SIGKILL); }
+  int Wait() {
+    waited_ = true;
+    return test::WaitChild(pid_);
+  }
+
+ private:
+  int ready_[2] = {-1, -1};
+  int go_[2] = {-1, -1};
+  int pid_ = -1;
+  bool waited_ = false;
+};
+
 TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
   for (bool kill : {false, true}) {
     SCOPED_TRACE(kill ? "holder killed" : "holder exits");
     test::TempDir dir;
     std::string path = MakeFile(dir, 3);
-    int ready[2], go[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(go), 0);
-    int pid = test::ForkChild([&] {
+    HoldingChild child([&] {
       RmFile f;
       std::string r;
-      if (f.Open(path) != 0 || f.Get(rm::kGetEqual + 200, 0, Id(2), &r) != 0) return 1;
-      char c = 'L';
-      if (write(ready[1], &c, 1) != 1) return 2;
-      ReadByte(go[0], &c);  // hold the lock until told (or killed)
-      return 0;            // ends without closing anything
+      return f.Open(path) != 0 || f.Get(rm::kGetEqual + 200, 0, Id(2), &r) != 0 ? 1 : 0;
     });
-    char c = 0;
-    ASSERT_TRUE(ReadByte(ready[0], &c));
+    ASSERT_TRUE(child.WaitReady());
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
     std::string r;
@@ -81,14 +130,13 @@ TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
     EXPECT_EQ(f.Delete(), rm::kRecordLocked);
     EXPECT_EQ(f.Get(rm::kGetEqual + 200, 0, Id(3), &r), 0);  // only that record
     if (kill) {
-      ::kill(pid, SIGKILL);
+      child.Kill();
     } else {
-      ASSERT_EQ(write(go[1], "g", 1), 1);
+      child.Release();
     }
-    test::WaitChild(pid);
+    child.Wait();
     EXPECT_EQ(f.Get(rm::kGetEqual + 200, 0, Id(2), &r), 0);
     EXPECT_EQ(f.Update(Rec(2, 7)), 0);
-    for (int fd : {ready[0], go[1]}) close(fd);
     ResetAll();
   }
 }
@@ -96,25 +144,16 @@ TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
 TEST(RecordManagerProcessTest, ExclusiveOpenInAnotherProcessGives85) {
   test::TempDir dir;
   std::string path = MakeFile(dir, 1);
-  int ready[2], go[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(go), 0);
-  int pid = test::ForkChild([&] {
+  HoldingChild child([&] {
     RmFile f;
-    if (f.Open(path, rm::kModeExclusive) != 0) return 1;
-    char c = 'L';
-    if (write(ready[1], &c, 1) != 1) return 2;
-    ReadByte(go[0], &c);
-    return 0;
+    return f.Open(path, rm::kModeExclusive) != 0 ? 1 : 0;
   });
-  char c = 0;
-  ASSERT_TRUE(ReadByte(ready[0], &c));
+  ASSERT_TRUE(child.WaitReady());
   RmFile f;
   EXPECT_EQ(f.Open(path), rm::kFileLocked);
-  ::kill(pid, SIGKILL);
-  test::WaitChild(pid);
+  child.Kill();
+  child.Wait();
   EXPECT_EQ(f.Open(path), 0);
-  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
   ResetAll();
 }
 
@@ -130,31 +169,16 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
     SCOPED_TRACE(commit ? "committed" : "aborted");
     test::TempDir dir;
     std::string path = MakeFile(dir, 1);
-    int ready[2], go[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(go), 0);
-    int pid = test::ForkChild([&] {
-      close(ready[0]);
-      close(go[1]);
-      RmFile f;
-      if (f.Open(path) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
-      if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
-      if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
-      char c = 'T';
-      if (write(ready[1], &c, 1) != 1) return 4;
-      ReadByte(go[0], &c);
-      return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5;
-    });
-    // Only the child keeps these ends, so a child that fails early ends the read at once.
-    close(ready[1]);
-    close(go[0]);
-    char c = 0;
-    if (!ReadByte(ready[0], &c)) {
-      ADD_FAILURE() << "child failed with " << test::WaitChild(pid);
-      close(ready[0]);
-      close(go[1]);
-      continue;
-    }
+    HoldingChild child(
+        [&] {
+          RmFile f;
+          if (f.Open(path) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
+          if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
+          if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
+          return 0;
+        },
+        [&] { return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5; });
+    if (!child.WaitReady()) continue;
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
     std::string r;
@@ -162,11 +186,10 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
     EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(50), &r), rm::kKeyNotFound);  // not yet visible
     ASSERT_EQ(f.Get(rm::kGetEqual, 0, Id(1), &r), 0);                 // reads go on
     EXPECT_EQ(f.Update(Rec(1, 5)), rm::kFileLocked);
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    EXPECT_EQ(test::WaitChild(pid), 0);
+    child.Release();
+    EXPECT_EQ(child.Wait(), 0);
     EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(51), &r), commit ? 0 : rm::kKeyNotFound);
     EXPECT_EQ(f.Insert(Rec(60)), 0);
-    for (int fd : {ready[0], go[1]}) close(fd);
     ResetAll();
   }
 }
