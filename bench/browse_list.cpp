@@ -57,22 +57,12 @@ DataFile gFiles[2] = {{701, 1000, {}}, {702, 1000000, {}}};
 
 DataFile& FileFor(int records) { return records == 1000 ? gFiles[0] : gFiles[1]; }
 
-class BenchHooks : public kap::FormHooks {
+class BenchHooks : public kap::NoFormHooks {
  public:
   char* record = nullptr;
-  void ShowForm(int16_t) override {}
-  void ShowField(int16_t, int16_t&) override {}
-  int16_t CheckField(int16_t, const std::string&, int16_t&, int16_t&) override { return 0; }
-  int16_t CheckLeave(int16_t, int16_t) override { return 0; }
-  int16_t ListKeyRange(int16_t, std::string& from, std::string& to) override {
-    from.clear();
-    to.clear();
-    return 0;
-  }
   std::string ListRowText(int16_t) override {
     return std::string(record, 8) + "  " + std::string(record + 8, kRecordLength - 8);
   }
-  void ListChosen(int16_t&, int16_t, int16_t&) override {}
 };
 
 BenchHooks gHooks;

@@ -29,21 +29,6 @@ DriverState& Driver() {
   return state;
 }
 
-class NoHooks : public FormHooks {
- public:
-  void ShowForm(int16_t) override {}
-  void ShowField(int16_t, int16_t&) override {}
-  int16_t CheckField(int16_t, const std::string&, int16_t&, int16_t&) override { return 0; }
-  int16_t CheckLeave(int16_t, int16_t) override { return 0; }
-  int16_t ListKeyRange(int16_t, std::string& from, std::string& to) override {
-    from.clear();
-    to.clear();
-    return 0;
-  }
-  std::string ListRowText(int16_t) override { return {}; }
-  void ListChosen(int16_t&, int16_t, int16_t&) override {}
-};
-
 bool IsDisplayOnly(int16_t form, int16_t field) { return (FieldAttr(form, 5, field) & 4) != 0; }
 
 // A field count larger than the table's field slots stops at the last slot.
@@ -152,7 +137,7 @@ bool RunContinuation(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeave
 namespace forms {
 
 FormHooks& Hooks() {
-  static NoHooks none;
+  static NoFormHooks none;
   FormHooks* h = Driver().hooks;
   return h ? *h : none;
 }

@@ -75,6 +75,23 @@ class FormHooks {
   virtual std::string ListRowText(int16_t list) = 0;
   virtual void ListChosen(int16_t& list, int16_t form, int16_t& field) = 0;
 };
+// Hooks that do nothing and accept everything: the driver's stand-in while no program has
+// installed its own, and a base for hooks that need only a few of the calls.
+class NoFormHooks : public FormHooks {
+ public:
+  void ShowForm(int16_t) override {}
+  void ShowField(int16_t, int16_t&) override {}
+  int16_t CheckField(int16_t, const std::string&, int16_t&, int16_t&) override { return 0; }
+  int16_t CheckLeave(int16_t, int16_t) override { return 0; }
+  int16_t ListKeyRange(int16_t, std::string& fromKey, std::string& toKey) override {
+    fromKey.clear();
+    toKey.clear();
+    return 0;
+  }
+  std::string ListRowText(int16_t) override { return {}; }
+  void ListChosen(int16_t&, int16_t, int16_t&) override {}
+};
+
 // Installs the program's hooks (not owned).
 void SetFormHooks(FormHooks* hooks);
 FormHooks* CurrentFormHooks();
