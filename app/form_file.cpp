@@ -253,8 +253,7 @@ int16_t LoadFormFileFrom(const std::string& path, FormFileError& error) {
   ResetFormTable();
   Os& os = GetOs();
   OpenResult result = OpenResult::kOk;
-  std::unique_ptr<File> file =
-      os.OpenFile(os.MapPath(path), false, true, Sharing::kShared, &result);
+  std::unique_ptr<File> file = os.OpenFile(path, false, true, Sharing::kShared, &result);
   if (!file) {
     error.problem = form_file::kUnreadable;
     return -1;

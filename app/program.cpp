@@ -41,7 +41,7 @@ int RunOwnerProgram(std::string* fatal) {
     // Every path is built as RootDir + a relative part, which must still hold after the change
     // of directory.
     if (!IsAbsolute(session.RootDir)) session.RootDir = os.CurrentDir() + "/" + session.RootDir;
-    os.ChangeDir(os.MapPath(session.RootDir));
+    os.ChangeDir(session.RootDir);
   }
   session.ProgramName = "VOWNMAIN";
 

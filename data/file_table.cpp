@@ -137,7 +137,7 @@ void SplitName(const std::string& name, std::string* dir, std::string* base, std
 // short or absurd dictionary gives what could be read (the Create then refuses it).
 std::string ReadDictionary(const std::string& path) {
   OpenResult result;
-  auto file = GetOs().OpenFile(GetOs().MapPath(path), false, true, Sharing::kShared, &result);
+  auto file = GetOs().OpenFile(path, false, true, Sharing::kShared, &result);
   if (!file) return "";
   std::string head;
   if (!file->ReadAt(0, 2, &head) || head.size() < 2) return "";

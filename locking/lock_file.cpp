@@ -38,7 +38,7 @@ std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create) {
       if (!create) return nullptr;
       // Straight back to the open when the directory could be made; otherwise it is retried
       // after the wait like any other failure.
-      if (!madeDir && os.MakeDir(os.MapPath(CurrentSession().RootDir + "LOCKS"))) {
+      if (!madeDir && os.MakeDir(CurrentSession().RootDir + "LOCKS")) {
         madeDir = true;
         continue;
       }
