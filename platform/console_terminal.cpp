@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <clocale>
 #include <csignal>
+#include <signal.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +40,30 @@ void RestoreTerminal() {
   std::fflush(stdout);
 }
 
+constexpr int kFatalSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV,
+                                 SIGABRT, SIGBUS, SIGFPE,  SIGILL};
+struct sigaction gPreviousAction[NSIG];
+
+// Gives the terminal back, then hands the signal to whoever had it before (by default the
+// signal ends the process as if we had never been there).
 void OnFatalSignal(int sig) {
   RestoreTerminal();
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+  sigaction(sig, &gPreviousAction[sig], nullptr);
+  raise(sig);
+}
+
+void InstallFatalSignalHandlers() {
+  for (int sig : kFatalSignals) {
+    struct sigaction previous {};
+    if (sigaction(sig, nullptr, &previous) != 0) continue;
+    // A signal the caller chose to ignore (nohup's SIGHUP) stays ignored.
+    if (previous.sa_handler == SIG_IGN) continue;
+    gPreviousAction[sig] = previous;
+    struct sigaction action {};
+    action.sa_handler = OnFatalSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
 }
 
 bool HasCapability(const char* name) {
@@ -460,8 +481,7 @@ std::unique_ptr<Console> CreateTerminalConsole(const TerminalOptions& options, s
   if (!handlersInstalled) {
     handlersInstalled = true;
     std::atexit(RestoreTerminal);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL})
-      std::signal(sig, OnFatalSignal);
+    InstallFatalSignalHandlers();
   }
   return std::make_unique<TerminalConsole>(screen, options);
 }

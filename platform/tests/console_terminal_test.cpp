@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,6 +19,12 @@ namespace kap::test {
 namespace {
 
 std::string KeysCommand() { return BuildPath("tools/kaptool") + " keys"; }
+
+std::string SelfPath() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  return n > 0 ? std::string(self, static_cast<size_t>(n)) : "";
+}
 
 // The "key XXXX" and "click ..." lines on the screen, in order.
 std::vector<std::string> LogLines(Tmux& tmux) {
@@ -175,12 +182,43 @@ TEST(TerminalConsoleChild, Draw) {
   }
 }
 
+// Runs inside tmux, started by FatalSignalsChainToThePreviousHandler: a program that ignores
+// SIGHUP and handles SIGTERM itself keeps both with the terminal console open.
+void WriteChainedMarker(int) {
+  if (FILE* f = std::fopen(std::getenv("KAP_CONSOLE_MARKER"), "w")) {
+    std::fputs("chained", f);
+    std::fclose(f);
+  }
+  _exit(7);
+}
+
+TEST(TerminalConsoleChild, Signals) {
+  if (!std::getenv("KAP_CONSOLE_CHILD")) GTEST_SKIP() << "runs only as the child of a terminal test";
+  std::signal(SIGHUP, SIG_IGN);
+  std::signal(SIGTERM, WriteChainedMarker);
+  std::string error;
+  auto console = CreateTerminalConsole({}, &error);
+  ASSERT_TRUE(console) << error;
+  console->Write("open");
+  console->Refresh();
+  std::raise(SIGHUP);
+  std::raise(SIGTERM);
+  _exit(1);  // not reached when SIGTERM reaches the program's own handler
+}
+
+TEST(TerminalConsoleTest, FatalSignalsChainToThePreviousHandler) {
+  TempDir dir;
+  const std::string marker = dir.file("marker");
+  Tmux tmux(SelfPath() + " --gtest_filter=TerminalConsoleChild.Signals",
+            {{"KAP_CONSOLE_CHILD", "1"}, {"KAP_CONSOLE_MARKER", marker}});
+  int status = -1;
+  EXPECT_TRUE(tmux.WaitExit(&status));
+  EXPECT_EQ(status, 7);
+  EXPECT_EQ(ReadFile(marker), "chained");
+}
+
 TEST(TerminalConsoleTest, DrawsCellsColoursAndCursor) {
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = 0;
-  Tmux tmux(std::string(self) + " --gtest_filter=TerminalConsoleChild.Draw", {{"KAP_CONSOLE_CHILD", "1"}});
+  Tmux tmux(SelfPath() + " --gtest_filter=TerminalConsoleChild.Draw", {{"KAP_CONSOLE_CHILD", "1"}});
   ASSERT_TRUE(tmux.WaitFor("ready")) << tmux.ScreenText();
   tmux.WaitQuiet();
   EXPECT_EQ(tmux.ScreenText().find("outside"), std::string::npos) << tmux.ScreenText();
