@@ -11,9 +11,10 @@ all: build
 deps:
 	@scripts/install-deps.sh
 
-# Sanitized build with every test, as CI runs it.
+# Sanitized build with every test, as CI runs it; the benchmarks are built too (not run) so
+# that none of them can rot unnoticed.
 test: deps
-	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAP_SANITIZE=ON -DKAP_TESTS=ON
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAP_SANITIZE=ON -DKAP_TESTS=ON -DKAP_BENCH=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
