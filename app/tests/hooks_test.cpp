@@ -172,6 +172,13 @@ TEST_F(HooksTest, CountryIsLookedUpInUpperCaseAndTheTaxIdFollowsIt) {
   EXPECT_EQ(Check(2, 7, "12345678A      ", &message), -1);
   EXPECT_EQ(message, "");
   EXPECT_EQ(FieldValue(2, 7), "12345678Z      ");
+
+  // Another member state's rule, read from the country field itself: a French number passes
+  // and a Spanish one is refused.
+  FieldValue(2, 6) = "FR";
+  EXPECT_EQ(Check(2, 7, "0h303265045    ", &message), 0);
+  EXPECT_EQ(FieldValue(2, 7), "0H303265045    ");
+  EXPECT_EQ(Check(2, 7, "12345678Z      ", &message), -1);
 }
 
 TEST_F(HooksTest, ShowFieldWritesEachTypeInItsDisplayForm) {
