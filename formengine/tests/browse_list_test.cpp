@@ -359,6 +359,19 @@ TEST_F(BrowseListTest, AListOfCachedRowsReportsItsChoice) {
               Key(key::kDown), Key(key::kUp), Key(key::kUp), Key(key::kEnter)});
   EXPECT_EQ(Browse(2), 0);
   EXPECT_EQ(ListChoiceText(), "two");
+
+  // A row naming itself as the row before it: Up stops there instead of going round it.
+  WriteFile(work.file("Browse.tmp"),
+            Le(0, 4) + Le(7, 4) + Le(3, 2) + "one" + Le(14, 4) + Le(8, 4) + Le(3, 2) + "two");
+  script.Add({Key(key::kDown), Key(key::kUp), Key(key::kUp),
+              CheckThen(
+                  [&] {
+                    EXPECT_EQ(At(4, 11, 3), "one");
+                    EXPECT_EQ(At(5, 11, 3), "two");
+                  },
+                  key::kEnter)});
+  EXPECT_EQ(Browse(2), 0);
+  EXPECT_EQ(ListChoiceText(), "two");
 }
 
 TEST_F(BrowseListTest, F4OpensTheSecondListOverTheFirst) {
