@@ -242,5 +242,23 @@ TEST(TerminalConsoleTest, DrawsCellsColoursAndCursor) {
   EXPECT_EQ(status, 0);
 }
 
+// An eight-colour terminal: 64 pairs with white on black as pair 0, bright foregrounds bold,
+// bright backgrounds lost.
+TEST(TerminalConsoleTest, DrawsInEightColours) {
+  Tmux tmux(SelfPath() + " --gtest_filter=TerminalConsoleChild.Draw",
+            {{"KAP_CONSOLE_CHILD", "1"}, {"TERM", "screen"}});
+  ASSERT_TRUE(tmux.WaitFor("ready")) << tmux.ScreenText();
+  tmux.WaitQuiet();
+  std::string coloured = tmux.Run({"capture-pane", "-p", "-e", "-t", "t"});
+  EXPECT_NE(coloured.find("\x1b[1m\x1b[33m\x1b[44m\u20AC euro"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[1m\x1b[31m\x1b[44m\u2554"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[1m\x1b[41m\u25C4"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[37m\x1b[40mready"), std::string::npos) << coloured;
+  tmux.SendKeys({"Escape"});
+  int status = -1;
+  EXPECT_TRUE(tmux.WaitExit(&status));
+  EXPECT_EQ(status, 0);
+}
+
 }  // namespace
 }  // namespace kap::test
