@@ -155,6 +155,11 @@ TEST(TerminalConsoleChild, Draw) {
     c.Write("row" + std::to_string(r));
   }
   c.ScrollRect(6, 1, 8, 4, 1, Cell{'.', 0x07});
+  c.SetAttribute(0x00);
+  c.SetCursor(12, 1);
+  c.Write("hid");
+  c.SetAttribute(0x70);
+  c.Write("inv");
   c.PutCell(25, 80, Cell{'Z', 0x07});
   EXPECT_EQ(c.ReadCell(3, 1), (Cell{kMarkerLeft, 0x4F}));
   EXPECT_EQ(c.ReadCell(6, 1).character, 'r');
@@ -254,6 +259,7 @@ TEST(TerminalConsoleTest, DrawsInEightColours) {
   EXPECT_NE(coloured.find("\x1b[1m\x1b[31m\x1b[44m\u2554"), std::string::npos) << coloured;
   EXPECT_NE(coloured.find("\x1b[1m\x1b[41m\u25C4"), std::string::npos) << coloured;
   EXPECT_NE(coloured.find("\x1b[37m\x1b[40mready"), std::string::npos) << coloured;
+  EXPECT_NE(coloured.find("\x1b[30mhid\x1b[47minv"), std::string::npos) << coloured;
   tmux.SendKeys({"Escape"});
   int status = -1;
   EXPECT_TRUE(tmux.WaitExit(&status));
