@@ -3,6 +3,7 @@
 
 #include "app/owner_program.h"
 #include "session/session.h"
+#include "testsupport/failing_os.h"
 #include "testsupport/test_support.h"
 
 namespace kap {
@@ -58,6 +59,27 @@ const std::string kTwoForms = Crlf({
     "505,0,3,15,20,65,0,\"CODI__NOM\",0",
     "this line is past the last list and never read",
 });
+
+// Each OS call of the load failed in turn: the load refuses the file with its message and
+// leaves no forms behind; the run in which nothing failed loads it whole.
+TEST_F(FormFileTest, AFailingOsCallRefusesTheFileAndLeavesNoForms) {
+  test::WriteFile(dir_.file("FORMS/VOWNMAIN.JPN"), kTwoForms);
+  test::FailingOs failing(&GetOs());
+  SetOs(&failing);
+  for (int n = 1;; ++n) {
+    failing.FailCall(n);
+    const int16_t loaded = LoadFormFile(error_);
+    if (!failing.failed()) {
+      EXPECT_EQ(loaded, 0) << error_.Text();
+      EXPECT_EQ(FormTable().FormCount, 2);
+      break;
+    }
+    EXPECT_EQ(loaded, -1) << "call " << n;
+    EXPECT_EQ(error_.problem, form_file::kUnreadable) << "call " << n;
+    EXPECT_EQ(FormTable().FormCount, 0) << "call " << n;
+  }
+  SetOs(nullptr);
+}
 
 TEST_F(FormFileTest, LoadsEveryValueAndSkipsCommentsWhereGroupsBegin) {
   ASSERT_EQ(Load(kTwoForms), 0) << error_.Text();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "data/tests/data_test_support.h"
+#include "testsupport/failing_os.h"
 
 namespace kap {
 namespace {
@@ -130,6 +131,29 @@ TEST_F(DataTest, BadDictionariesAndFilesEndInTheFatalMessage) {
     for (int e = 1; e <= kFileTableSize; ++e)
       EXPECT_NE(FileTable(e).FileNumber, number - 1) << "entry left free";
   }
+}
+
+// Each OS call of an open that creates the file from its dictionary failed in turn: every run
+// ends in the fatal message with no file left half made, and the run in which nothing failed
+// opens the file.
+TEST_F(DataTest, AFailingOsCallEndsTheOpenCleanly) {
+  test::FailingOs failing(&os);
+  SetOs(&failing);
+  char record[24];
+  for (int n = 1;; ++n) {
+    fatalMessages.clear();
+    failing.FailCall(n);
+    const int16_t status = OpenOwn(1, record);
+    if (!failing.failed()) {
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(fatalMessages.empty());
+      break;
+    }
+    EXPECT_NE(status, 0) << "call " << n;
+    EXPECT_EQ(fatalMessages.size(), 1u) << "call " << n;
+    EXPECT_FALSE(test::FileExists(dir.file("DADES/OWN.dat"))) << "call " << n;
+  }
+  SetOs(&os);
 }
 
 TEST_F(DataTest, FatalMessageSpeaksTheSessionLanguage) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "popups/tests/popups_fixture.h"
+#include "testsupport/failing_os.h"
 
 namespace kap::test {
 namespace {
@@ -227,6 +228,36 @@ TEST_F(CalculatorTest, DamagedStateFileFallsBackToTheInitialValues) {
   EXPECT_EQ(s.Entry, 0.5);
   EXPECT_EQ(s.Accumulator, -150);
   EXPECT_EQ(s.HasPoint, -1);
+}
+
+// Each OS call of a save failed in turn: the save says so, and the next opening finds either
+// the state saved before or the initial one (a cut-off file is ignored whole), never a mix.
+TEST_F(CalculatorTest, SaveWithAFailingCallIsReportedAndNeverReadHalf) {
+  Calc("2+3=");
+  const std::string before = StateFile();
+  CalculatorState next;
+  next.Entry = 42;
+  next.EntryStarted = -1;
+  FailingOs failing(&GetOs());
+  SetOs(&failing);
+  for (int n = 1;; ++n) {
+    WriteFile(terminal_.file("KAPCALC.TMP"), before);
+    failing.FailCall(n);
+    const bool saved = SaveCalculatorState(next);
+    const bool hit = failing.failed();
+    failing.FailCall(0);
+    const std::string text = StateFile();
+    CalculatorState read;
+    ParseCalculatorState(text, &read);
+    if (!hit) {
+      EXPECT_TRUE(saved);
+      EXPECT_EQ(read.Entry, 42);
+      break;
+    }
+    EXPECT_FALSE(saved) << "call " << n;
+    EXPECT_TRUE(text == before || read.Entry == 0) << "call " << n << ": " << text;
+  }
+  SetOs(nullptr);
 }
 
 // A form holds the key list's one save slot while its field is edited; the pop-up must leave
