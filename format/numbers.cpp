@@ -29,173 +29,208 @@ std::string PlainForm(const std::string& digits, size_t decimals, bool negative,
   return text.substr(0, width);
 }
 
-}  // namespace
+// Positions after the point that take a digit or a sign, and the digit positions among them
+// that follow the point directly (the decimals the number is rounded to).
+struct PictureDecimals {
+  long positions = 0;
+  long digits = 0;
+};
 
-std::string FormatNumber(const std::string& picture, double value) {
-  const auto& settings = format_internal::EnsureNumberSettings();
-  const long L = static_cast<long>(picture.size());
-  if (!std::isfinite(value)) return std::string(picture.size(), '!');
+PictureDecimals DecimalsOf(const std::string& picture) {
+  PictureDecimals d;
+  const size_t point = picture.find('.');
+  if (point == std::string::npos) return d;
+  for (size_t i = point + 1; i < picture.size(); ++i) {
+    if (IsDigitPosition(picture[i]) || picture[i] == '-' || picture[i] == '+') ++d.positions;
+  }
+  for (size_t i = point + 1; d.positions > 0 && i < picture.size() && IsDigitPosition(picture[i]);
+       ++i) {
+    ++d.digits;
+  }
+  return d;
+}
 
-  bool isSigned = picture.find_first_of("-+") != std::string::npos;
-  long D = 0;  // decimal positions
-  long N = 0;  // decimal digits
-  size_t point = picture.find('.');
-  if (point != std::string::npos) {
-    for (size_t i = point + 1; i < picture.size(); ++i) {
-      if (IsDigitPosition(picture[i]) || picture[i] == '-' || picture[i] == '+') ++D;
-    }
-    for (size_t i = point + 1; D > 0 && i < picture.size() && IsDigitPosition(picture[i]); ++i) {
-      ++N;
-    }
+// Writes the rounded digits of a number into a picture from right to left: first the
+// positions the digits reach, then the ones they leave (fills, zeros, a minus looking for a
+// place). Used once per number.
+class PictureWriter {
+ public:
+  PictureWriter(const std::string& picture, const std::string& digits,
+                const PictureDecimals& decimals, double value,
+                const format_internal::FormatSettings& settings)
+      : picture_(picture),
+        digits_(digits),
+        settings_(settings),
+        out_(picture),
+        width_(static_cast<long>(picture.size())),
+        decimals_(decimals.positions),
+        signed_(picture.find_first_of("-+") != std::string::npos),
+        negative_(value < 0),
+        zero_(value == 0),
+        next_(decimals.positions + static_cast<long>(digits.size()) - decimals.digits),
+        at_(static_cast<long>(picture.size())) {}
+
+  // False when the number does not fit the picture.
+  bool Write() {
+    for (; at_ >= 1 && next_ >= 1; --at_) WriteDigitPosition(out_[at_ - 1], picture_[at_ - 1]);
+    if (next_ >= 1 || (negative_ && !signed_ && at_ < 1)) return false;
+    for (; at_ >= 1; --at_) CompletePosition(out_[at_ - 1], picture_[at_ - 1]);
+    // A minus that found no free position would show a negative number as positive.
+    return !(negative_ && !signed_);
+  }
+  const std::string& text() const { return out_; }
+
+ private:
+  // Digit k of the rounded number (1 = leftmost), 0 beyond its ends.
+  char DigitAt(long k) const {
+    return k >= 1 && k <= static_cast<long>(digits_.size()) ? digits_[k - 1] : 0;
+  }
+  // Whether the digits from k to the end form a number above zero.
+  bool RestAboveZero(long k) const {
+    if (k > static_cast<long>(digits_.size())) return false;
+    return digits_.find_first_not_of('0', static_cast<size_t>(std::max(1L, k) - 1)) !=
+           std::string::npos;
+  }
+  bool InWholePart() const { return at_ < width_ - decimals_; }
+  void SetFill(char fill, bool blank) {
+    fill_ = fill;
+    fillBlank_ = blank;
   }
 
-  const Decimal magnitude = format_internal::DecimalOf(value);
-  const std::string digits = format_internal::RoundHalfEven(magnitude, static_cast<int>(N));
-  const long len = static_cast<long>(digits.size());
-  bool negative = value < 0;
-  const bool valueIsZero = value == 0;
-
-  auto digitAt = [&](long k) -> char { return k >= 1 && k <= len ? digits[k - 1] : 0; };
-  // Whether the digits from k to the end form a number above zero.
-  auto restAboveZero = [&](long k) {
-    if (k > len) return false;
-    return digits.find_first_not_of('0', static_cast<size_t>(std::max(1L, k) - 1)) !=
-           std::string::npos;
-  };
-
-  std::string out = picture;
-  long k = D + len - N;
-  char fill = 0;
-  bool fillBlank = false;
-  long i = L;
-
-  // Main pass: right to left while digits remain.
-  for (; i >= 1 && k >= 1; --i) {
-    char& o = out[i - 1];
-    switch (picture[i - 1]) {
+  // A position reached while digits remain.
+  void WriteDigitPosition(char& o, char position) {
+    switch (position) {
       case '9': {
-        char c = digitAt(k);
+        const char c = DigitAt(next_--);
         o = c ? c : '0';
-        fill = 0;
-        fillBlank = false;
-        --k;
+        SetFill(0, false);
         break;
       }
       case 'Z':
       case 'z': {
-        char c = digitAt(k);
-        if (i < L - D) {
+        const char c = DigitAt(next_);
+        if (InWholePart()) {
           o = c ? c : ' ';
-        } else if (restAboveZero(k) || D == 0) {
+        } else if (RestAboveZero(next_) || decimals_ == 0) {
           o = c ? c : '0';
         } else {
           o = ' ';
         }
-        fill = ' ';
-        fillBlank = c == 0 || o == ' ';
-        --k;
+        --next_;
+        SetFill(' ', c == 0 || o == ' ');
         break;
       }
       case '*': {
-        char c = digitAt(k);
+        const char c = DigitAt(next_--);
         o = c ? c : '*';
-        fill = '*';
-        fillBlank = c == 0;
-        --k;
+        SetFill('*', c == 0);
         break;
       }
       case '.':
-        o = fillBlank ? ' ' : settings.DecimalChar;
-        D = 0;
+        o = fillBlank_ ? ' ' : settings_.DecimalChar;
+        decimals_ = 0;
         break;
       case ',':
-        o = settings.ThousandsChar;
+        o = settings_.ThousandsChar;
         break;
       case '-':
-        o = negative ? '-' : ' ';
-        if (D > 0) --k;
+        o = negative_ ? '-' : ' ';
+        if (decimals_ > 0) --next_;
         break;
       case '+':
-        o = negative ? '-' : '+';
-        if (D > 0) --k;
+        o = negative_ ? '-' : '+';
+        if (decimals_ > 0) --next_;
         break;
       default:
         break;
     }
   }
 
-  bool overflow = k >= 1 || (negative && !isSigned && i < 1);
-  if (!overflow) {
-    // Completion pass over the positions the digits did not reach.
-    for (; i >= 1; --i) {
-      char& o = out[i - 1];
-      const bool wholePart = i < L - D;
-      const bool takesMinus = negative && !isSigned;
-      switch (picture[i - 1]) {
-        case '9':
-          if (takesMinus && wholePart) {
-            o = '-';
-            negative = false;
-          } else {
-            o = '0';
-          }
-          fill = 0;
-          fillBlank = false;
-          break;
-        case 'Z':
-        case 'z':
-          if (takesMinus) {
-            o = '-';
-            negative = false;
-          } else if (wholePart || valueIsZero) {
-            o = ' ';
-            fill = ' ';
-            fillBlank = true;
-          } else {
-            o = '0';
-            fill = ' ';
-            fillBlank = false;
-          }
-          break;
-        case '*':
-          if (takesMinus) {
-            o = '-';
-            negative = false;
-          } else {
-            o = wholePart ? '*' : '0';
-            fill = '*';
-            fillBlank = false;
-          }
-          break;
-        case ',':
-          if (takesMinus) {
-            o = '-';
-            negative = false;
-          } else {
-            o = fill ? fill : settings.ThousandsChar;
-          }
-          break;
-        case '.':
-          o = fillBlank ? ' ' : settings.DecimalChar;
-          break;
-        case '-':
-          o = negative ? '-' : ' ';
-          break;
-        case '+':
-          o = negative ? '-' : '+';
-          break;
-        default:
-          break;
-      }
+  // A position the digits did not reach; the first free one takes a minus the picture has no
+  // sign position for.
+  void CompletePosition(char& o, char position) {
+    const bool takesMinus = negative_ && !signed_;
+    auto placeMinus = [&] {
+      o = '-';
+      negative_ = false;
+    };
+    switch (position) {
+      case '9':
+        if (takesMinus && InWholePart()) {
+          placeMinus();
+        } else {
+          o = '0';
+        }
+        SetFill(0, false);
+        break;
+      case 'Z':
+      case 'z':
+        if (takesMinus) {
+          placeMinus();
+        } else if (InWholePart() || zero_) {
+          o = ' ';
+          SetFill(' ', true);
+        } else {
+          o = '0';
+          SetFill(' ', false);
+        }
+        break;
+      case '*':
+        if (takesMinus) {
+          placeMinus();
+        } else {
+          o = InWholePart() ? '*' : '0';
+          SetFill('*', false);
+        }
+        break;
+      case ',':
+        if (takesMinus) {
+          placeMinus();
+        } else {
+          o = fill_ ? fill_ : settings_.ThousandsChar;
+        }
+        break;
+      case '.':
+        o = fillBlank_ ? ' ' : settings_.DecimalChar;
+        break;
+      case '-':
+        o = negative_ ? '-' : ' ';
+        break;
+      case '+':
+        o = negative_ ? '-' : '+';
+        break;
+      default:
+        break;
     }
-    // A minus that found no free position would show a negative number as positive.
-    overflow = negative && !isSigned;
   }
-  if (overflow) {
-    return PlainForm(digits, static_cast<size_t>(N), value < 0, picture.size(),
-                     settings.DecimalChar);
-  }
-  return out;
+
+  const std::string& picture_;
+  const std::string& digits_;
+  const format_internal::FormatSettings& settings_;
+  std::string out_;
+  const long width_;
+  long decimals_;       // decimal positions still to the right of the point; 0 once passed
+  const bool signed_;   // the picture has a sign position
+  bool negative_;       // a minus still to be written
+  const bool zero_;
+  long next_;           // the next digit to write, counted from the left
+  long at_;             // the picture position being written, from 1
+  char fill_ = 0;       // what the last digit position fills with (' ', '*' or none)
+  bool fillBlank_ = false;
+};
+
+}  // namespace
+
+std::string FormatNumber(const std::string& picture, double value) {
+  const auto& settings = format_internal::EnsureNumberSettings();
+  if (!std::isfinite(value)) return std::string(picture.size(), '!');
+  const PictureDecimals decimals = DecimalsOf(picture);
+  const std::string digits = format_internal::RoundHalfEven(format_internal::DecimalOf(value),
+                                                            static_cast<int>(decimals.digits));
+  PictureWriter writer(picture, digits, decimals, value, settings);
+  if (writer.Write()) return writer.text();
+  return PlainForm(digits, static_cast<size_t>(decimals.digits), value < 0, picture.size(),
+                   settings.DecimalChar);
 }
 
 std::string FormatMoney(const std::string& layout, double cents) {
