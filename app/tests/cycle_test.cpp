@@ -153,5 +153,37 @@ TEST_F(CycleTest, EstateThatCannotBeRewrittenKeepsTheOwner) {
   EXPECT_EQ(HeldLocks("FinquesV"), 0);
 }
 
+// The whole screen at a moment of the cycle against its golden file in app/tests/golden/
+// (UTF-8, trailing blanks cut). KAP_UPDATE_GOLDEN=1 writes the files instead.
+void ExpectGoldenScreen(const std::string& screen, const std::string& name) {
+  const std::string path = SourcePath("app/tests/golden/" + name);
+  std::string text;
+  for (char c : screen) {
+    // The option markers as the terminal draws them.
+    if (c == static_cast<char>(kMarkerLeft)) {
+      text += "\u25C4";
+    } else if (c == static_cast<char>(kMarkerRight)) {
+      text += "\u25BA";
+    } else {
+      text += Cp850ToUtf8(std::string(1, c));
+    }
+  }
+  text += "\n";
+  if (std::getenv("KAP_UPDATE_GOLDEN")) WriteFile(path, text);
+  EXPECT_EQ(ReadFile(path), text) << "screen now:\n" << text;
+}
+
+TEST_F(CycleTest, KeyFormAndConfirmationScreensMatchTheirGoldenFiles) {
+  KeyFeeder feeder(console);
+  std::string keyForm, confirmation;
+  feeder.Key('7', [&] { keyForm = console.ScreenText(); });
+  feeder.Key(key::kEnter);
+  feeder.Key(key::kEsc, [&] { confirmation = console.ScreenText(); });
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  ExpectGoldenScreen(keyForm, "key_form.txt");
+  ExpectGoldenScreen(confirmation, "confirmation.txt");
+}
+
 }  // namespace
 }  // namespace kap::test
