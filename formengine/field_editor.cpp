@@ -150,6 +150,7 @@ class Editor {
     for (;;) {
       ReadKey(key, buttons, row, column);
       if (key != 0 || buttons != 0) break;
+      RunIdleHandler();
       con_.Refresh();
       con_.WaitInput(100);
     }

@@ -176,6 +176,7 @@ void WaitKey(int16_t& key) {
       key = static_cast<int16_t>(static_cast<uint16_t>((column * 256 + buttons * 64 + row) & 0xFFFF));
       return;
     }
+    RunIdleHandler();
     con.Refresh();
     con.WaitInput(100);
   }
@@ -189,5 +190,13 @@ void FlushKeys() {
 std::string& TypeAhead() { return ScreenStateRef().typeAhead; }
 
 void SetHotKeyHandler(HotKeyHandler handler) { ScreenStateRef().hotKeys = std::move(handler); }
+
+void SetIdleHandler(IdleHandler handler) { ScreenStateRef().idle = std::move(handler); }
+
+void RunIdleHandler() {
+  // A copy: the handler may register another one while it runs.
+  IdleHandler handler = ScreenStateRef().idle;
+  if (handler) handler();
+}
 
 }  // namespace kap

@@ -119,6 +119,14 @@ std::string& TypeAhead();
 using HotKeyHandler = std::function<std::string(int16_t hotKey)>;
 void SetHotKeyHandler(HotKeyHandler handler);
 
+// Called about every tenth of a second while the engine sits waiting for a key (the field
+// editor, WaitKey), so that a layer above can keep work alive meanwhile: the lock files renew
+// the entries the program holds through it. It must return quickly and never wait.
+using IdleHandler = std::function<void()>;
+void SetIdleHandler(IdleHandler handler);
+// Runs the registered idle handler, if any (for other loops that wait on input).
+void RunIdleHandler();
+
 // Puts every process-wide state of the screen layer back to its start (tests).
 void ResetScreenState();
 

@@ -29,6 +29,7 @@ struct ScreenState {
   bool calculatorOpen = false, calendarOpen = false;
   enum class Mouse { kUnknown, kOn, kOff, kNone } mouse = Mouse::kUnknown;
   HotKeyHandler hotKeys;
+  IdleHandler idle;
 
   // An input event read ahead (Alt+keypad entry ended by another key) and handed out next.
   bool pendingValid = false;

@@ -125,7 +125,18 @@ int ParseLength(std::string_view field) {
 
 bool IsStale(const RawEntry& entry, int64_t nowMinutes) {
   if (entry.Free() && Blank(entry.number())) return false;
-  return entry.time() < nowMinutes - kLockStaleMinutes;
+  // A time far ahead would otherwise hold the key for ever: a clock set wrong, or a write.
+  constexpr int64_t kDay = 1440;
+  return entry.time() < nowMinutes - kLockStaleMinutes || entry.time() > nowMinutes + kDay;
+}
+
+bool NumberIsMine(const RawEntry& entry, const LockIdentity& id) {
+  int64_t number = 0;
+  return ParseNumber(entry.number(), &number) && number == id.number;
+}
+
+bool IsMine(const RawEntry& entry, const LockIdentity& id) {
+  return entry.host() == id.host && NumberIsMine(entry, id);
 }
 
 std::string ClearedBytes(const RawEntry& entry) {

@@ -51,24 +51,21 @@ LockIdentity NewIdentity() {
 
 }  // namespace
 
-void SetUpIdentity() {
+bool SetUpIdentity(LockWait& wait) {
   LockState& state = Locks();
-  if (state.identity.number != 0) return;
+  if (state.identity.number != 0) return true;
   Os& os = GetOs();
   for (;;) {
     OpenResult result = OpenResult::kFailed;
     std::unique_ptr<File> file = os.OpenFile(IdentityPath(), true, false, Sharing::kExclusive,
                                              &result);
     if (!file) {
-      if (result == OpenResult::kBusy) {
-        // Another program of this terminal is reading or writing it: it will be done soon.
-        os.SleepMs(static_cast<int>(os.Random() * 3000) + 1);
-        continue;
-      }
-      // No usable working directory: the identity lives for this process only, which still
-      // keeps its locks apart from every other terminal's.
-      state.identity = NewIdentity();
-      return;
+      // Busy: another program of this terminal is reading or writing it, a moment. Any other
+      // failure is told while the attempts go on: an identity of this process alone would
+      // let two programs of the terminal take each other's entries for a dead program's.
+      if (result != OpenResult::kBusy) wait.ShowFailure(IdentityPath(), os.LastError());
+      if (!wait.Pause(OpenRetryMs())) return false;
+      continue;
     }
     std::string bytes;
     if (file->ReadAt(0, kLockIdentitySize, &bytes) &&
@@ -79,17 +76,38 @@ void SetUpIdentity() {
     // An empty, new or cut-short file gets a fresh identity written in full.
     if (state.identity.number == 0) {
       state.identity = NewIdentity();
-      file->WriteAt(0, LittleEndian(state.identity.number) + state.identity.host);
+      if (!file->WriteAt(0, LittleEndian(state.identity.number) + state.identity.host)) {
+        state.identity = LockIdentity();
+        wait.ShowFailure(IdentityPath(), os.LastError());
+        if (!wait.Pause(OpenRetryMs())) return false;
+        continue;
+      }
     }
-    return;
+    // Still holding LOCKS.TMP, so that two programs of the terminal starting together do not
+    // both take the other for dead.
+    ClearLeftovers();
+    return true;
   }
 }
 
 }  // namespace locking
 
 const LockIdentity& CurrentLockIdentity() {
-  locking::SetUpIdentity();
+  locking::LockWait wait;
+  locking::SetUpIdentity(wait);
   return locking::Locks().identity;
+}
+
+void UseOwnLockIdentity() {
+  locking::LockState& state = locking::Locks();
+  Os& os = GetOs();
+  state.identity.host = locking::PadOrCut(ComputerName(), kLockHostSize);
+  state.identity.number = 0;
+  // The generator is seeded per process: no other process draws the same sequence.
+  for (int draw = 0; draw < 100 && state.identity.number == 0; ++draw) {
+    state.identity.number = static_cast<int32_t>(os.Random() * 2147483647.0);
+  }
+  if (state.identity.number == 0) state.identity.number = 1;
 }
 
 bool PeekLockIdentity(LockIdentity* identity) {

@@ -3,6 +3,8 @@
 #include "locking/lock_internal.h"
 #include "session/session.h"
 
+#include <vector>
+
 namespace kap {
 namespace locking {
 
@@ -25,25 +27,38 @@ std::string LockFilePath(const std::string& baseName) {
   return path;
 }
 
-std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create) {
+int OpenRetryMs() { return static_cast<int>(GetOs().Random() * 3000) + 1; }
+
+std::unique_ptr<File> OpenLockFile(const std::string& baseName, LockWait* wait,
+                                   std::string* pathOut) {
   Os& os = GetOs();
   bool madeDir = false;
   for (;;) {
     const std::string path = LockFilePath(baseName);
-    if (!create && !os.FileExists(path)) return nullptr;
+    if (pathOut) *pathOut = path;
+    if (!wait && !os.FileExists(path)) return nullptr;
     OpenResult result = OpenResult::kFailed;
-    std::unique_ptr<File> file = os.OpenFile(path, create, false, Sharing::kExclusive, &result);
+    std::unique_ptr<File> file = os.OpenFile(path, wait != nullptr, false, Sharing::kExclusive,
+                                             &result);
     if (file) return file;
+    if (!wait) {
+      if (result != OpenResult::kBusy) return nullptr;
+      os.SleepMs(OpenRetryMs());
+      continue;
+    }
     if (result == OpenResult::kPathMissing) {
-      if (!create) return nullptr;
       // Straight back to the open when the directory could be made; otherwise it is retried
       // after the wait like any other failure.
-      if (!madeDir && os.MakeDir(CurrentSession().RootDir + "LOCKS")) {
+      const std::string dir = CurrentSession().RootDir + "LOCKS";
+      if (!madeDir && os.MakeDir(dir)) {
         madeDir = true;
         continue;
       }
+      wait->ShowFailure(os.MapPath(dir), os.LastError());
+    } else if (result != OpenResult::kBusy) {
+      wait->ShowFailure(path, os.LastError());
     }
-    os.SleepMs(static_cast<int>(os.Random() * 3000) + 1);
+    if (!wait->Pause(OpenRetryMs())) return nullptr;
   }
 }
 
@@ -51,7 +66,14 @@ std::unique_ptr<File> OpenLockFile(const std::string& baseName, bool create) {
 
 std::string& LockWaitMode() { return locking::Locks().waitMode; }
 
-void ResetLockState() { locking::Locks() = locking::LockState(); }
+void ResetLockState() {
+  locking::LockState& state = locking::Locks();
+  // What the forgotten identity holds stays alive with the process, as it would in the
+  // program that wrote it: tests act as several terminals from one process.
+  static std::vector<std::unique_ptr<locking::HolderLiveness>> kept;
+  if (state.liveness && state.markHeld) kept.push_back(std::move(state.liveness));
+  state = locking::LockState();
+}
 
 void SetLockMessageSink(LockMessageSink sink) {
   locking::LockState& state = locking::Locks();

@@ -28,7 +28,16 @@ std::string& LockWaitMode();
 // The printable lock key text of a record key.
 std::string LockKeyText(const std::string& key);
 
-// Forgets the terminal identity and the wait mode, and puts the screen sink back (tests).
+// Renews the time of the entries this process holds when they are a few minutes old, so that
+// no other program takes a living holder's lock for abandoned. Never waits: a lock file busy
+// at that moment is renewed on a later call. Lock calls and the screen's key waits call it.
+void RenewHeldLocks();
+// Gives this process a terminal identity of its own, drawn now and kept nowhere, instead of
+// the working directory's (a tool must not act as a running terminal).
+void UseOwnLockIdentity();
+
+// Forgets the terminal identity and the wait mode, and puts the screen sink back (tests). The
+// liveness of what the forgotten identity holds stays with this process.
 void ResetLockState();
 
 // --- Lock file layout, shared with every program of the suite ---
@@ -87,12 +96,28 @@ struct LockMessageSink {
 void SetLockMessageSink(LockMessageSink sink);
 // The waiting message in the session language, with the Esc text when `escOffered`.
 std::string LockWaitText(bool escOffered);
+// The message shown while a lock file, the LOCKS folder or LOCKS.TMP cannot be used: the
+// file's path and the cause in the session language, with the Esc text when `escOffered`.
+std::string LockFailureText(const std::string& path, OsError cause, bool escOffered);
 
 // Every entry of the lock file of `fileName` (nothing when the file does not exist); a trailing
 // piece shorter than one entry is not an entry. False when the file exists but cannot be read.
 bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries);
-// Clears the entries older than 30 minutes in the lock file of `fileName`; returns how many, or
-// -1 when there is no such lock file.
-int ClearStaleLockEntries(const std::string& fileName);
+// The state of an entry's holder as another program judges it.
+enum class LockHolder {
+  kFree,    // a free entry
+  kAlive,   // a process of this computer holds it
+  kDead,    // of this computer, and no process holds it any more
+  kStale,   // not renewed for 30 minutes, or a time more than a day ahead
+  kRemote,  // of another computer, renewed lately: alive as far as anyone here can tell
+};
+LockHolder JudgeLockHolder(const LockEntry& entry, int64_t nowMinutes);
+// Clears the entries of dead holders and the stale ones in the lock file of `fileName`;
+// returns how many, or -1 when there is no such lock file or it cannot be opened.
+int ClearAbandonedLockEntries(const std::string& fileName);
+// Clears entry `index` (from 0, as listed) of the lock file of `fileName`. An entry that is
+// alive or of another computer is cleared only with `evenLive`. `was` receives the entry as
+// it was. 0 cleared; 1 already free; 2 alive and not cleared; -1 no such entry or file.
+int ClearLockEntry(const std::string& fileName, int64_t index, bool evenLive, LockEntry* was);
 
 }  // namespace kap

@@ -1,5 +1,6 @@
 // Taking and giving back locks: one exclusive open, scan and write per attempt, with waits
 // between attempts while another terminal holds an overlapping entry.
+#include <set>
 #include <string_view>
 
 #include "formengine/screen.h"
@@ -11,8 +12,6 @@ namespace kap {
 namespace {
 
 using locking::Locks;
-
-int64_t NowMinutes() { return MinutesSince1970(GetOs().Now()); }
 
 // Byte-wise (unsigned) comparison of the first `n` bytes of two texts; a text shorter than
 // `n` compares as if it ended there.
@@ -29,21 +28,15 @@ bool Overlaps(const locking::RawEntry& entry, const std::string& fromKey,
   return true;
 }
 
-bool NumberIsMine(const locking::RawEntry& entry, const LockIdentity& id) {
-  int64_t number = 0;
-  return locking::ParseNumber(entry.number(), &number) && number == id.number;
-}
+using locking::IsMine;
+using locking::NumberIsMine;
 
-bool IsMine(const locking::RawEntry& entry, const LockIdentity& id) {
-  return entry.host() == id.host && NumberIsMine(entry, id);
-}
-
-LockEntry NewEntry(const LockIdentity& id, char type, const std::string& fromKey,
+LockEntry NewEntry(const LockIdentity& id, int64_t now, char type, const std::string& fromKey,
                    const std::string& toKey) {
   LockEntry e;
   e.host = id.host;
   e.number = std::to_string(id.number);
-  e.time = std::to_string(NowMinutes());
+  e.time = std::to_string(now);
   e.type = type;
   if (type == 'K') {
     e.fromLength = std::to_string(fromKey.size());
@@ -55,19 +48,24 @@ LockEntry NewEntry(const LockIdentity& id, char type, const std::string& fromKey
   return e;
 }
 
-enum class Attempt { kHeld, kConflict, kFailed };
+enum class Attempt { kHeld, kConflict, kFailed, kGaveUp };
 
-// One attempt: the entry written, another terminal's entry in the way, or a read or write of
-// the file that failed (tried again like an open that fails).
+// One attempt: the entry written, another terminal's entry in the way, a read or write of the
+// file that failed (shown, and tried again like an open that fails), or the operator gave up
+// while the file could not be opened.
 Attempt TryLock(const std::string& name, char type, const std::string& fromKey,
-             const std::string& toKey) {
-  const LockIdentity& id = Locks().identity;
-  std::unique_ptr<File> file = locking::OpenLockFile(name, true);
-  const int64_t now = NowMinutes();
+                const std::string& toKey, locking::LockWait& wait) {
+  locking::LockState& state = Locks();
+  const LockIdentity& id = state.identity;
+  std::string path;
+  std::unique_ptr<File> file = locking::OpenLockFile(name, &wait, &path);
+  if (!file) return Attempt::kGaveUp;
+  const int64_t now = locking::NowMinutes();
+  locking::AbandonedCheck abandoned(path, now);
   int64_t writeAt = -1;
   bool conflict = false;
   const int64_t end = locking::ScanEntries(*file, [&](int64_t at, locking::RawEntry entry) {
-    if (locking::IsStale(entry, now)) {
+    if (abandoned(at, entry)) {
       file->WriteAt(at, locking::ClearedBytes(entry));
       writeAt = at;  // free from now on
       return true;
@@ -95,57 +93,24 @@ Attempt TryLock(const std::string& name, char type, const std::string& fromKey,
     }
     return true;
   });
-  if (end < 0) return Attempt::kFailed;
+  if (end < 0) {
+    wait.ShowFailure(path, GetOs().LastError());
+    return Attempt::kFailed;
+  }
   if (conflict) return Attempt::kConflict;
   // Appending goes to the end of the last whole entry, over any cut-short piece, so that the
   // file stays a sequence of whole entries for every program reading it.
-  const std::string bytes = NewEntry(id, type, fromKey, toKey).Bytes();
-  return file->WriteAt(writeAt >= 0 ? writeAt : end, bytes) ? Attempt::kHeld : Attempt::kFailed;
-}
-
-bool ModeIs(char letter) {
-  const std::string& mode = Locks().waitMode;
-  return !mode.empty() && (mode[0] == letter || mode[0] == letter - 'A' + 'a');
-}
-
-void ShowWaitMessage(const std::string& text) {
-  locking::LockState& state = Locks();
-  if (state.customSink) {
-    state.sink.show(text);
-  } else {
-    ShowMessage(24, text);
+  const int64_t at = writeAt >= 0 ? writeAt : end;
+  if (!file->WriteAt(at, NewEntry(id, now, type, fromKey, toKey).Bytes())) {
+    wait.ShowFailure(path, GetOs().LastError());
+    return Attempt::kFailed;
   }
-}
-
-void HideWaitMessage() {
-  locking::LockState& state = Locks();
-  if (state.customSink) {
-    if (state.sink.hide) state.sink.hide();
-  } else {
-    PopWindow();
-  }
+  if (state.held.empty()) state.renewedAt = now;
+  state.held[path].insert(at);
+  return Attempt::kHeld;
 }
 
 }  // namespace
-
-std::string LockWaitText(bool escOffered) {
-  const std::string language = CurrentSession().Language.substr(0, 3);
-  std::string base, esc;
-  if (language == "SPA") {
-    base = "FICHERO BLOQUEADO. ESPERE UN MOMENTO";
-    esc = " O PULSE [ESC] PARA SALIR";
-  } else if (language == "GLG") {
-    base = "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO";
-    esc = " OU PULSE [ESC] PARA SAIR";
-  } else if (language == "OCI") {
-    base = "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT";
-    esc = " O POSSATZ [ESC] ENT\xB7 G\xD4SSER";
-  } else {
-    base = "FITXER BLOQUEJAT. ESPEREU UN MOMENT";
-    esc = " O POLSEU [ESC] PER A EIXIR";
-  }
-  return base + (escOffered ? esc : "") + ".";
-}
 
 int16_t LockRange(const std::string& fileName, const std::string& lockType,
                   const std::string& fromKey, const std::string& toKey) {
@@ -153,36 +118,31 @@ int16_t LockRange(const std::string& fileName, const std::string& lockType,
   if (lockType.size() != 1) return -1;
   const char type = locking::UpperAscii(lockType)[0];
   if (type != 'K' && type != 'F') return -1;
-  locking::SetUpIdentity();
+  locking::LockWait wait;
+  if (!locking::SetUpIdentity(wait)) return -1;
+  // The mark goes first: a program that sees an entry must find its holder alive.
+  if (!locking::HoldLivenessMark(wait)) return -1;
+  RenewHeldLocks();
   const std::string name = locking::RightTrim(fileName);
   const std::string from = fromKey.substr(0, kLockKeyMax);
   const std::string to = toKey.substr(0, kLockKeyMax);
   Os& os = GetOs();
-  int shown = 0;
-  bool conflict = false;
+  bool held = false;
   for (;;) {
-    const Attempt attempt = TryLock(name, type, from, to);
+    const Attempt attempt = TryLock(name, type, from, to, wait);
+    if (attempt == Attempt::kGaveUp) break;
     if (attempt == Attempt::kFailed) {
-      os.SleepMs(static_cast<int>(os.Random() * 3000) + 1);
+      if (!wait.Pause(locking::OpenRetryMs())) break;
       continue;
     }
-    conflict = attempt == Attempt::kConflict;
-    if (!conflict || ModeIs('S')) break;
-    const bool escOffered = ModeIs('P');
-    if (shown < 2) ++shown;
-    if (shown == 1) {
-      ShowWaitMessage(LockWaitText(escOffered));
-      if (escOffered) FlushKeys();
-    }
-    os.SleepMs(static_cast<int>(1000.0 * os.Random() + 1.5));
-    if (escOffered) {
-      int16_t key = 0, buttons = 0, row = 0, column = 0;
-      ReadKey(key, buttons, row, column);
-      if (key == key::kEsc) break;
-    }
+    held = attempt == Attempt::kHeld;
+    if (held || locking::ModeIs('S')) break;
+    wait.Show(LockWaitText(wait.escOffered()));
+    if (!wait.Pause(static_cast<int>(1000.0 * os.Random() + 1.5))) break;
   }
-  if (shown > 0) HideWaitMessage();
-  return conflict ? -1 : 0;
+  // Nothing held after all: the mark must not keep this process's leftovers looking alive.
+  if (!held) locking::ForgetHeld("", -1);
+  return held ? 0 : -1;
 }
 
 int16_t LockRecord(const std::string& fileName, const std::string& key) {
@@ -191,28 +151,44 @@ int16_t LockRecord(const std::string& fileName, const std::string& key) {
 }
 
 int16_t UnlockRecord(const std::string& fileName) {
-  locking::SetUpIdentity();
+  locking::LockWait wait;
+  if (!locking::SetUpIdentity(wait)) return -1;
   const LockIdentity& id = Locks().identity;
+  std::string path;
   std::unique_ptr<File> file =
-      locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), true);
-  int64_t bestAt = -1, bestTime = 0;
-  std::string best;
+      locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), &wait, &path);
+  if (!file) return -1;
+  static const std::set<int64_t> kNone;
+  const auto heldHere = Locks().held.find(path);
+  const std::set<int64_t>& mine = heldHere != Locks().held.end() ? heldHere->second : kNone;
+  // This process's newest entry first: another program of the same terminal keeps its own.
+  int64_t bestAt = -1, bestTime = 0, ownAt = -1, ownTime = 0;
   const int64_t end = locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
-    if (!entry.Free() && IsMine(entry, id) && (bestAt < 0 || entry.time() >= bestTime)) {
+    if (entry.Free() || !IsMine(entry, id)) return true;
+    if (bestAt < 0 || entry.time() >= bestTime) {
       bestAt = at;
       bestTime = entry.time();
-      best = locking::ClearedBytes(entry);
+    }
+    if (mine.count(at) && (ownAt < 0 || entry.time() >= ownTime)) {
+      ownAt = at;
+      ownTime = entry.time();
     }
     return true;
   });
-  // A file that cannot be read or written leaves the entry held: it expires in time.
-  if (end < 0 || bestAt < 0) return -1;
-  return file->WriteAt(bestAt, best) ? 0 : -1;
+  const int64_t at = ownAt >= 0 ? ownAt : bestAt;
+  std::string bytes;
+  // A file that cannot be read or written leaves the entry there; no longer renewed, it
+  // expires in time, or at once when this process ends.
+  const bool cleared = end >= 0 && at >= 0 && file->ReadAt(at, kLockEntrySize, &bytes) &&
+                       bytes.size() == static_cast<size_t>(kLockEntrySize) &&
+                       file->WriteAt(at, locking::ClearedBytes(locking::RawEntry{bytes}));
+  locking::ForgetHeld(path, at);
+  return cleared ? 0 : -1;
 }
 
 bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries) {
   entries->clear();
-  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
+  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr);
   if (!file) return !GetOs().FileExists(locking::LockFilePath(locking::Trim(fileName)));
   return locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
     entries->push_back(LockEntry::Parse(std::string(entry.b)));
@@ -220,18 +196,37 @@ bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entrie
   }) >= 0;
 }
 
-int ClearStaleLockEntries(const std::string& fileName) {
-  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), false);
+int ClearAbandonedLockEntries(const std::string& fileName) {
+  std::string path;
+  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr, &path);
   if (!file) return -1;
-  const int64_t now = NowMinutes();
+  locking::AbandonedCheck abandoned(path, locking::NowMinutes());
   int cleared = 0;
   locking::ScanEntries(*file, [&](int64_t at, const locking::RawEntry& entry) {
-    if (locking::IsStale(entry, now) && file->WriteAt(at, locking::ClearedBytes(entry))) {
+    if ((!entry.Free() || !locking::Blank(entry.number())) && abandoned(at, entry) &&
+        file->WriteAt(at, locking::ClearedBytes(entry))) {
       ++cleared;
     }
     return true;
   });
   return cleared;
+}
+
+int ClearLockEntry(const std::string& fileName, int64_t index, bool evenLive, LockEntry* was) {
+  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr);
+  if (!file || index < 0) return -1;
+  std::string bytes;
+  if (!file->ReadAt(index * kLockEntrySize, kLockEntrySize, &bytes) ||
+      bytes.size() != static_cast<size_t>(kLockEntrySize)) {
+    return -1;
+  }
+  *was = LockEntry::Parse(bytes);
+  const LockHolder holder = JudgeLockHolder(*was, locking::NowMinutes());
+  if (holder == LockHolder::kFree) return 1;
+  if ((holder == LockHolder::kAlive || holder == LockHolder::kRemote) && !evenLive) return 2;
+  return file->WriteAt(index * kLockEntrySize, locking::ClearedBytes(locking::RawEntry{bytes}))
+             ? 0
+             : -1;
 }
 
 }  // namespace kap

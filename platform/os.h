@@ -6,8 +6,21 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kap {
+
+// Why the last failed call of the OS layer failed, in the few classes an operator can act on.
+enum class OsError {
+  kNone,
+  kNoAccess,    // permission denied
+  kNoSpace,     // disk or quota full
+  kReadOnly,    // read-only file system
+  kNotAFolder,  // a part of the path is a file
+  kNotAFile,    // the path is a folder or a device
+  kMissing,     // a folder of the path does not exist
+  kOther,
+};
 
 // An open file. Offsets count from 0. Closing (destruction) releases an exclusive lock.
 class File {
@@ -18,6 +31,15 @@ class File {
   virtual bool WriteAt(int64_t offset, const std::string& bytes) = 0;
   virtual int64_t Size() = 0;
   virtual bool Truncate(int64_t size) = 0;
+
+  // Process marks: shared one-byte locks at an offset (the file need not reach it) that the
+  // system drops when the process ends, however it ends. Any number of opens may hold the same
+  // mark. A file that cannot carry marks answers false to MarksSupported and to HoldMark.
+  virtual bool MarksSupported() { return false; }
+  virtual bool HoldMark(int64_t /*offset*/) { return false; }
+  virtual void ReleaseMark(int64_t /*offset*/) {}
+  // True when another open of the file, in this process or another, holds the mark.
+  virtual bool MarkHeldElsewhere(int64_t /*offset*/) { return false; }
 };
 
 enum class Sharing {
@@ -77,6 +99,10 @@ class Os {
   // could not be started. On POSIX a leading "/C" switch is dropped and the rest is run as
   // `interpreter -c rest`; empty arguments start the interpreter alone.
   virtual int RunCommandInterpreter(const std::string& arguments) = 0;
+  // Why the last failed open, folder creation, read or write of this thread failed.
+  virtual OsError LastError() { return OsError::kOther; }
+  // Names of the plain files in a folder (mapped like every path), empty when it cannot be read.
+  virtual std::vector<std::string> ListFiles(const std::string& /*folder*/) { return {}; }
 };
 
 // Forwards every call to another Os, so a test fake overrides only what it needs.
@@ -101,6 +127,10 @@ class OsWrapper : public Os {
   std::string ComputerName() override { return target_->ComputerName(); }
   int RunCommandInterpreter(const std::string& a) override {
     return target_->RunCommandInterpreter(a);
+  }
+  OsError LastError() override { return target_->LastError(); }
+  std::vector<std::string> ListFiles(const std::string& f) override {
+    return target_->ListFiles(f);
   }
   Os* target() const { return target_; }
 

@@ -26,6 +26,22 @@ namespace kap {
 
 namespace {
 
+thread_local OsError lastError = OsError::kNone;
+
+// The one place where errno becomes an OsError.
+bool Failed(int error) {
+  switch (error) {
+    case EACCES: case EPERM: lastError = OsError::kNoAccess; break;
+    case ENOSPC: case EDQUOT: lastError = OsError::kNoSpace; break;
+    case EROFS: lastError = OsError::kReadOnly; break;
+    case ENOTDIR: lastError = OsError::kNotAFolder; break;
+    case EISDIR: lastError = OsError::kNotAFile; break;
+    case ENOENT: lastError = OsError::kMissing; break;
+    default: lastError = OsError::kOther; break;
+  }
+  return false;
+}
+
 bool SameIgnoringCase(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size(); ++i) {
@@ -81,7 +97,7 @@ class PosixFile : public File {
       if (n < 0) {
         if (errno == EINTR) continue;
         out->resize(done);
-        return false;
+        return Failed(errno);
       }
       if (n == 0) break;
       done += static_cast<size_t>(n);
@@ -98,7 +114,7 @@ class PosixFile : public File {
                            static_cast<off_t>(offset + static_cast<int64_t>(done)));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return Failed(errno);
       }
       done += static_cast<size_t>(n);
     }
@@ -115,7 +131,37 @@ class PosixFile : public File {
     return size >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
   }
 
+  // Marks are open-file-description locks: they belong to this open, not to the process, so
+  // closing another descriptor of the file keeps them, and they vanish when the process dies.
+  bool MarksSupported() override { return true; }
+  bool HoldMark(int64_t offset) override { return MarkLock(F_OFD_SETLK, F_RDLCK, offset); }
+  void ReleaseMark(int64_t offset) override { MarkLock(F_OFD_SETLK, F_UNLCK, offset); }
+  bool MarkHeldElsewhere(int64_t offset) override {
+    struct flock probe = MarkRange(F_WRLCK, offset);
+    // A failed probe counts as held: a holder must never be taken for dead.
+    if (::fcntl(fd_, F_OFD_GETLK, &probe) != 0) return true;
+    return probe.l_type != F_UNLCK;
+  }
+
  private:
+  static struct flock MarkRange(short type, int64_t offset) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(offset);
+    range.l_len = 1;
+    return range;
+  }
+  bool MarkLock(int command, short type, int64_t offset) {
+    if (offset < 0) return false;
+    struct flock range = MarkRange(type, offset);
+    int rc;
+    do {
+      rc = ::fcntl(fd_, command, &range);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 || Failed(errno);
+  }
+
   int fd_;
 };
 
@@ -146,8 +192,12 @@ class PosixOsImpl : public Os {
   bool MakeDir(const std::string& path) override {
     std::string mapped = MapPath(path);
     if (::mkdir(mapped.c_str(), 0777) == 0) return true;
+    const int error = errno;
     struct stat info;
-    return errno == EEXIST && ::stat(mapped.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (error == EEXIST && ::stat(mapped.c_str(), &info) == 0) {
+      return S_ISDIR(info.st_mode) || Failed(ENOTDIR);
+    }
+    return Failed(error);
   }
 
   std::string MapPath(const std::string& path) override {
@@ -190,6 +240,7 @@ class PosixOsImpl : public Os {
       fd = ::open(mapped.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+      Failed(errno);
       *result = (errno == ENOTDIR || (errno == ENOENT && !ParentExists(mapped)))
                     ? OpenResult::kPathMissing
                     : OpenResult::kFailed;
@@ -198,6 +249,7 @@ class PosixOsImpl : public Os {
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
       ::close(fd);
+      Failed(EISDIR);
       *result = OpenResult::kFailed;
       return nullptr;
     }
@@ -210,6 +262,7 @@ class PosixOsImpl : public Os {
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
       bool busy = errno == EWOULDBLOCK;
+      Failed(errno);
       ::close(fd);
       *result = busy ? OpenResult::kBusy : OpenResult::kFailed;
       return nullptr;
@@ -223,6 +276,24 @@ class PosixOsImpl : public Os {
   }
 
   bool FileExists(const std::string& path) override { return Exists(MapPath(path)); }
+
+  OsError LastError() override { return lastError; }
+
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    std::vector<std::string> names;
+    const std::string mapped = MapPath(folder);
+    DIR* d = ::opendir(mapped.empty() ? "." : mapped.c_str());
+    if (!d) return names;
+    while (dirent* e = ::readdir(d)) {
+      struct stat info;
+      const std::string path = mapped + (mapped.empty() || mapped.back() == '/' ? "" : "/") +
+                               e->d_name;
+      if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   LocalTime Now() override {
     timespec ts{};

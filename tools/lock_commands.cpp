@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,19 +22,30 @@ int RunLock(const std::vector<std::string>& args);
 const ToolCommand kLockCommand{
     "lock", "list, hold or clear lock-file entries",
     "usage: kaptool lock list NAME\n"
-    "       kaptool lock hold [--no-wait] NAME KEY -- COMMAND [ARGS...]\n"
-    "       kaptool lock clear NAME\n\n"
+    "       kaptool lock hold [--no-wait] [--terminal] NAME KEY -- COMMAND [ARGS...]\n"
+    "       kaptool lock clear NAME [ENTRY... [--live]]\n\n"
     "NAME is a data file's name (PropietV for LOCKS\\PropietV.lck under KAPROOT).\n"
-    "list   shows every entry: host, number, age in minutes, type, range and state\n"
-    "       (free, stale when older than 30 minutes, mine when this terminal's).\n"
+    "list   shows every entry: its computer, terminal number, age in minutes, type, range\n"
+    "       and holder: alive, dead (its program ended), stale (not renewed for 30\n"
+    "       minutes or dated more than a day ahead), remote (another computer's, renewed\n"
+    "       lately), free; \"mine\" marks the entries of the terminal of KAPTMP.\n"
     "hold   takes the lock of the key given as its lock key text (0134), waiting while\n"
     "       another terminal holds it, runs COMMAND, gives the lock back and exits with\n"
     "       COMMAND's status. With --no-wait it exits with 75 at once when the key is taken.\n"
-    "clear  clears the stale entries.\n"
-    "The terminal is the one of KAPTMP (its LOCKS.TMP).\n",
+    "       It holds the lock under an identity of its own; --terminal borrows the one of\n"
+    "       the terminal of KAPTMP (its LOCKS.TMP) instead.\n"
+    "clear  clears the entries of dead holders and the stale ones; with ENTRY numbers (as\n"
+    "       listed) only those, and an entry whose holder is alive or on another computer\n"
+    "       only with --live, which says whose it was.\n",
     RunLock};
 
 constexpr int kTaken = 75;
+
+std::string Trimmed(const std::string& field) {
+  const size_t begin = field.find_first_not_of(' ');
+  if (begin == std::string::npos) return "";
+  return field.substr(begin, field.find_last_not_of(' ') - begin + 1);
+}
 
 // Key bytes as they can be printed: anything outside printable ASCII as \xNN.
 std::string Printable(const std::string& bytes) {
@@ -57,6 +70,17 @@ std::string Range(const LockEntry& e) {
          Printable(e.toKey.substr(0, LockEntry::LengthValue(e.toLength)));
 }
 
+const char* HolderText(LockHolder holder) {
+  switch (holder) {
+    case LockHolder::kFree: return "free";
+    case LockHolder::kAlive: return "alive";
+    case LockHolder::kDead: return "dead";
+    case LockHolder::kStale: return "stale";
+    case LockHolder::kRemote: return "remote";
+  }
+  return "";
+}
+
 int List(const std::string& name) {
   std::vector<LockEntry> entries;
   if (!ReadLockEntries(name, &entries)) {
@@ -66,38 +90,68 @@ int List(const std::string& name) {
   LockIdentity me;
   const bool haveIdentity = PeekLockIdentity(&me);
   const int64_t now = MinutesSince1970(GetOs().Now());
-  std::printf("%5s  %-15s  %-11s  %5s  %-4s  %-30s  %s\n", "entry", "host", "number", "age",
-              "type", "range", "state");
+  std::printf("%5s  %-15s  %-11s  %5s  %-4s  %-30s  %s\n", "entry", "computer", "terminal",
+              "age", "type", "range", "holder");
   for (size_t i = 0; i < entries.size(); ++i) {
     const LockEntry& e = entries[i];
-    std::string state;
     int64_t number = 0;
-    const bool mine = haveIdentity && e.host == me.host && e.NumberValue(&number) &&
-                      number == me.number;
-    if (e.Free()) {
-      state = "free";
-    } else {
-      if (e.TimeValue() < now - kLockStaleMinutes) state = "stale";
-      if (mine) state += state.empty() ? "mine" : ", mine";
-      if (state.empty()) state = "held";
-    }
+    const bool mine = !e.Free() && haveIdentity && e.host == me.host &&
+                      e.NumberValue(&number) && number == me.number;
+    std::string state = HolderText(JudgeLockHolder(e, now));
+    if (mine) state += ", mine";
     const std::string age = e.Free() ? "-" : std::to_string(now - e.TimeValue());
     std::printf("%5zu  %-15s  %-11s  %5s  %-4s  %-30s  %s\n", i, Printable(e.host).c_str(),
                 Printable(e.number).c_str(), age.c_str(), Printable(std::string(1, e.type)).c_str(),
-                Range(e).c_str(),
-                state.c_str());
+                Range(e).c_str(), state.c_str());
   }
   return 0;
 }
 
 int Clear(const std::string& name) {
-  const int cleared = ClearStaleLockEntries(name);
+  const int cleared = ClearAbandonedLockEntries(name);
   if (cleared < 0) {
     std::fprintf(stderr, "kaptool lock: there is no lock file for %s\n", name.c_str());
     return 1;
   }
-  std::printf("%d stale %s cleared\n", cleared, cleared == 1 ? "entry" : "entries");
+  std::printf("%d dead or stale %s cleared\n", cleared, cleared == 1 ? "entry" : "entries");
   return 0;
+}
+
+// Clears the named entries; a living holder's only with --live, and then it says whose.
+int ClearNamed(const std::string& name, std::vector<std::string> args) {
+  const auto live = std::find(args.begin(), args.end(), "--live");
+  const bool evenLive = live != args.end();
+  if (evenLive) args.erase(live);
+  int failures = 0;
+  const int64_t now = MinutesSince1970(GetOs().Now());
+  for (const std::string& arg : args) {
+    char* end = nullptr;
+    const long long index = std::strtoll(arg.c_str(), &end, 10);
+    if (arg.empty() || *end != '\0' || index < 0) {
+      return UsageError(kLockCommand, "ENTRY must be an entry number as listed");
+    }
+    LockEntry was;
+    const int result = ClearLockEntry(name, index, evenLive, &was);
+    const std::string whose = "computer " + Printable(Trimmed(was.host)) +
+                              ", terminal " + Printable(Trimmed(was.number)) +
+                              ", " + std::to_string(now - was.TimeValue()) + " minutes old";
+    if (result == 0) {
+      std::printf("entry %lld cleared (%s, %s)\n", index, whose.c_str(),
+                  HolderText(JudgeLockHolder(was, now)));
+    } else if (result == 1) {
+      std::printf("entry %lld was already free\n", index);
+    } else if (result == 2) {
+      std::fprintf(stderr,
+                   "kaptool lock: entry %lld is held by a living holder (%s): not cleared; "
+                   "add --live to clear it\n",
+                   index, whose.c_str());
+      ++failures;
+    } else {
+      std::fprintf(stderr, "kaptool lock: %s has no entry %lld\n", name.c_str(), index);
+      ++failures;
+    }
+  }
+  return failures == 0 ? 0 : 1;
 }
 
 // Runs the command and gives back its exit status (128 + signal when a signal ended it).
@@ -124,8 +178,12 @@ int RunCommand(const std::vector<std::string>& command) {
   int status = 0;
   int result = 127;
   if (pid > 0) {
-    while (waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) break;
+    // The lock is renewed while the command runs, however long it takes.
+    for (;;) {
+      const pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid || (done < 0 && errno != EINTR)) break;
+      RenewHeldLocks();
+      usleep(200 * 1000);
     }
     result = WIFEXITED(status) ? WEXITSTATUS(status)
                                : (WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 127);
@@ -136,15 +194,17 @@ int RunCommand(const std::vector<std::string>& command) {
 }
 
 int Hold(std::vector<std::string> args) {
-  bool noWait = false;
-  if (!args.empty() && args[0] == "--no-wait") {
-    noWait = true;
+  bool noWait = false, borrow = false;
+  while (!args.empty() && (args[0] == "--no-wait" || args[0] == "--terminal")) {
+    (args[0] == "--no-wait" ? noWait : borrow) = true;
     args.erase(args.begin());
   }
   if (args.size() < 4 || args[2] != "--") {
     return UsageError(kLockCommand, "hold needs NAME KEY -- COMMAND");
   }
   const std::vector<std::string> command(args.begin() + 3, args.end());
+  // A running terminal's identity would let this tool release that terminal's locks.
+  if (!borrow) UseOwnLockIdentity();
   // "S" fails at once instead of waiting.
   LockWaitMode() = std::string(noWait ? 1 : 0, 'S');
   SetLockMessageSink({[](const std::string& text) {
@@ -172,6 +232,9 @@ int RunLock(const std::vector<std::string>& args) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (what == "list" && rest.size() == 1) return List(rest[0]);
   if (what == "clear" && rest.size() == 1) return Clear(rest[0]);
+  if (what == "clear" && rest.size() > 1) {
+    return ClearNamed(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
+  }
   if (what == "hold") return Hold(rest);
   return UsageError(kLockCommand, "unknown or incomplete subcommand");
 }

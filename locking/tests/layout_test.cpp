@@ -68,7 +68,7 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
   }
 }
 
-TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAMissingOneServesThisProcessOnly) {
+TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUsed) {
   OpenResult result;
   auto held = PosixOs().OpenFile(TerminalDir(1) + "/LOCKS.TMP", true, false,
                                  Sharing::kExclusive, &result);
@@ -77,12 +77,24 @@ TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAMissingOneServesThisProcessOnly)
   EXPECT_NE(CurrentLockIdentity().number, 0);
   ASSERT_EQ(os_.sleeps.size(), 1u);
   EXPECT_TRUE(os_.sleeps[0] >= 1 && os_.sleeps[0] <= 3000) << os_.sleeps[0];
+  EXPECT_TRUE(shown_.empty());  // busy is not a failure
 
-  CurrentSession().WorkDir = root_.file("nowhere") + "\\";
+  // A working folder that does not exist: told, and tried again until it is made.
+  const std::string nowhere = root_.file("nowhere");
+  CurrentSession().WorkDir = nowhere + "\\";
   ResetLockState();
+  SetLockMessageSink({[this](const std::string& text) { shown_.push_back(text); },
+                      [this] { ++hidden_; }});
+  os_.sleeps.clear();
+  os_.onSleep = [&] {
+    if (os_.sleeps.size() == 3) test::MakeDirs(nowhere);
+  };
   ASSERT_EQ(LockRecord("X", "1"), 0);
-  EXPECT_NE(CurrentLockIdentity().number, 0);
-  EXPECT_FALSE(test::FileExists(root_.file("nowhere")));
+  EXPECT_EQ(os_.sleeps.size(), 3u);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + nowhere + "/LOCKS.TMP: LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
+  EXPECT_EQ(hidden_, 1);
+  EXPECT_TRUE(test::FileExists(nowhere + "/LOCKS.TMP"));
   EXPECT_EQ(UnlockRecord("X"), 0);
 }
 
