@@ -69,19 +69,25 @@ TEST_F(KaptoolLockTest, ListShowsEachEntryAndClearFreesTheStaleOnes) {
   Terminal(3);
   ASSERT_EQ(LockRange("PropietV", "F", "", ""), 0);
   const std::string number3 = std::to_string(CurrentLockIdentity().number);
-  // Any lock call would clear an abandoned entry: this one is written as it would be found.
+  const std::string host = CurrentLockIdentity().host;
+  auto entry = [](const std::string& host, const std::string& number, int64_t time) {
+    return Pad(host, 15) + Pad(number, 11) + Pad(std::to_string(time), 8) + "K4 " +
+           Pad("0001", 40) + "4 " + Pad("0009", 40) + "\r\n";
+  };
+  // Any lock call would clear an abandoned entry: these are written as they would be found.
+  // Stale; another computer's, fresh; this computer's with no living holder; dated ahead.
   test::WriteFile(LockPath("PROPIETV.lck"),
-                  Bytes("PROPIETV.lck") + Pad("OTHERPC", 15) + Pad("99", 11) +
-                      Pad(std::to_string(os_.minutes - 45), 8) + "K4 " + Pad("0001", 40) +
-                      "4 " + Pad("0009", 40) + "\r\n");
+                  Bytes("PROPIETV.lck") + entry("OTHERPC", "99", os_.minutes - 45) +
+                      entry("OTHERPC", "98", os_.minutes) + entry(host, "4242", os_.minutes) +
+                      entry(host, "4343", os_.minutes + 2 * 1440));
   const test::ProcessResult list = Kaptool(1, {"lock", "list", "PropietV"});
   ASSERT_EQ(list.exitCode, 0) << list.errors;
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = list.output.find('\n', at)) != std::string::npos; at = end + 1) {
     lines.push_back(list.output.substr(at, end - at));
   }
-  ASSERT_EQ(lines.size(), 3u) << list.output;
-  for (const char* part : {"whole file", "held"}) {
+  ASSERT_EQ(lines.size(), 6u) << list.output;
+  for (const char* part : {"whole file", "alive"}) {
     EXPECT_NE(lines[1].find(part), std::string::npos) << part << " in " << lines[1];
   }
   EXPECT_NE(lines[1].find(number3), std::string::npos) << lines[1];
@@ -93,13 +99,36 @@ TEST_F(KaptoolLockTest, ListShowsEachEntryAndClearFreesTheStaleOnes) {
               lines[2].find(" 46 ") != std::string::npos)
       << lines[2];
 
+  const char* holders[] = {"alive", "stale", "remote", "dead", "stale"};
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].find(holders[i - 1]), std::string::npos) << lines[i];
+  }
+
   const test::ProcessResult clear = Kaptool(1, {"lock", "clear", "propietv"});
-  EXPECT_EQ(clear.output, "1 stale entry cleared\n");
-  const std::vector<LockEntry> entries = Entries("PROPIETV.lck");
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].type, 'F');
-  EXPECT_TRUE(entries[1].Free());
+  EXPECT_EQ(clear.output, "3 dead or stale entries cleared\n");
+  std::vector<LockEntry> entries = Entries("PROPIETV.lck");
+  ASSERT_EQ(entries.size(), 5u);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].Free(), i != 0 && i != 2) << "entry " << i;
+  }
   EXPECT_EQ(Kaptool(1, {"lock", "clear", "Nothing"}).exitCode, 1);
+
+  // A named entry of a living holder needs --live, and the tool says whose it was.
+  const test::ProcessResult refused = Kaptool(1, {"lock", "clear", "PropietV", "0"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.errors.find("add --live"), std::string::npos) << refused.errors;
+  EXPECT_FALSE(Entries("PROPIETV.lck")[0].Free());
+  const test::ProcessResult forced = Kaptool(1, {"lock", "clear", "PropietV", "0", "2", "--live"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.errors;
+  EXPECT_NE(forced.output.find("entry 0 cleared (computer " + host.substr(0, host.find_last_not_of(" ") + 1) +
+                               ", terminal " + number3),
+            std::string::npos)
+      << forced.output;
+  EXPECT_NE(forced.output.find("entry 2 cleared (computer OTHERPC, terminal 98"),
+            std::string::npos)
+      << forced.output;
+  entries = Entries("PROPIETV.lck");
+  for (const LockEntry& e : entries) EXPECT_TRUE(e.Free());
 }
 
 }  // namespace

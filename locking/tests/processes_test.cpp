@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "formengine/screen.h"
 #include "locking/tests/lock_fixture.h"
 
 namespace kap::locktest {
@@ -88,31 +89,129 @@ TEST_F(LockTest, ContendingTerminalsNeverHoldTheSameKeyTogether) {
   for (const LockEntry& e : entries) EXPECT_TRUE(e.Free());
 }
 
-TEST_F(LockTest, EntryOfAKilledHolderIsWaitedOnUntilItIsStale) {
-  const std::string ready = root_.file("ready");
-  const int holder = test::ForkChild([&] {
-    Terminal(2);
-    if (LockRecord("PropietV", "\x81\xA2") != 0) return 2;
-    test::WriteFile(ready, "1");
-    for (;;) pause();
-  });
-  ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(30)));
-  kill(holder, SIGKILL);
-  EXPECT_EQ(test::WaitChild(holder), -1);
+// Children of a terminal that take keys of PropietV, say so and then sit waiting, calling
+// `idle` (what a program does while it waits for a key).
+class HolderTest : public LockTest {
+ protected:
+  int StartHolder(int terminal, const std::vector<std::string>& keys,
+                  std::function<void()> idle = [] { usleep(20 * 1000); }) {
+    Terminal(terminal);
+    const std::string ready = root_.file("ready" + std::to_string(++holders_));
+    const int pid = test::ForkChild([&] {
+      for (const std::string& key : keys) {
+        if (LockRecord("PropietV", key) != 0) return 2;
+      }
+      test::WriteFile(ready, "1");
+      for (;;) idle();
+      return 0;
+    });
+    EXPECT_TRUE(WaitForFile(ready, std::chrono::seconds(30)));
+    return pid;
+  }
+  int holders_ = 0;
+};
 
-  Terminal(1);
-  LockWaitMode() = "S";
-  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1);
-  LockWaitMode() = "";
+TEST_F(HolderTest, AKilledHolderFreesItsKeysToAnotherTerminalAtOnce) {
+  os_.microsPerMs = 1000;  // real waits: the time it takes is what is measured
+  os_.minutes = MinutesSince1970(PosixOs().Now());
+  for (const int signal : {SIGKILL, SIGHUP, SIGTERM}) {
+    const int holder = StartHolder(2, {"\x81\xA2"});
+    Terminal(1);
+    LockWaitMode() = "S";
+    EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1) << "signal " << signal;  // alive
+    kill(holder, signal);
+    test::WaitChild(holder);
+    // Still mode "S": free at the first attempt, no waiting for it to expire.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0) << "signal " << signal;
+    LockWaitMode() = "";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+        << "signal " << signal;
+    EXPECT_TRUE(shown_.empty()) << "signal " << signal;  // no wait at all
+    EXPECT_EQ(UnlockRecord("PropietV"), 0);
+  }
+}
+
+TEST_F(HolderTest, AnotherComputersEntryKeepsTheThirtyMinuteRule) {
+  test::MakeDirs(root_.file("LOCKS"));
+  test::WriteFile(LockPath("PROPIETV.lck"),
+                  Pad("OTHERPC", 15) + Pad("77", 11) + Pad(std::to_string(os_.minutes), 8) +
+                      "K4 " + Pad("0134", 40) + "4 " + Pad("0134", 40) + "\r\n");
   os_.minutesPerSleep = 1;
   ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
   EXPECT_EQ(os_.sleeps.size(), 31u);  // held for 30 minutes, taken over in the 31st
-  EXPECT_EQ(shown_.size(), 1u);
+}
+
+TEST_F(HolderTest, ALivingHolderKeepsItsKeysPastTheStaleTime) {
+  // The holder's clock moves a minute at every idle call, as if it sat at the key form.
+  const std::string minute = root_.file("minute");
+  const int holder = StartHolder(2, {"\x81\xA2"}, [&] {
+    ++os_.minutes;
+    RunIdleHandler();
+    test::WriteFile(minute + ".tmp", std::to_string(os_.minutes));
+    rename((minute + ".tmp").c_str(), minute.c_str());
+    usleep(2000);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int64_t now = 0;
+  while (now < kStartMinutes + 45 && std::chrono::steady_clock::now() < deadline) {
+    now = std::atoll(test::ReadFile(minute).c_str());
+  }
+  ASSERT_GE(now, kStartMinutes + 45);
+  kill(holder, SIGSTOP);  // its clock stands still while this terminal looks
+  Terminal(1);
+  os_.minutes = std::atoll(test::ReadFile(minute).c_str());
+  LockWaitMode() = "S";
+  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1);
   const std::vector<LockEntry> entries = Entries("PROPIETV.lck");
   ASSERT_EQ(entries.size(), 1u);
-  int64_t number = 0;
-  ASSERT_TRUE(entries[0].NumberValue(&number));
-  EXPECT_EQ(number, CurrentLockIdentity().number);
+  EXPECT_GT(entries[0].TimeValue(), os_.minutes - 10);  // renewed
+  kill(holder, SIGKILL);
+  test::WaitChild(holder);
+}
+
+TEST_F(HolderTest, ARerunAfterACrashLeavesNoEntryBehind) {
+  // A program dies holding its owner and two estates; the next one on the terminal clears
+  // them all, in every lock file, before it locks anything there.
+  const int crashed = test::ForkChild([&] {
+    Terminal(1);
+    if (LockRecord("PropietV", "\x81\xA2") != 0 || LockRecord("FinquesV", "\x81\x81") != 0 ||
+        LockRecord("FinquesV", "\x81\x82") != 0) {
+      return 2;
+    }
+    raise(SIGKILL);
+    return 3;
+  });
+  EXPECT_EQ(test::WaitChild(crashed), -1);
+  Terminal(1);
+  ASSERT_EQ(LockRecord("UPaisos", "ES"), 0);  // the first lock of the re-run
+  for (const char* file : {"PROPIETV.lck", "FINQUESV.lck"}) {
+    for (const LockEntry& e : Entries(file)) EXPECT_TRUE(e.Free()) << file;
+  }
+  EXPECT_EQ(UnlockRecord("UPaisos"), 0);
+  for (const LockEntry& e : Entries("UPAISOS.lck")) EXPECT_TRUE(e.Free());
+}
+
+TEST_F(HolderTest, TwoProgramsOfOneTerminalKeepEachOthersEntries) {
+  const int other = StartHolder(1, {"\x81\xA2"});  // owner 0134, held by a living program
+  Terminal(1);                                     // this program: same terminal
+  ASSERT_EQ(LockRecord("PropietV", "\x81\xA3"), 0);
+  os_.minutes += 1;  // the other's entry is the older one
+  ASSERT_EQ(LockRecord("FinquesV", "\x81\x81"), 0);
+  EXPECT_EQ(UnlockRecord("PropietV"), 0);  // gives back its own 0135, not the other's 0134
+  std::vector<std::string> held;
+  for (const LockEntry& e : Entries("PROPIETV.lck")) {
+    if (!e.Free()) held.push_back(Key(e));
+  }
+  EXPECT_EQ(held, std::vector<std::string>{"0134"});
+  EXPECT_EQ(UnlockRecord("FinquesV"), 0);  // this program holds nothing any more
+  // Another terminal still finds 0134 taken.
+  Terminal(2);
+  LockWaitMode() = "S";
+  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1);
+  kill(other, SIGKILL);
+  test::WaitChild(other);
+  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
 }
 
 }  // namespace
