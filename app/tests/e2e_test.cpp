@@ -1,6 +1,7 @@
 // End to end: the real vownmain in tmux at 80 x 25 on a fresh demo installation laid out by
 // the real kaptool; the data files, the access log and the lock files are read afterwards.
 #include <cstring>
+#include <filesystem>
 
 #include "app/tests/owner_fixture.h"
 
@@ -213,6 +214,29 @@ TEST_F(DemoTest, SecondTerminalWaitsForTheOwnerTheFirstOneShows) {
   Quit(*second);
   Quit(*first);
   EXPECT_EQ(HeldLocks(), 0);
+}
+
+TEST_F(DemoTest, UnusableLocksFolderIsToldOnTheKeyFormAndEscLeavesTheWait) {
+  // LOCKS is a plain file: no lock file can be made under it.
+  std::filesystem::remove_all(demo_ + "/LOCKS");
+  WriteFile(demo_ + "/LOCKS", "not a folder");
+  auto tmux = Start("T01");
+  tmux->SendText("5");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("NO \u00c9S UNA CARPETA")) << tmux->ScreenText();
+  const std::string screen = tmux->ScreenText();
+  for (const char* part : {"NO ES POT FER SERVIR", "/LOCKS", "TORNANT-HO A PROVAR",
+                           "[ESC] PER A EIXIR"}) {
+    EXPECT_NE(screen.find(part), std::string::npos) << part << " in\n" << screen;
+  }
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "NO \u00c9S UNA CARPETA")) << tmux->ScreenText();
+  // Back on the key form, the owner neither shown nor locked.
+  EXPECT_NE(tmux->ScreenText().find("CODI DEL PROPIETARI:"), std::string::npos)
+      << tmux->ScreenText();
+  EXPECT_EQ(tmux->ScreenText().find("CONFIRMEU LA BAIXA"), std::string::npos);
+  Quit(*tmux);
+  EXPECT_EQ(ReadFile(demo_ + "/LOCKS"), "not a folder");
 }
 
 TEST_F(DemoTest, BrokenFormFileEndsTheProgramNamingFileAndLine) {
