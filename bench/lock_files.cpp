@@ -3,7 +3,10 @@
 // open, read and scan of every entry, one 121-byte write, close; twice). Contended: 8
 // processes taking and giving back one key for a fixed time, the library against the minimal
 // loop under the same wait rules, first with the real waits of the lock protocol and then with
-// every wait cut to a yield (which shows the cost of the cycles themselves).
+// every wait cut to a yield (which shows the cost of the cycles themselves). The library runs
+// twice: as it is, and with the liveness marks switched off (the lock files as they were
+// before holders were marked alive), so the cost of the marks is printed as a ratio. Every
+// contended run counts overlaps: a cycle that finds another process inside the same key.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -182,20 +185,60 @@ BENCHMARK(BM_MinimalLoop)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicros
 
 // --- Contended: 8 processes, one key ---
 
-// An Os whose waits are only a yield.
-class YieldOs : public kap::OsWrapper {
+// An Os whose waits are only a yield, and whose files carry no liveness marks when asked.
+class BenchOs : public kap::OsWrapper {
  public:
-  YieldOs() : OsWrapper(&kap::PosixOs()) {}
-  void SleepMs(int) override { sched_yield(); }
+  BenchOs() : OsWrapper(&kap::PosixOs()) {}
+  bool yieldOnly = false;
+  bool noMarks = false;
+  void SleepMs(int ms) override {
+    if (yieldOnly) {
+      sched_yield();
+    } else {
+      OsWrapper::SleepMs(ms);
+    }
+  }
+  std::unique_ptr<kap::File> OpenFile(const std::string& p, bool c, bool r, kap::Sharing s,
+                                      kap::OpenResult* res) override {
+    auto file = OsWrapper::OpenFile(p, c, r, s, res);
+    if (!file || !noMarks) return file;
+    return std::make_unique<Unmarked>(std::move(file));
+  }
+
+ private:
+  // Forwards everything but the marks, which it does not support.
+  class Unmarked : public kap::File {
+   public:
+    explicit Unmarked(std::unique_ptr<kap::File> f) : f_(std::move(f)) {}
+    bool ReadAt(int64_t o, size_t n, std::string* out) override { return f_->ReadAt(o, n, out); }
+    bool WriteAt(int64_t o, const std::string& b) override { return f_->WriteAt(o, b); }
+    int64_t Size() override { return f_->Size(); }
+    bool Truncate(int64_t n) override { return f_->Truncate(n); }
+
+   private:
+    std::unique_ptr<kap::File> f_;
+  };
+};
+
+enum class Runner { kMinimal, kLibrary, kLibraryUnmarked };
+const char* RunnerName(Runner r) {
+  return r == Runner::kMinimal ? "minimal" : r == Runner::kLibrary ? "library" : "unmarked";
+}
+
+struct ContendResult {
+  int64_t cycles = 0;
+  int64_t overlaps = 0;
 };
 
 constexpr int kProcesses = 8;
 
-// Cycles completed by all processes in `seconds`.
-int64_t Contend(bool library, bool yieldOnly, double seconds) {
+// Cycles completed by all processes in `seconds`, and the cycles that found another process
+// holding the key at the same time (must be 0).
+ContendResult Contend(Runner runner, bool yieldOnly, double seconds) {
   PrepareFile(0);
+  const std::string inside = root + "inside";
   int pipes[2];
-  if (pipe(pipes) != 0) return -1;
+  if (pipe(pipes) != 0) return {};
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   std::vector<pid_t> pids;
@@ -204,8 +247,10 @@ int64_t Contend(bool library, bool yieldOnly, double seconds) {
     const pid_t pid = fork();
     if (pid == 0) {
       close(pipes[0]);
-      static YieldOs yieldOs;
-      if (yieldOnly) kap::SetOs(&yieldOs);
+      static BenchOs benchOs;
+      benchOs.yieldOnly = yieldOnly;
+      benchOs.noMarks = runner == Runner::kLibraryUnmarked;
+      kap::SetOs(&benchOs);
       kap::PosixOs().SeedRandom(static_cast<uint32_t>(getpid()));
       std::string terminal = "C";
       terminal += std::to_string(p);
@@ -214,50 +259,99 @@ int64_t Contend(bool library, bool yieldOnly, double seconds) {
       waits.yieldOnly = yieldOnly;
       waits.random.seed(static_cast<uint32_t>(getpid()));
       const std::string number = std::to_string(1000 + p);
-      int64_t cycles = 0;
+      ContendResult result;
       while (std::chrono::steady_clock::now() < deadline) {
-        if (library) {
+        if (runner != Runner::kMinimal) {
           if (kap::LockRecord("Bench", "\x81\xA2") != 0) _exit(2);
-          kap::UnlockRecord("Bench");
         } else {
           while (!MinimalLock(number, "0134", waits)) waits.Sleep(1001);
+        }
+        // A second holder of the key would find the marker there.
+        const int marker = open(inside.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+        if (marker < 0) {
+          ++result.overlaps;
+        } else {
+          close(marker);
+          unlink(inside.c_str());
+        }
+        if (runner != Runner::kMinimal) {
+          kap::UnlockRecord("Bench");
+        } else {
           MinimalUnlock(number, waits);
         }
-        ++cycles;
+        ++result.cycles;
       }
-      if (write(pipes[1], &cycles, sizeof cycles) != sizeof cycles) _exit(3);
+      if (write(pipes[1], &result, sizeof result) != sizeof result) _exit(3);
       _exit(0);
     }
     pids.push_back(pid);
   }
   close(pipes[1]);
-  int64_t total = 0, cycles = 0;
-  while (read(pipes[0], &cycles, sizeof cycles) == sizeof cycles) total += cycles;
+  ContendResult total, one;
+  while (read(pipes[0], &one, sizeof one) == sizeof one) {
+    total.cycles += one.cycles;
+    total.overlaps += one.overlaps;
+  }
   close(pipes[0]);
   for (pid_t pid : pids) waitpid(pid, nullptr, 0);
   return total;
 }
 
 std::map<std::string, double> contended;
+std::map<std::string, ContendResult> contendedRuns;
 
 void BM_Contended(benchmark::State& state) {
-  const bool library = state.range(0) != 0;
+  const Runner runner = static_cast<Runner>(state.range(0));
   const bool yieldOnly = state.range(1) != 0;
   const double seconds = yieldOnly ? 2.0 : 5.0;
-  int64_t cycles = 0;
-  for (auto _ : state) cycles = Contend(library, yieldOnly, seconds);
-  const double rate = static_cast<double>(cycles) / seconds;
+  ContendResult result;
+  for (auto _ : state) result = Contend(runner, yieldOnly, seconds);
+  const double rate = static_cast<double>(result.cycles) / seconds;
   state.counters["cycles_per_s"] = rate;
-  contended[std::string(library ? "library" : "minimal") + (yieldOnly ? "/yield" : "/real")] = rate;
+  state.counters["cycles"] = static_cast<double>(result.cycles);
+  state.counters["overlaps"] = static_cast<double>(result.overlaps);
+  const std::string name = std::string(RunnerName(runner)) + (yieldOnly ? "/yield" : "/real");
+  contended[name] = rate;
+  contendedRuns[name] = result;
 }
 BENCHMARK(BM_Contended)
-    ->ArgNames({"library", "yield"})
+    ->ArgNames({"runner", "yield"})
     ->Args({1, 0})
+    ->Args({2, 0})
     ->Args({0, 0})
     ->Args({1, 1})
+    ->Args({2, 1})
     ->Args({0, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// The marks' cost on a loaded machine: library with and without marks in alternating rounds
+// (waits cut to a yield), so that load that comes and goes falls on both alike.
+double markedRate = 0, unmarkedRate = 0;
+ContendResult marksTotal;
+
+void BM_MarksCostAlternating(benchmark::State& state) {
+  constexpr int kRounds = 4;
+  constexpr double kSeconds = 2.0;
+  ContendResult marked, unmarked;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      const ContendResult a = Contend(Runner::kLibrary, true, kSeconds);
+      const ContendResult b = Contend(Runner::kLibraryUnmarked, true, kSeconds);
+      marked.cycles += a.cycles;
+      marked.overlaps += a.overlaps;
+      unmarked.cycles += b.cycles;
+      unmarked.overlaps += b.overlaps;
+    }
+  }
+  markedRate = static_cast<double>(marked.cycles) / (kRounds * kSeconds);
+  unmarkedRate = static_cast<double>(unmarked.cycles) / (kRounds * kSeconds);
+  marksTotal = marked;
+  state.counters["marked_per_s"] = markedRate;
+  state.counters["unmarked_per_s"] = unmarkedRate;
+  state.counters["overlaps"] = static_cast<double>(marked.overlaps + unmarked.overlaps);
+}
+BENCHMARK(BM_MarksCostAlternating)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Collects the per-iteration times of the uncontended runs for the ratios.
 class Collector : public benchmark::ConsoleReporter {
@@ -295,11 +389,30 @@ int main(int argc, char** argv) {
     }
   }
   for (const char* waits : {"/real", "/yield"}) {
-    const std::string lib = std::string("library") + waits, min = std::string("minimal") + waits;
+    const std::string lib = std::string("library") + waits, min = std::string("minimal") + waits,
+                      old = std::string("unmarked") + waits;
     if (contended.count(lib) && contended.count(min) && contended[min] > 0) {
-      std::printf("8 processes, one key, waits %s: %.0f / %.0f cycles/s = %.2f\n", waits + 1,
-                  contended[lib], contended[min], contended[lib] / contended[min]);
+      std::printf("8 processes, one key, waits %s: library / minimal loop: %.0f / %.0f cycles/s "
+                  "= %.2f\n",
+                  waits + 1, contended[lib], contended[min], contended[lib] / contended[min]);
     }
+    if (contended.count(lib) && contended.count(old) && contended[lib] > 0) {
+      std::printf("8 processes, one key, waits %s: without marks (before) / with marks (now): "
+                  "%.0f / %.0f cycles/s = %.2fx slower\n",
+                  waits + 1, contended[old], contended[lib], contended[old] / contended[lib]);
+    }
+  }
+  if (markedRate > 0) {
+    std::printf("8 processes, one key, waits yield, 4 alternating rounds: without marks "
+                "(before) / with marks (now): %.0f / %.0f cycles/s = %.2fx slower; %lld cycles "
+                "with marks, %lld overlaps\n",
+                unmarkedRate, markedRate, unmarkedRate / markedRate,
+                static_cast<long long>(marksTotal.cycles),
+                static_cast<long long>(marksTotal.overlaps));
+  }
+  for (const auto& [name, run] : contendedRuns) {
+    std::printf("  %-16s %8lld cycles, %lld overlaps\n", name.c_str(),
+                static_cast<long long>(run.cycles), static_cast<long long>(run.overlaps));
   }
   fs::remove_all(pattern);
   return 0;
