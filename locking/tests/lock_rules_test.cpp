@@ -2,7 +2,9 @@
 // in one process on real lock files.
 #include <filesystem>
 
+#include "formengine/screen.h"
 #include "locking/tests/lock_fixture.h"
+#include "platform/console.h"
 
 namespace kap::locktest {
 namespace {
@@ -131,6 +133,8 @@ TEST_F(LockTest, DamagedFilesNeitherCrashNorBlockForEver) {
     size_t size;  // of the file after the lock
   } cases[] = {
       {"garbage time", entry("77", "zz", 'K', "4", "0134"), false, 121},
+      {"time over a day ahead", entry("77", std::to_string(kStartMinutes + 1441), 'K', "4", "0134"),
+       false, 121},
       {"garbage number", entry("x7", fresh, 'K', "4", "0134"), true, 121},
       {"blank number", entry("", fresh, 'K', "4", "0134"), true, 121},
       {"garbage lengths cover all", entry("77", fresh, 'K', "zz", "9999"), true, 121},
@@ -206,6 +210,53 @@ class FailingFile : public File {
   int* calls_;
   int failAt_;
 };
+
+TEST_F(LockTest, UnusableLockFileIsToldInTheSessionLanguageWhileTheAttemptsGoOn) {
+  // A folder where the lock file should be: it cannot be opened as a file.
+  test::MakeDirs(root_.file("LOCKS/PROPIETV.lck"));
+  const std::string path = root_.file("LOCKS/PROPIETV.lck");
+  struct Case {
+    const char* language;
+    std::string text;
+  } cases[] = {
+      {"CAT", "NO ES POT FER SERVIR " + path +
+                  ": NO \x90S UN FITXER. TORNANT-HO A PROVAR O POLSEU [ESC] PER A EIXIR."},
+      {"SPA", "NO SE PUEDE USAR " + path +
+                  ": NO ES UN FICHERO. REINTENTANDO O PULSE [ESC] PARA SALIR."},
+      {"GLG", "NON SE PODE USAR " + path +
+                  ": NON \x90 UN FICHEIRO. REINTENTANDO OU PULSE [ESC] PARA SAIR."},
+      {"OCI", "NON SE POT UTILIZAR " + path + ": NON \x90S UN FICH\xD4R. TORNAM A ASSAJAR O "
+                                                "POSSATZ [ESC] ENT\xB7 G\xD4SSER."},
+  };
+  ResetScreenState();
+  MemoryConsole console;
+  SetConsole(&console);
+  for (const Case& c : cases) {
+    CurrentSession().Language = c.language;
+    Terminal(1);
+    shown_.clear();
+    os_.sleeps.clear();
+    // Mode "P": told once, tried again, and Esc gives up.
+    os_.onSleep = [&] { console.PushKey(os_.sleeps.size() < 3 ? 'a' : key::kEsc); };
+    LockWaitMode() = "P";
+    EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1) << c.language;
+    EXPECT_EQ(os_.sleeps.size(), 3u) << c.language;
+    ASSERT_EQ(shown_.size(), 1u) << c.language;
+    EXPECT_EQ(shown_[0], c.text) << c.language;
+  }
+  // Any other mode: no Esc, the attempts go on until the file can be used.
+  LockWaitMode() = "";
+  os_.sleeps.clear();
+  os_.onSleep = [&] {
+    console.PushKey(key::kEsc);
+    if (os_.sleeps.size() == 5) std::filesystem::remove(path);
+  };
+  EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
+  EXPECT_EQ(os_.sleeps.size(), 5u);
+  EXPECT_EQ(UnlockRecord("PropietV"), 0);
+  SetConsole(nullptr);
+  ResetScreenState();
+}
 
 TEST_F(LockTest, FailedReadsAndWritesAreRetriedOrReported) {
   Terminal(2);
