@@ -187,8 +187,8 @@ void RenewHeldLocks() {
   for (auto file = state.held.begin(); file != state.held.end();) {
     OpenResult result = OpenResult::kFailed;
     // One try: a busy or failing file is renewed on a later call, never waited for here.
-    std::unique_ptr<File> open = os.OpenFile(file->first, false, false, Sharing::kExclusive,
-                                             &result);
+    std::unique_ptr<File> open =
+        os.OpenFile(file->first, false, false, Sharing::kExclusive, &result);
     if (!open) {
       all = false;
       ++file;

@@ -19,23 +19,31 @@ struct LanguageTexts {
 // Catalan, then Spanish, Galician and Aranese, as the library's own messages are chosen.
 const LanguageTexts& Texts() {
   static const LanguageTexts kCatalan{
-      "FITXER BLOQUEJAT. ESPEREU UN MOMENT", " O POLSEU [ESC] PER A EIXIR",
-      "NO ES POT FER SERVIR ", ". TORNANT-HO A PROVAR",
+      "FITXER BLOQUEJAT. ESPEREU UN MOMENT",
+      " O POLSEU [ESC] PER A EIXIR",
+      "NO ES POT FER SERVIR ",
+      ". TORNANT-HO A PROVAR",
       {"ERROR", "SENSE PERM\xD6S", "DISC PLE", "NOM\x90S LECTURA", "NO \x90S UNA CARPETA",
        "NO \x90S UN FITXER", "LA CARPETA NO EXISTEIX", "ERROR D'ACC\x90S"}};
   static const LanguageTexts kSpanish{
-      "FICHERO BLOQUEADO. ESPERE UN MOMENTO", " O PULSE [ESC] PARA SALIR",
-      "NO SE PUEDE USAR ", ". REINTENTANDO",
+      "FICHERO BLOQUEADO. ESPERE UN MOMENTO",
+      " O PULSE [ESC] PARA SALIR",
+      "NO SE PUEDE USAR ",
+      ". REINTENTANDO",
       {"ERROR", "SIN PERMISO", "DISCO LLENO", "SOLO LECTURA", "NO ES UNA CARPETA",
        "NO ES UN FICHERO", "LA CARPETA NO EXISTE", "ERROR DE ACCESO"}};
   static const LanguageTexts kGalician{
-      "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO", " OU PULSE [ESC] PARA SAIR",
-      "NON SE PODE USAR ", ". REINTENTANDO",
+      "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO",
+      " OU PULSE [ESC] PARA SAIR",
+      "NON SE PODE USAR ",
+      ". REINTENTANDO",
       {"ERRO", "SEN PERMISO", "DISCO CHEO", "S\xE0 LECTURA", "NON \x90 UN CARTAFOL",
        "NON \x90 UN FICHEIRO", "O CARTAFOL NON EXISTE", "ERRO DE ACCESO"}};
   static const LanguageTexts kAranese{
-      "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT", " O POSSATZ [ESC] ENT\xB7 G\xD4SSER",
-      "NON SE POT UTILIZAR ", ". TORNAM A ASSAJAR",
+      "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT",
+      " O POSSATZ [ESC] ENT\xB7 G\xD4SSER",
+      "NON SE POT UTILIZAR ",
+      ". TORNAM A ASSAJAR",
       {"ERROR", "SENS PERM\xD6S", "DISC PLEN", "SONQUE LECTURA", "NON \x90S UN REPERTORI",
        "NON \x90S UN FICH\xD4R", "ES REPERTORI NON EXIST\xD6S", "ERROR D'ACC\x90S"}};
   const std::string language = CurrentSession().Language.substr(0, 3);
@@ -73,8 +81,9 @@ std::string LockWaitText(bool escOffered) {
 std::string LockFailureText(const std::string& path, OsError cause, bool escOffered) {
   const LanguageTexts& texts = Texts();
   const int index = static_cast<int>(cause);
-  return std::string(texts.failure) + path + ": " + texts.causes[index >= 0 && index < 8 ? index : 7] +
-         texts.retrying + (escOffered ? texts.esc : "") + ".";
+  return std::string(texts.failure) + path + ": " +
+         texts.causes[index >= 0 && index < 8 ? index : 7] + texts.retrying +
+         (escOffered ? texts.esc : "") + ".";
 }
 
 namespace locking {

@@ -92,7 +92,8 @@ TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUs
   ASSERT_EQ(LockRecord("X", "1"), 0);
   EXPECT_EQ(os_.sleeps.size(), 3u);
   ASSERT_EQ(shown_.size(), 1u);
-  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + nowhere + "/LOCKS.TMP: LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
+  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + nowhere +
+                           "/LOCKS.TMP: LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
   EXPECT_EQ(hidden_, 1);
   EXPECT_TRUE(test::FileExists(nowhere + "/LOCKS.TMP"));
   EXPECT_EQ(UnlockRecord("X"), 0);
