@@ -193,10 +193,13 @@ TEST_F(HolderTest, ARerunAfterACrashLeavesNoEntryBehind) {
 }
 
 TEST_F(HolderTest, TwoProgramsOfOneTerminalKeepEachOthersEntries) {
-  const int other = StartHolder(1, {"\x81\xA2"});  // owner 0134, held by a living program
-  Terminal(1);                                     // this program: same terminal
+  // Owner 0134, held by a living program whose entry is the newer one: the terminal's newest
+  // entry is not this program's to give back.
+  os_.minutes = kStartMinutes + 5;
+  const int other = StartHolder(1, {"\x81\xA2"});
+  os_.minutes = kStartMinutes;
+  Terminal(1);  // this program: same terminal
   ASSERT_EQ(LockRecord("PropietV", "\x81\xA3"), 0);
-  os_.minutes += 1;  // the other's entry is the older one
   ASSERT_EQ(LockRecord("FinquesV", "\x81\x81"), 0);
   EXPECT_EQ(UnlockRecord("PropietV"), 0);  // gives back its own 0135, not the other's 0134
   std::vector<std::string> held;
