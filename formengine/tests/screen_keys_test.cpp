@@ -187,6 +187,30 @@ TEST_F(KeyTest, TypeAheadAndHotKeys) {
   EXPECT_EQ(opened, (std::vector<int16_t>{key::kAltX, key::kAltC}));
 }
 
+TEST_F(KeyTest, WaitingForAKeyRunsTheIdleHandlerUntilTheKeyComes) {
+  int calls = 0;
+  SetIdleHandler([&] {
+    if (++calls == 3) console.PushKey('s');
+  });
+  int16_t key = 0;
+  WaitKey(key);
+  EXPECT_EQ(key, 's');
+  EXPECT_EQ(calls, 3);
+
+  // The field editor's wait too.
+  calls = 0;
+  SetIdleHandler([&] {
+    if (++calls == 2) console.PushKey(key::kEnter);
+  });
+  int16_t row = 1, column = 1, position = 1;
+  std::string text = "ab";
+  EditField(row, column, 0, text, position, key);
+  EXPECT_EQ(key, key::kEnter);
+  EXPECT_EQ(calls, 2);
+  SetIdleHandler(nullptr);
+  RunIdleHandler();  // nothing registered: nothing happens
+}
+
 TEST_F(KeyTest, MouseEventsAndWaitKey) {
   int16_t key = 0, buttons = 0, row = 0, column = 0;
   ReadKey(key, buttons, row, column);
