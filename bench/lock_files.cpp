@@ -398,13 +398,14 @@ int main(int argc, char** argv) {
     }
     if (contended.count(lib) && contended.count(old) && contended[lib] > 0) {
       std::printf("8 processes, one key, waits %s: without marks (before) / with marks (now): "
-                  "%.0f / %.0f cycles/s = %.2fx slower\n",
+                  "%.0f / %.0f cycles/s = %.2f (above 1: slower now)\n",
                   waits + 1, contended[old], contended[lib], contended[old] / contended[lib]);
     }
   }
   if (markedRate > 0) {
     std::printf("8 processes, one key, waits yield, 4 alternating rounds: without marks "
-                "(before) / with marks (now): %.0f / %.0f cycles/s = %.2fx slower; %lld cycles "
+                "(before) / with marks (now): %.0f / %.0f cycles/s = %.2f (above 1: slower now); "
+                "%lld cycles "
                 "with marks, %lld overlaps\n",
                 unmarkedRate, markedRate, unmarkedRate / markedRate,
                 static_cast<long long>(marksTotal.cycles),
