@@ -254,3 +254,115 @@ TEST(DemoBuild, RefusesBadSamplesAndExistingInstallations) {
 
 }  // namespace
 }  // namespace kap::test
+
+// What the operator sees while the program waits: read from the real terminal, where a message
+// that was only written to the console's memory would never appear.
+namespace kap::test {
+namespace {
+
+const char kLockWait[] = "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
+
+class WaitTest : public DemoTest {
+ protected:
+  // Owner 5 (estates 0006 in slot 1 and 0007 in slot 5) on the key form, confirmed.
+  void RemoveOwnerFive(Tmux& tmux) {
+    tmux.SendText("5");
+    tmux.SendKeys({"Enter"});
+    ASSERT_TRUE(tmux.WaitFor("CONFIRMEU LA BAIXA")) << tmux.ScreenText();
+    tmux.SendText("s");
+    ASSERT_TRUE(tmux.WaitFor("\u25c4SI\u25ba")) << tmux.ScreenText();
+    tmux.SendKeys({"Enter"});
+  }
+  // The message box for row 24 stands on rows 21 to 23, its text on row 22.
+  static std::string MessageRow(Tmux& tmux) {
+    std::vector<std::string> rows = tmux.Screen();
+    return rows.size() >= 22 ? rows[21] : "";
+  }
+  void ExpectWaitOnRow24(Tmux& tmux) {
+    bool seen = false;
+    for (int i = 0; i < 300 && !seen; ++i) {
+      seen = MessageRow(tmux).find(kLockWait) != std::string::npos;
+      if (!seen) std::this_thread::sleep_for(milliseconds(30));
+    }
+    ASSERT_TRUE(seen) << tmux.ScreenText();
+  }
+  void ExpectRemoved() {
+    OpenFiles();
+    EXPECT_FALSE(OwnerExists("0005"));
+    EXPECT_EQ(EstateOwner("0006"), "0000");
+    EXPECT_EQ(EstateOwner("0007"), "0000");
+    EXPECT_EQ(HeldLocks(), 0);
+  }
+  // Waits until the removal is over: the message is gone and the key form is back, blank.
+  void ExpectWaitEnds(Tmux& tmux) {
+    // The record manager's wait retries every 1 to 10 s.
+    auto deadline = std::chrono::steady_clock::now() + milliseconds(15000);
+    while (tmux.ScreenText().find(kLockWait) != std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_TRUE(WaitGone(tmux, kLockWait)) << tmux.ScreenText();
+    ASSERT_TRUE(WaitGone(tmux, "CONFIRMEU LA BAIXA")) << tmux.ScreenText();
+    EXPECT_EQ(MessageRow(tmux).find_first_not_of(' '), std::string::npos) << tmux.ScreenText();
+  }
+};
+
+TEST_F(WaitTest, EstateHeldInItsLockFileShowsTheWaitOnTheTerminal) {
+  // Another terminal holds estate 0006 until the file `release` appears.
+  const std::string release = dir_.file("release");
+  MakeDirs(dir_.file("other"));
+  std::map<std::string, std::string> env = {{"KAPROOT", demo_ + "/"},
+                                            {"KAPTMP", dir_.file("other")}};
+  Tmux holder(BuildPath("tools/kaptool") + " lock hold FinquesV 0006 -- /bin/sh -c 'while [ ! -e " +
+                  release + " ]; do sleep 0.05; done; echo released'",
+              env, demo_);
+  for (int i = 0; i < 300 && test::HeldLocks(demo_, "FinquesV") == 0; ++i)
+    std::this_thread::sleep_for(milliseconds(30));
+  ASSERT_EQ(test::HeldLocks(demo_, "FinquesV"), 1) << holder.ScreenText();
+
+  auto tmux = Start();
+  RemoveOwnerFive(*tmux);
+  ExpectWaitOnRow24(*tmux);
+  std::this_thread::sleep_for(milliseconds(1500));
+  EXPECT_NE(MessageRow(*tmux).find(kLockWait), std::string::npos) << "still waiting";
+  EXPECT_EQ(MessageRow(*tmux).find("[ESC]"), std::string::npos) << "no Esc during a removal";
+
+  WriteFile(release, "1");
+  ASSERT_TRUE(holder.WaitFor("released")) << holder.ScreenText();
+  ExpectWaitEnds(*tmux);
+  Quit(*tmux);
+  ExpectRemoved();
+}
+
+TEST_F(WaitTest, EstateHeldInTheRecordManagerShowsTheWaitOnTheTerminal) {
+  // A second process holds estate 0006 with a record lock of the record manager.
+  const std::string held = dir_.file("held"), release = dir_.file("release");
+  const std::string root = demo_ + "/";
+  int child = ForkChild([&] {
+    ResetSession();
+    ResetDataState();
+    CurrentSession().RootDir = root;
+    int16_t s = 0;
+    OpenOwnerFiles(s);
+    SetLockMode(kEstatesFile, "B", s);
+    FindRecord(kEstatesFile, 0, Packed("0006"), 0, s);
+    if (s != 0) return 1;
+    WriteFile(held, "1");
+    for (int i = 0; i < 6000 && !FileExists(release); ++i) usleep(10000);
+    ResetDataFiles(s);
+    return 0;
+  });
+  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
+  ASSERT_TRUE(FileExists(held));
+
+  auto tmux = Start();
+  RemoveOwnerFive(*tmux);
+  ExpectWaitOnRow24(*tmux);
+  WriteFile(release, "1");
+  EXPECT_EQ(WaitChild(child), 0);
+  ExpectWaitEnds(*tmux);  // the next attempt comes within about 10 s
+  Quit(*tmux);
+  ExpectRemoved();
+}
+
+}  // namespace
+}  // namespace kap::test
