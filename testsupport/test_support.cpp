@@ -252,7 +252,10 @@ void Tmux::SendKeys(const std::vector<std::string>& keys) {
   Run(args);
 }
 
-void Tmux::SendText(const std::string& text) { Run({"send-keys", "-t", session_, "-l", text}); }
+// "--" so that a text starting with "-" is not read as a flag.
+void Tmux::SendText(const std::string& text) {
+  Run({"send-keys", "-t", session_, "-l", "--", text});
+}
 
 void Tmux::SendHex(const std::vector<std::string>& bytes) {
   std::vector<std::string> args = {"send-keys", "-t", session_, "-H"};

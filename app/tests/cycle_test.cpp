@@ -54,6 +54,7 @@ TEST_F(CycleTest, OwnerWithoutEstatesIsDeletedAfterTwentyEmptyRounds) {
   EXPECT_TRUE(feeder.Done());
   EXPECT_NE(shown.find("SENSE FINQUES"), std::string::npos) << shown;
   EXPECT_FALSE(OwnerExists("0030"));
+  EXPECT_EQ(FieldValue(1, 1), "    ") << "the removed owner's code is not left to type over";
   EXPECT_TRUE(OwnerExists("0007"));
   EXPECT_TRUE(LogLines().empty()) << "no estate was found, so none was written";
   EXPECT_EQ(HeldLocks("PropietV"), 0);

@@ -366,3 +366,48 @@ TEST_F(WaitTest, EstateHeldInTheRecordManagerShowsTheWaitOnTheTerminal) {
 
 }  // namespace
 }  // namespace kap::test
+
+namespace kap::test {
+namespace {
+
+TEST_F(DemoTest, KeyFormIsBlankAfterARemovalAndRefusesAnythingButDigits) {
+  auto tmux = Start();
+  tmux->SendText("12");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  EXPECT_NE(tmux->ScreenText().find("ROSA FERRER MIR\u00d3"), std::string::npos);
+  EXPECT_NE(tmux->ScreenText().find("\u25c4NO\u25ba"), std::string::npos) << "preset N";
+  tmux->SendText("s");
+  ASSERT_TRUE(tmux->WaitFor("\u25c4SI\u25ba")) << tmux->ScreenText();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  tmux->WaitQuiet();
+  const std::string keyRow = tmux->Screen()[4];
+  EXPECT_EQ(keyRow.find("12"), std::string::npos) << keyRow;
+
+  // Typed over the blank field, "3" is owner 0003, not 0032.
+  tmux->SendText("3");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  EXPECT_NE(tmux->ScreenText().find("JOAN SOLER VIDAL"), std::string::npos) << tmux->ScreenText();
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+
+  // Anything but digits and blanks is refused in the field: no lookup, no message.
+  for (const char* typed : {"-9  ", "x12 ", ".5  ", "5x  ", "1-2 "}) {
+    tmux->SendKeys({"Home"});
+    tmux->SendText(typed);
+    tmux->SendKeys({"Enter"});
+    tmux->WaitQuiet();
+    std::string screen = tmux->ScreenText();
+    EXPECT_EQ(screen.find("CONFIRMEU"), std::string::npos) << typed << "\n" << screen;
+    EXPECT_EQ(screen.find("INEXISTENT"), std::string::npos) << typed << "\n" << screen;
+  }
+  EXPECT_EQ(HeldLocks(), 0);
+  tmux->SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(tmux->WaitExit(&status)) << tmux->ScreenText();
+}
+
+}  // namespace
+}  // namespace kap::test
