@@ -263,8 +263,13 @@ void Tmux::SendHex(const std::vector<std::string>& bytes) {
   Run(args);
 }
 
-std::vector<std::string> Tmux::Screen() {
-  std::string text = Run({"capture-pane", "-p", "-N", "-t", session_});
+std::vector<std::string> Tmux::Screen(int history) {
+  std::vector<std::string> args = {"capture-pane", "-p", "-N", "-t", session_};
+  if (history > 0) {
+    args.push_back("-S");
+    args.push_back(std::to_string(-history));
+  }
+  std::string text = Run(args);
   std::vector<std::string> lines;
   std::istringstream in(text);
   std::string line;

@@ -411,3 +411,128 @@ TEST_F(DemoTest, KeyFormIsBlankAfterARemovalAndRefusesAnythingButDigits) {
 
 }  // namespace
 }  // namespace kap::test
+
+// Start-up: what cannot work is refused at once with one line on stderr, before any lock.
+namespace kap::test {
+namespace {
+
+class StartupTest : public DemoTest {
+ protected:
+  std::map<std::string, std::string> Env(const std::string& terminal = "T01") {
+    return {{"KAPROOT", demo_ + "/"},
+            {"KAPTMP", demo_ + "/" + terminal},
+            {"KAPTERM", demo_ + "/" + terminal}};
+  }
+  // The screen's rows joined without breaks: a long stderr line wraps onto the next row.
+  static std::string Joined(Tmux& tmux) {
+    std::string text;
+    // tmux's "Pane is dead" on the last row may scroll the first one off the screen.
+    for (const std::string& row : tmux.Screen(5)) {
+      if (row.find("Pane is dead") != std::string::npos) continue;
+      text += row.substr(0, row.find_last_not_of(' ') + 1);
+    }
+    return text;
+  }
+  // Runs vownmain in tmux and returns the one line it printed; it must end with `code`.
+  std::string Refusal(const std::map<std::string, std::string>& env, int code = 1,
+                      const std::string& prefix = "", int rows = 25) {
+    // The exit status goes through a file: tmux may not have it yet when the pane is dead.
+    const std::string statusFile = dir_.file("status");
+    std::remove(statusFile.c_str());
+    Tmux tmux(prefix + BuildPath("app/vownmain") + "; echo $? > " + statusFile + "; sleep 1",
+              env, demo_, 80, rows);
+    EXPECT_TRUE(tmux.WaitExit(nullptr)) << tmux.ScreenText();
+    EXPECT_EQ(ReadFile(statusFile), std::to_string(code) + "\n") << tmux.ScreenText();
+    std::string text = Joined(tmux);
+    EXPECT_EQ(text.find("vownmain:"), 0u) << text;
+    EXPECT_EQ(text.find("vownmain:", 1), std::string::npos) << "one line: " << text;
+    EXPECT_FALSE(FileExists(demo_ + "/" + "T01/LOCKS.TMP")) << "no lock was taken";
+    return text;
+  }
+};
+
+TEST_F(StartupTest, WhatCannotWorkIsRefusedWithOneLine) {
+  struct Case {
+    const char* what;
+    std::function<std::map<std::string, std::string>()> env;
+    std::string prefix;
+    int rows;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"a terminal of 24 rows", [&] { return Env(); }, "", 24,
+       "vownmain: the terminal is 80 x 24 characters; it needs at least 80 x 25"},
+      {"no cursor addressing", [&] { return Env(); }, "TERM=dumb ", 25,
+       "vownmain: the terminal type \"dumb\" cannot place the cursor"},
+      {"a terminal folder that does not exist", [&] { return Env("T09"); }, "", 25,
+       "(KAPTMP) does not exist or is not a folder"},
+      {"no terminal folder", [&] { return std::map<std::string, std::string>{{"KAPROOT", demo_ + "/"}}; },
+       "", 25, "vownmain: no terminal folder: set KAPTMP or KAPTERM"},
+  };
+  for (const Case& c : cases) {
+    std::string line = Refusal(c.env(), 1, c.prefix, c.rows);
+    EXPECT_NE(line.find(c.expected), std::string::npos) << c.what << ": " << line;
+  }
+}
+
+TEST_F(StartupTest, KapRootWithoutSeparatorWorks) {
+  std::map<std::string, std::string> env = Env();
+  env["KAPROOT"] = demo_;
+  Tmux tmux(BuildPath("app/vownmain"), env, demo_);
+  ASSERT_TRUE(tmux.WaitFor("CODI DEL PROPIETARI:")) << tmux.ScreenText();
+  Quit(tmux);
+}
+
+TEST_F(StartupTest, LeftoverWindowStackIsDropped) {
+  const std::string stack = demo_ + "/T01/WinPush.tmp";
+  std::string leftover = std::string("\x05\x0c\x00\x00", 4) + std::string(3023, 'x');
+  WriteFile(stack, leftover);
+  auto tmux = Start();
+  tmux->SendKeys({"F4"});
+  ASSERT_TRUE(tmux->WaitFor("0001  PERE PUIG I FERRER")) << tmux->ScreenText();
+  EXPECT_LT(ReadFile(stack).size(), 3027u) << "the list's window went on an empty stack";
+  tmux->SendKeys({"Escape"});
+  ASSERT_TRUE(WaitGone(*tmux, "0001  PERE PUIG")) << tmux->ScreenText();
+  Quit(*tmux);
+  EXPECT_FALSE(FileExists(stack));
+}
+
+TEST_F(StartupTest, AccessLogThatCannotBeWrittenIsToldOnceAndOnStderr) {
+  MakeDirs(demo_ + "/db.log");  // not a file: no process can append to it, root included
+  auto tmux = std::make_unique<Tmux>(BuildPath("app/vownmain"), Env(), demo_);
+  ASSERT_TRUE(tmux->WaitFor("NO ES POT ESCRIURE EL REGISTRE D'ACCESSOS db.log"))
+      << tmux->ScreenText();
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "REGISTRE D'ACCESSOS")) << tmux->ScreenText();
+  tmux->SendText("5");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(tmux->WaitFor("CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  tmux->SendText("s");
+  tmux->SendKeys({"Enter"});
+  ASSERT_TRUE(WaitGone(*tmux, "CONFIRMEU LA BAIXA")) << tmux->ScreenText();
+  tmux->WaitQuiet();
+  EXPECT_EQ(tmux->ScreenText().find("REGISTRE D'ACCESSOS"), std::string::npos) << "told once";
+  tmux->SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(tmux->WaitExit(&status)) << tmux->ScreenText();
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(Joined(*tmux).find("vownmain: " + demo_ + "/db.log: Is a directory"), std::string::npos)
+      << tmux->ScreenText();
+}
+
+TEST_F(StartupTest, DataFileThatCannotBeOpenedNamesFileAndCauseOnStderr) {
+  WriteFile(demo_ + "/DADES/PropietV.dat", "not a data file");
+  Tmux tmux(BuildPath("app/vownmain"), Env(), demo_);
+  ASSERT_TRUE(tmux.WaitFor("NO ES POT ACCEDIR AL FITXER")) << tmux.ScreenText();
+  tmux.SendKeys({"Enter"});
+  int status = -1;
+  ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(Joined(tmux).find("vownmain: NO ES POT ACCEDIR AL FITXER " + demo_ +
+                                   "/DADES\\PropietV (30): not a data file"),
+            std::string::npos)
+      << tmux.ScreenText();
+}
+
+}  // namespace
+}  // namespace kap::test
