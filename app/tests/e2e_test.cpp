@@ -536,3 +536,57 @@ TEST_F(StartupTest, DataFileThatCannotBeOpenedNamesFileAndCauseOnStderr) {
 
 }  // namespace
 }  // namespace kap::test
+
+namespace kap::test {
+namespace {
+
+// The owners list at 80 x 25 in both languages: its title stands over its columns and nothing of
+// the screen below shows through beside its frame.
+TEST_F(DemoTest, OwnersListFitsItsScreenInBothLanguages) {
+  for (const std::string terminal : {"T01", "T02"}) {
+    auto tmux = Start(terminal);
+    tmux->SendKeys({"F4"});
+    ASSERT_TRUE(tmux->WaitFor("0001  PERE PUIG I FERRER")) << tmux->ScreenText();
+    tmux->WaitQuiet();
+    std::vector<std::string> rows = tmux->Screen();
+    // Columns in characters (the frame is drawn in UTF-8).
+    auto wide = [](const std::string& row) {
+      std::u32string out;
+      for (size_t i = 0; i < row.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(row[i]);
+        if ((c & 0xC0) != 0x80) out.push_back(c);
+      }
+      return out;
+    };
+    int top = -1, bottom = -1;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      if (rows[r].find("\u2554") != std::string::npos && top < 0) top = static_cast<int>(r);
+      if (rows[r].find("\u255a") != std::string::npos) bottom = static_cast<int>(r);
+    }
+    ASSERT_GE(top, 0) << tmux->ScreenText();
+    ASSERT_GT(bottom, top) << tmux->ScreenText();
+    const std::string& first = rows[static_cast<size_t>(top) + 1];
+    const size_t left = wide(first.substr(0, first.find("\u2551"))).size();
+    const size_t right = wide(first.substr(0, first.rfind("\u2551"))).size();
+    for (int r = top; r <= bottom; ++r) {
+      std::u32string row = wide(rows[static_cast<size_t>(r)]);
+      for (size_t c = 0; c < row.size(); ++c) {
+        if (c >= left && c <= right) continue;
+        EXPECT_EQ(row[c], U' ') << terminal << ": stray character at row " << r + 1 << ", column "
+                                << c + 1 << "\n" << tmux->ScreenText();
+      }
+    }
+    // The title's second word starts where the names start in the rows.
+    const std::string title = rows[static_cast<size_t>(top)];
+    const std::string name = terminal == "T01" ? "NOM" : "NOMBRE";
+    EXPECT_EQ(wide(title.substr(0, title.find(name))).size(),
+              wide(first.substr(0, first.find("PERE PUIG"))).size())
+        << tmux->ScreenText();
+    tmux->SendKeys({"Escape"});
+    ASSERT_TRUE(WaitGone(*tmux, "0001  PERE PUIG")) << tmux->ScreenText();
+    Quit(*tmux);
+  }
+}
+
+}  // namespace
+}  // namespace kap::test
