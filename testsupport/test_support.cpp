@@ -315,8 +315,10 @@ std::string Tmux::Display(const std::string& format) {
 }
 
 bool Tmux::Exited(int* status) {
-  if (Display("#{pane_dead}") != "1") return false;
-  if (status) *status = std::atoi(Display("#{pane_dead_status}").c_str());
+  // Read together: tmux may mark the pane dead a moment before it has the status.
+  std::string state = Display("#{pane_dead}:#{pane_dead_status}");
+  if (state.rfind("1:", 0) != 0 || state.size() == 2) return false;
+  if (status) *status = std::atoi(state.c_str() + 2);
   return true;
 }
 

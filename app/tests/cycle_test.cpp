@@ -136,22 +136,13 @@ TEST_F(CycleTest, EstateChangedWhileTheRemovalWaitsKeepsTheOwner) {
   int16_t status = 0;
   ResetDataFiles(status);
   const std::string held = dir.file("held"), release = dir.file("release");
-  int child = ForkChild([&] {
-    ResetDataState();
-    int16_t s = 0;
-    OpenOwnerFiles(s);
-    SetLockMode(kEstatesFile, "B", s);
-    FindRecord(kEstatesFile, 0, Packed("0013"), 0, s);
-    if (s != 0) return 1;
-    WriteFile(held, "1");
-    for (int i = 0; i < 3000 && !FileExists(release); ++i) usleep(10000);
+  int child = HoldEstateInChild("0013", held, release, [] {
     OwnerProgram().EstateRecord[10] = 'X';
+    int16_t s = 0;
     UpdateRecord(kEstatesFile, s);
-    ResetDataFiles(s);
-    return static_cast<int>(s);
+    return s;
   });
-  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
-  ASSERT_TRUE(FileExists(held));
+  ASSERT_GT(child, 0);
   ResetDataState();
   OpenOwnerFiles(status);
   ASSERT_EQ(status, 0);

@@ -336,23 +336,10 @@ TEST_F(WaitTest, EstateHeldInItsLockFileShowsTheWaitOnTheTerminal) {
 TEST_F(WaitTest, EstateHeldInTheRecordManagerShowsTheWaitOnTheTerminal) {
   // A second process holds estate 0006 with a record lock of the record manager.
   const std::string held = dir_.file("held"), release = dir_.file("release");
-  const std::string root = demo_ + "/";
-  int child = ForkChild([&] {
-    ResetSession();
-    ResetDataState();
-    CurrentSession().RootDir = root;
-    int16_t s = 0;
-    OpenOwnerFiles(s);
-    SetLockMode(kEstatesFile, "B", s);
-    FindRecord(kEstatesFile, 0, Packed("0006"), 0, s);
-    if (s != 0) return 1;
-    WriteFile(held, "1");
-    for (int i = 0; i < 6000 && !FileExists(release); ++i) usleep(10000);
-    ResetDataFiles(s);
-    return 0;
-  });
-  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
-  ASSERT_TRUE(FileExists(held));
+  ResetSession();
+  CurrentSession().RootDir = demo_ + "/";
+  int child = HoldEstateInChild("0006", held, release);
+  ASSERT_GT(child, 0);
 
   auto tmux = Start();
   RemoveOwnerFive(*tmux);
