@@ -315,10 +315,15 @@ std::string Tmux::Display(const std::string& format) {
 }
 
 bool Tmux::Exited(int* status) {
-  // Read together: tmux may mark the pane dead a moment before it has the status.
-  std::string state = Display("#{pane_dead}:#{pane_dead_status}");
-  if (state.rfind("1:", 0) != 0 || state.size() == 2) return false;
-  if (status) *status = std::atoi(state.c_str() + 2);
+  if (Display("#{pane_dead}") != "1") return false;
+  // tmux may mark the pane dead a moment before it has the status (and for some ends never
+  // has one): give it a moment, then count a missing status as 0.
+  std::string code = Display("#{pane_dead_status}");
+  for (int i = 0; i < 10 && code.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    code = Display("#{pane_dead_status}");
+  }
+  if (status) *status = std::atoi(code.c_str());
   return true;
 }
 
