@@ -319,7 +319,7 @@ bool Tmux::Exited(int* status) {
   // tmux may mark the pane dead a moment before it has the status (and for some ends never
   // has one): give it a moment, then count a missing status as 0.
   std::string code = Display("#{pane_dead_status}");
-  for (int i = 0; i < 10 && code.empty(); ++i) {
+  for (int i = 0; i < 20 && code.empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     code = Display("#{pane_dead_status}");
   }
