@@ -72,6 +72,15 @@ void FillOwnerForm(const char* record) {
   SetField(2, 15, NumberText(Little32(record + owner::kLong15)));
 }
 
+// A write of the removal in lock mode 1: while another program holds the record in the record
+// manager the write waits, telling the operator, instead of failing the removal.
+void WriteWaiting(int16_t file, void (*write)(int16_t, int16_t&), int16_t& status) {
+  int16_t ignored = 0;
+  SetLockMode(file, "+a", ignored);
+  write(file, status);
+  SetLockMode(file, "-", ignored);
+}
+
 enum class Removal { kDone, kEstatesKept, kOwnerKept };
 
 // Releases every estate of the owner in `record` (the current record of the owners file), then
@@ -92,7 +101,7 @@ Removal RemoveOwner() {
       // An estate handed to another owner since is no longer this owner's to release.
       if (holder == ownerCode || holder == kNoOwner) {
         std::memcpy(program.EstateRecord + estate::kOwner, kNoOwner.data(), 2);
-        UpdateRecord(kEstatesFile, status);
+        WriteWaiting(kEstatesFile, UpdateRecord, status);
         if (status != 0) estateFailed = true;
       }
     }
@@ -100,7 +109,7 @@ Removal RemoveOwner() {
   }
   if (estateFailed) return Removal::kEstatesKept;
   int16_t status = 0;
-  DeleteRecord(kOwnersFile, status);
+  WriteWaiting(kOwnersFile, DeleteRecord, status);
   return status == 0 ? Removal::kDone : Removal::kOwnerKept;
 }
 
@@ -146,6 +155,9 @@ void RunOwnerCycle() {
                            FieldValue(3, 1).find_first_not_of(' ', 1) == std::string::npos;
     Removal removal = Removal::kDone;
     if (confirmed) removal = RemoveOwner();
+    // The removed owner no longer exists: a code left in the field would only invite typing
+    // over it and opening another owner.
+    if (confirmed && removal == Removal::kDone) SetField(1, 1, "");
     UnlockRecord("PropietV");
 
     PopWindow();

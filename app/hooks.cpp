@@ -223,6 +223,15 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
   (void)key;
   const int16_t length = FieldAttr(form, 2, field);
   std::string stored = text;
+  if (form == 1 && field == 1) {
+    // The owner code: digits and blanks only, stored as the number it shows, so the code that
+    // CheckLeave looks up is exactly the one on the screen ("1 2" is 12, not 1020).
+    if (!DigitsOnly(text)) return -1;
+    if (!Trim(text).empty()) stored = FormatFixed(NumberValue(text), "");
+    FieldValue(form, field) = Fit(stored, length);
+    ShowField(form, field);
+    return 0;
+  }
   switch (FieldAttr(form, 6, field)) {
     case kEstateCode: {
       if (!DigitsOnly(text)) return -1;

@@ -125,6 +125,14 @@ void OpenOwnerFiles(int16_t& status);
 // Runs the removal cycle until the operator leaves the key form with Esc.
 void RunOwnerCycle();
 
+// Why the program cannot start here, "" when it can: no terminal folder (its identity for the
+// lock files and its temporary files live there), or one that does not exist. Reads the
+// session; called before the terminal is taken and before any lock.
+std::string StartupRefusal();
+
+// What a record-manager status means, in words for the administrator's stderr.
+std::string StatusCause(int16_t status);
+
 // The whole program after the console is installed: session, form file, files, cycle and
 // release. Returns the exit code; a form file that cannot be loaded is shown to the operator
 // and its text left in *fatal.

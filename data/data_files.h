@@ -64,6 +64,13 @@ std::string PopSaved();
 std::string RecordBytes(const void* address, size_t length);
 void PutRecordBytes(const std::string& bytes, void* address);
 
+// The access log "db.log" in the current folder. CheckAccessLog tells the operator, once per
+// run, when an existing log cannot be written; an append that fails later does the same. After
+// that AccessLogProblem names the file and the cause (for the program's closing words on
+// stderr); "" while every line was written.
+void CheckAccessLog();
+const std::string& AccessLogProblem();
+
 // What ends the program after the fatal open message (default: close everything, exit 0).
 // Tests and tools install their own.
 using FatalHandler = std::function<void(const std::string& message, int16_t status)>;

@@ -19,6 +19,7 @@ struct DataState {
   std::string lockModeStack;
   std::string saveStack;
   FatalHandler fatal;
+  std::string accessLogProblem;  // "" while db.log takes every line
 };
 
 DataState& State();

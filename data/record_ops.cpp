@@ -1,11 +1,15 @@
 // Record operations: find, skip, look-ahead, physical positions, insert, update, delete, key
 // images and the access log.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "data/data_internal.h"
+#include "formengine/screen.h"
+#include "platform/os.h"
 #include "platform/record_manager.h"
+#include "session/session.h"
 
 namespace kap {
 namespace data {
@@ -35,17 +39,42 @@ void LogNumber(std::string* line, int value, bool pad) {
   } while (line->size() % 14 != 0);
 }
 
+std::string AccessLogText() {
+  const std::string& language = CurrentSession().Language;
+  if (language == "SPA") return "NO SE PUEDE ESCRIBIR EL REGISTRO DE ACCESOS db.log";
+  if (language == "GLG") return "NOM SE PODE ESCREVER O REXISTO DE ACESSOS db.log";
+  if (language == "OCI") return "NON SE P\xE3T ESCRIUER ETH REGISTRE D'ACC\x8aSSI db.log";
+  return "NO ES POT ESCRIURE EL REGISTRE D'ACCESSOS db.log";
+}
+
+// Losing the log is never silent: the operator hears it once, stderr at the end.
+void AccessLogFailed(int error) {
+  std::string& problem = State().accessLogProblem;
+  if (!problem.empty()) return;
+  problem = GetOs().CurrentDir() + "/db.log: " + std::strerror(error) +
+            "; the access log misses the changes made from then on";
+  ShowMessageAndWait(12, AccessLogText());
+}
+
 void AppendLog(int16_t fileNumber, int operation, int16_t status) {
   std::string line;
   LogNumber(&line, fileNumber, true);
   LogNumber(&line, operation, true);
   LogNumber(&line, status, false);
   line += "\r\n";
-  // The log is a courtesy record: when it cannot be written the operation still stands.
-  if (FILE* f = std::fopen("db.log", "ab")) {
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+  // The operation stands even when the log cannot take its line.
+  FILE* f = std::fopen("db.log", "ab");
+  if (f == nullptr) {
+    AccessLogFailed(errno);
+    return;
   }
+  bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  int error = errno;
+  if (std::fclose(f) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) AccessLogFailed(error);
 }
 
 // A move without record transfer (Get Next / Previous into a scratch area). The key value is
@@ -259,5 +288,19 @@ std::string CurrentKeyImage(int16_t fileNumber) {
   if (entry == 0) return "";
   return KeyImage(State().entries[entry].KeyValue, fileNumber);
 }
+
+void CheckAccessLog() {
+  // Only an existing log is tried: a missing one is created by the first line, and creating it
+  // here would leave a file behind a run that changed nothing.
+  if (!State().accessLogProblem.empty() || !GetOs().FileExists("db.log")) return;
+  FILE* f = std::fopen("db.log", "ab");
+  if (f == nullptr) {
+    data::AccessLogFailed(errno);
+    return;
+  }
+  std::fclose(f);
+}
+
+const std::string& AccessLogProblem() { return State().accessLogProblem; }
 
 }  // namespace kap

@@ -68,6 +68,9 @@ const CurrentWindowState& CurrentWindow();
 
 void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right);
 void PopWindow();
+// Empties the window stack file of the working directory: a program starts with no windows,
+// whatever a killed run left behind.
+void ClearWindowStack();
 void DrawFrame(int16_t style);                  // 0 blank, 1 single line, 2 double line
 void LocateInWindow(int16_t row, int16_t column);
 void SetColour(const std::string& command);

@@ -46,6 +46,8 @@ int ParseDigits(const std::string& text, size_t at, size_t count) {
 
 const CurrentWindowState& CurrentWindow() { return ScreenStateRef().window; }
 
+void ClearWindowStack() { GetOs().RemoveFile(StackPath()); }
+
 std::string ZeroPad(int32_t number, int16_t digits) {
   if (digits <= 0) return "";
   std::string text = std::string(static_cast<size_t>(digits), '0') + std::to_string(number);

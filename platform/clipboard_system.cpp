@@ -52,6 +52,7 @@ bool RunTool(const std::vector<std::string>& argv, const std::string& input, std
     close(in[1]);
     return false;
   }
+  BeforeWait();  // the tool may take a while to answer
   pid_t pid = fork();
   if (pid < 0) {
     for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);

@@ -201,9 +201,13 @@ MemoryConsole& DefaultMemoryConsole();
 
 struct TerminalOptions {
   bool mouse = true;
+  // A terminal smaller than this is refused (0: any size, clipped to the 80 x 25 model).
+  int minimumRows = 0, minimumColumns = 0;
 };
 // Creates the ncursesw console on the process's terminal. Returns null (and writes the reason
-// to *error) when standard input/output is not a terminal or the terminal type is unknown.
+// to *error) when standard input/output is not a terminal, the terminal type is unknown or
+// cannot place the cursor (TERM=dumb), or the terminal is smaller than the options ask; the
+// terminal is then left untouched.
 // The terminal is restored when the object is destroyed, at exit and on fatal signals.
 std::unique_ptr<Console> CreateTerminalConsole(const TerminalOptions& options, std::string* error);
 

@@ -5,6 +5,7 @@
 
 #include "platform/console.h"
 #include "platform/console_keys.h"
+#include "platform/os.h"
 
 namespace kap {
 
@@ -178,6 +179,8 @@ Console& GetConsole() {
 }
 
 void SetConsole(Console* console) { State().installed = console; }
+
+void BeforeWait() { GetConsole().Refresh(); }
 
 bool InsertToggle() { return State().insert; }
 void SetInsertToggle(bool on) { State().insert = on; }

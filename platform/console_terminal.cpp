@@ -22,6 +22,7 @@ namespace kap {
 
 void ScrollCells(std::vector<Cell>& cells, int rows, int columns, int top, int left, int bottom,
                  int right, int lines, Cell fill);
+std::string UnusableTerminal(int minimumRows, int minimumColumns);
 
 namespace {
 
@@ -470,6 +471,12 @@ std::unique_ptr<Console> CreateTerminalConsole(const TerminalOptions& options, s
   }
   std::setlocale(LC_ALL, "");
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+  // Checked on the terminal description alone, before curses writes anything to the terminal.
+  std::string unusable = UnusableTerminal(options.minimumRows, options.minimumColumns);
+  if (!unusable.empty()) {
+    if (error) *error = unusable;
+    return nullptr;
+  }
   set_escdelay(25);
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (!screen) {

@@ -88,6 +88,7 @@ class Os {
   // True when anything (file or folder) exists at the path.
   virtual bool FileExists(const std::string& path) = 0;
   virtual LocalTime Now() = 0;
+  // Implementations call BeforeWait() first, here and in RunCommandInterpreter.
   virtual void SleepMs(int milliseconds) = 0;
   // Pseudo-random value in [0, 1).
   virtual double Random() = 0;
@@ -137,6 +138,12 @@ class OsWrapper : public Os {
  private:
   Os* target_;
 };
+
+// Puts whatever the installed console holds on the terminal. Called before the process sleeps,
+// waits on another process (a child, a lock, a busy file) or starts work that can take more than
+// a moment, so the operator always sees the screen the program is waiting behind: the terminal
+// console draws lazily, and a message shown just before a wait would otherwise stay unseen.
+void BeforeWait();
 
 // The process-wide Os: the POSIX one unless a test installed another.
 Os& GetOs();

@@ -313,6 +313,7 @@ class PosixOsImpl : public Os {
   }
 
   void SleepMs(int milliseconds) override {
+    BeforeWait();
     if (milliseconds <= 0) return;
     timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
@@ -335,6 +336,7 @@ class PosixOsImpl : public Os {
   }
 
   int RunCommandInterpreter(const std::string& arguments) override {
+    BeforeWait();
     std::string shell = GetEnv("COMSPEC");
     if (shell.empty()) shell = "/bin/sh";
     shell = MapPath(shell);

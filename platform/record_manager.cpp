@@ -1,6 +1,8 @@
 // BTRCALL: the record manager's one entry point, handed to the installed engine.
 #include "platform/record_manager.h"
 
+#include "platform/os.h"
+
 namespace kap {
 namespace {
 
@@ -29,6 +31,8 @@ void SetRecordEngine(RecordEngine* engine) { State().installed = engine; }
 
 int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                 void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
+  // A call may wait on another process (a busy file) or take long (a create, a transaction).
+  BeforeWait();
   return Engine().Call(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
                        keyNumber);
 }

@@ -160,7 +160,8 @@ class Calculator {
       double typed = RoundHalfEven(s_.Entry * PowerOfTen(s_.Decimals + 1));
       s_.Entry = std::trunc(typed / 10) / PowerOfTen(s_.Decimals);
     }
-    s_.EntryStarted = s_.Entry != 0 ? -1 : 0;
+    // A shown result stays a result: the next digit starts a new entry.
+    s_.EntryStarted = s_.EntryStarted && s_.Entry != 0 ? -1 : 0;
   }
 
   void Operator(const std::string& key) {

@@ -49,10 +49,10 @@ std::string TwoWide(int day) {
   return buffer;
 }
 
-// Capitals without accents, whatever folding mode the caller left in force.
-std::string FoldToCapitals(const std::string& text) {
+// Plain capitals keeping their accents ("MAR\x80"), whatever folding mode the caller left.
+std::string Capitals(const std::string& text) {
   bool wasFolding = FoldText("\x87") == "C";  // c cedilla folds to C only in folding mode
-  SetFoldMode(true);
+  SetFoldMode(false);
   std::string folded = FoldText(text);
   SetFoldMode(wasFolding);
   return folded;
@@ -96,7 +96,7 @@ class Calendar {
       SetColour("n");
       LocateInWindow(static_cast<int16_t>(title), 1);
       WriteText(std::string(kInsideWidth, ' '));
-      std::string name = FoldToCapitals(FormatDate(PackedDate(year_, m, 1), 2, "m"));
+      std::string name = Capitals(FormatDate(PackedDate(year_, m, 1), 2, "m"));
       if (name.size() > static_cast<size_t>(kInsideWidth)) name.resize(kInsideWidth);
       LocateInWindow(static_cast<int16_t>(title), static_cast<int16_t>((kInsideWidth - name.size()) / 2 + 1));
       WriteText(name);

@@ -102,6 +102,8 @@ void StartSession() {
   Session& s = CurrentSession();
 
   s.RootDir = os.GetEnv("KAPROOT");
+  // Every path is RootDir + a relative part: "/srv/kap" would give "/srv/kapFORMS\...".
+  EndWithSeparator(&s.RootDir);
   s.ExeDir = os.GetEnv("KAPEXE");
   s.WorkDir = os.GetEnv("KAPTMP");
   EndWithSeparator(&s.WorkDir);
@@ -139,7 +141,7 @@ void StartSession() {
   if (OnlySpaces(s.Language)) {
     // No separator is inserted: KAPROOT is expected to end in one.
     s.Language =
-        FixedWidth(ReadIniValue(os.GetEnv("KAPROOT") + "Vora.ini", "Usuari", "Idioma"), 3);
+        FixedWidth(ReadIniValue(s.RootDir + "Vora.ini", "Usuari", "Idioma"), 3);
   }
 
   if (!os.GetEnv("HTTP_USER_AGENT").empty() || !os.GetEnv("HTTP_ACCEPT").empty()) {

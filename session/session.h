@@ -13,7 +13,7 @@ struct ColourPair {
 
 // Process-wide record filled once by StartSession. Strings are code page 850 bytes.
 struct Session {
-  std::string RootDir;       // KAPROOT, unchanged
+  std::string RootDir;       // KAPROOT, with a separator added when it ends in none
   std::string ExeDir;        // KAPEXE
   std::string WorkDir;       // KAPTMP + separator, else TerminalDir
   std::string MenuTitle;     // " " + Sessio.ini [Menu] Titol + " "

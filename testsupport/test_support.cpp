@@ -252,7 +252,10 @@ void Tmux::SendKeys(const std::vector<std::string>& keys) {
   Run(args);
 }
 
-void Tmux::SendText(const std::string& text) { Run({"send-keys", "-t", session_, "-l", text}); }
+// "--" so that a text starting with "-" is not read as a flag.
+void Tmux::SendText(const std::string& text) {
+  Run({"send-keys", "-t", session_, "-l", "--", text});
+}
 
 void Tmux::SendHex(const std::vector<std::string>& bytes) {
   std::vector<std::string> args = {"send-keys", "-t", session_, "-H"};
@@ -260,8 +263,13 @@ void Tmux::SendHex(const std::vector<std::string>& bytes) {
   Run(args);
 }
 
-std::vector<std::string> Tmux::Screen() {
-  std::string text = Run({"capture-pane", "-p", "-N", "-t", session_});
+std::vector<std::string> Tmux::Screen(int history) {
+  std::vector<std::string> args = {"capture-pane", "-p", "-N", "-t", session_};
+  if (history > 0) {
+    args.push_back("-S");
+    args.push_back(std::to_string(-history));
+  }
+  std::string text = Run(args);
   std::vector<std::string> lines;
   std::istringstream in(text);
   std::string line;
@@ -308,7 +316,14 @@ std::string Tmux::Display(const std::string& format) {
 
 bool Tmux::Exited(int* status) {
   if (Display("#{pane_dead}") != "1") return false;
-  if (status) *status = std::atoi(Display("#{pane_dead_status}").c_str());
+  // tmux may mark the pane dead a moment before it has the status (and for some ends never
+  // has one): give it a moment, then count a missing status as 0.
+  std::string code = Display("#{pane_dead_status}");
+  for (int i = 0; i < 20 && code.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    code = Display("#{pane_dead_status}");
+  }
+  if (status) *status = std::atoi(code.c_str());
   return true;
 }
 

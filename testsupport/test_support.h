@@ -89,7 +89,8 @@ class Tmux {
   // Raw bytes in hexadecimal, as `send-keys -H`.
   void SendHex(const std::vector<std::string>& bytes);
   // The screen as 'rows' lines of text (UTF-8, trailing blanks kept to the width).
-  std::vector<std::string> Screen();
+  // `history`: that many rows scrolled off above the screen come first.
+  std::vector<std::string> Screen(int history = 0);
   std::string ScreenText();  // lines joined with '\n'
   // Waits until the screen contains `text`; false after `timeout`.
   bool WaitFor(const std::string& text,

@@ -256,6 +256,36 @@ TEST_F(HooksTest, LeavingTheKeyFormFindsAndLocksTheOwner) {
   EXPECT_EQ(hooks.CheckLeave(2, key::kEnter), 0);
 }
 
+TEST_F(HooksTest, KeyFormTakesOnlyDigitsAndBlanksAndLooksUpWhatItShows) {
+  struct Case {
+    const char* typed;
+    int16_t result;
+    const char* stored;  // the field's value afterwards
+  };
+  const Case cases[] = {
+      {"-9  ", -1, "0020"}, {"x12 ", -1, "0020"}, {".5  ", -1, "0020"}, {"5x  ", -1, "0020"},
+      {"+7  ", -1, "0020"}, {"1 2 ", 0, "12  "},  {"  7 ", 0, "7   "},  {"0007", 0, "7   "},
+      {"    ", 0, "    "},
+  };
+  for (const Case& c : cases) {
+    FieldValue(1, 1) = "0020";
+    std::string message;
+    EXPECT_EQ(Check(1, 1, c.typed, &message), c.result) << c.typed;
+    EXPECT_EQ(message, "") << c.typed << ": refused as the field rules refuse, silently";
+    EXPECT_EQ(FieldValue(1, 1), c.stored) << c.typed;
+  }
+  // What is shown is what is looked up: "1 2" shows as 12 and finds no owner 1020.
+  AddOwner("0012", "DOTZE");
+  FieldValue(1, 1) = "0020";
+  std::string message;
+  ASSERT_EQ(Check(1, 1, "1 2 ", &message), 0);
+  int16_t field = 1;
+  hooks.ShowField(1, field);
+  EXPECT_EQ(console.RowText(3, 11, 4), "  12");
+  EXPECT_EQ(hooks.CheckLeave(1, key::kEnter), 0);
+  EXPECT_EQ(std::string(OwnerProgram().OwnerRecord + owner::kText1, 5), "DOTZE");
+}
+
 // Types Esc once the lock's waiting message is on the screen, as the operator would. Bounded:
 // after many waits without the message the test gives up with Esc anyway.
 class EscWhenWaiting : public OsWrapper {
@@ -323,7 +353,7 @@ TEST_F(HooksTest, OwnersListRowsAndChoice) {
   int16_t list = 1, field = 1;
   hooks.ListChosen(list, 1, field);
   EXPECT_EQ(list, 1);
-  EXPECT_EQ(FieldValue(1, 1), "0007");
+  EXPECT_EQ(FieldValue(1, 1), "7   ");
   EXPECT_EQ(console.RowText(3, 11, 4), "   7");
 
   // A choice from a list opened by another list names no field: nothing changes.

@@ -56,6 +56,34 @@ class KeyFeeder {
   Script script_;
 };
 
+// Forks a process that opens the owner files under the session's RootDir, holds estate `code`
+// with a record lock of the record manager, writes the file `held`, waits (up to a minute) for
+// the file `release`, runs `beforeRelease` and ends with its status. Returns the child's pid
+// once the lock is held, -1 when the child could not take it. The caller's files must be closed
+// around the fork, so that the child opens its own.
+inline int HoldEstateInChild(const std::string& code, const std::string& held,
+                             const std::string& release,
+                             const std::function<int16_t()>& beforeRelease = [] {
+                               return int16_t{0};
+                             }) {
+  int child = ForkChild([&] {
+    ResetDataState();
+    int16_t s = 0;
+    OpenOwnerFiles(s);
+    SetLockMode(kEstatesFile, "B", s);
+    FindRecord(kEstatesFile, 0, PackDigits(code), 0, s);
+    if (s != 0) return 1;
+    WriteFile(held, "1");
+    for (int i = 0; i < 6000 && !FileExists(release); ++i) usleep(10000);
+    s = beforeRelease();
+    int16_t ignored = 0;
+    ResetDataFiles(ignored);
+    return static_cast<int>(s);
+  });
+  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
+  return FileExists(held) ? child : -1;
+}
+
 // Through the open data files of this process.
 inline bool OwnerExists(const std::string& code) {
   int16_t status = 0;

@@ -57,6 +57,8 @@ TEST_F(CalculatorTest, KeysGiveTheEntryAccumulatorPendingOperatorAndTape) {
       {"123\b", 12, 0, "", {}},
       {"1.25\b", 1.2, 0, "", {}, 1},
       {"1.\b", 1, 0, "", {}, 0},
+      // Backspace on a shown result keeps it a result: 3 starts a new entry (28, not 48).
+      {"25+\b3=", 28, 28, "", {{25, "+"}, {3, "="}, {28, ""}}},
       {"0.1111111111111111111111", 0.1111111111111111111, 0, "", {}, 19},
       {"1/3=", 0.333333333333333, 0.333333333333333, "", {}, 15},
       {"0.1+0.2=", 0.3, 0.3, "", {}, 1},
