@@ -179,7 +179,7 @@ TEST_F(FormFileTest, FieldWidthsBeyondTheTotalBoundRefuseTheFileAsTooLarge) {
   // at its width: 520 fields of 32,767 ask for 17 MB (200 such forms for gigabytes).
   auto file = [](int fields) {
     std::string text = "1,1000\r\n\"d\"," + std::to_string(fields) + ",0,0,0,0,0\r\n";
-    for (int j = 0; j < fields; ++j) text += "1,1,,32767,,,,,,\r\n";
+    for (int j = 0; j < fields; ++j) text += "1,1,L,32767,0,0,0,0,0,\"\"\r\n";
     return text;
   };
   EXPECT_EQ(Load(file(500)), 0);
