@@ -17,6 +17,9 @@ constexpr int kMaxFieldsPerForm = 1000;
 constexpr long kMaxFieldSlots = 200000;
 constexpr int kMaxLists = 1000;
 constexpr int64_t kMaxFileSize = 16 * 1024 * 1024;
+// Every field value is allocated at its width, so a file small enough to pass the caps above
+// could still ask for gigabytes; no real set of screens comes near this total.
+constexpr size_t kMaxFieldValueBytes = 16 * 1024 * 1024;
 
 // Reads comma-delimited values the way the suite writes them: a value ends at a comma or at the
 // end of a line; strings are bare (trimmed) or in double quotes; blank space and line ends
@@ -190,6 +193,8 @@ class Loader {
       }
       if (!Str(options)) return false;
       if (attr[2] < 0) return Fail(kOutOfRange);
+      valueBytes_ += static_cast<size_t>(attr[2]);
+      if (valueBytes_ > kMaxFieldValueBytes) return Fail(kTooLarge);
       for (int16_t k = 0; k < 8; ++k) FieldAttr(i, k, j) = attr[k];
       FieldLabel(i, j) = Translate(label);
       FieldOptions(i, j) = options.empty() ? options : Translate(options);
@@ -237,6 +242,7 @@ class Loader {
 
   ValueReader& in_;
   FormFileError& error_;
+  size_t valueBytes_ = 0;
 };
 
 }  // namespace

@@ -473,14 +473,11 @@ void Browser::Run(int16_t& result) {
 
   CloseCache();
   if (openSecond) {
-    result = -1;
-    if (Browse().nesting < kMaxNesting) {
-      BrowseList(secondList, result);
-      if (result == 0) {
-        int16_t chosenList = secondList;
-        int16_t field = 0;
-        hooks_.ListChosen(chosenList, 0, field);
-      }
+    BrowseList(secondList, result);
+    if (result == 0) {
+      int16_t chosenList = secondList;
+      int16_t field = 0;
+      hooks_.ListChosen(chosenList, 0, field);
     }
   }
   SetKeyList("-", "");
@@ -499,6 +496,13 @@ int32_t& ListChoicePosition() { return Browse().choicePosition; }
 std::string& ListChoiceText() { return Browse().choiceText; }
 
 void BrowseList(int16_t list, int16_t& result) {
+  // Lists open lists (F4 on a list, F4 in a list's search form) on the call stack: a form table
+  // whose lists lead back to themselves must not be able to exhaust it.
+  if (Browse().nesting >= kMaxNesting) {
+    Beep();
+    result = -1;
+    return;
+  }
   ++Browse().nesting;
   Browser browser(list, forms::Hooks());
   browser.Run(result);

@@ -224,6 +224,11 @@ int16_t FetchRow(sqlite3_stmt* s, Row* row, bool* found) {
   int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) {
     row->pos = sqlite3_column_int64(s, 0);
+    // Positions travel as 4 bytes and are locked at pos + 1: anything else is a damaged file.
+    if (row->pos < 1 || row->pos > int64_t{UINT32_MAX}) {
+      sqlite3_reset(s);
+      return kIoError;
+    }
     const void* blob = sqlite3_column_blob(s, 1);
     int size = sqlite3_column_bytes(s, 1);
     row->data.assign(static_cast<const char*>(blob), blob ? static_cast<size_t>(size) : 0);

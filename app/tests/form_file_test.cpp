@@ -174,6 +174,22 @@ TEST_F(FormFileTest, BrokenFilesNameTheLine) {
   }
 }
 
+TEST_F(FormFileTest, FieldWidthsBeyondTheTotalBoundRefuseTheFileAsTooLarge) {
+  // Each width is in range and the field count within the caps, but every value is allocated
+  // at its width: 520 fields of 32,767 ask for 17 MB (200 such forms for gigabytes).
+  auto file = [](int fields) {
+    std::string text = "1,1000\r\n\"d\"," + std::to_string(fields) + ",0,0,0,0,0\r\n";
+    for (int j = 0; j < fields; ++j) text += "1,1,L,32767,0,0,0,0,0,\"\"\r\n";
+    return text;
+  };
+  EXPECT_EQ(Load(file(500)), 0);
+  ResetFormsState();
+  EXPECT_EQ(Load(file(520)), -1);
+  EXPECT_EQ(error_.problem, form_file::kTooLarge);
+  EXPECT_EQ(error_.line, 2 + 513);
+  EXPECT_EQ(FormTable().Forms[1].FieldCount, 512);
+}
+
 TEST_F(FormFileTest, MissingFileIsReportedWithoutALine) {
   EXPECT_EQ(LoadFormFile(error_), -1);
   EXPECT_EQ(error_.line, 0);

@@ -248,6 +248,24 @@ TEST_F(FormDriverTest, F4OnAFieldWithoutAListEditsTheFieldAgain) {
   EXPECT_FALSE(FileExists(work.file("Browse.tmp")));
 }
 
+TEST_F(FormDriverTest, ASearchFormThatOpensItsOwnListStopsNestingAtTheListLimit) {
+  // List 1's search form is form 1, whose field opens list 1 again: F4 held down used to nest
+  // form, list, form, ... until the stack overflowed.
+  CreateForms(1, 1);
+  CreateLists(1);
+  DefineForm(1, kKeys, 0, {}, {{2, 1, "Code ", 4, 0, 0, 0, 0, 1}});
+  ListAttr(1, 6) = 1;
+  constexpr int kPresses = 40;
+  constexpr int kListLimit = 16;
+  for (int i = 0; i < kPresses; ++i) script.Add(Key(key::kF4));
+  // One Esc per search form leaves it and its list; the last leaves the outer form.
+  for (int i = 0; i <= kListLimit; ++i) script.Add(Key(key::kEsc));
+  EXPECT_EQ(Run(1), key::kEsc);
+  EXPECT_EQ(hooks.Calls("ShowForm").size(), static_cast<size_t>(kListLimit + 1));
+  EXPECT_EQ(console.Beeps(), kPresses - kListLimit);
+  EXPECT_TRUE(hooks.Calls("ListKeyRange").empty());
+}
+
 TEST_F(FormDriverTest, ClicksSelectEditableFieldsOnly) {
   // The same fields at screen offset (3, 5): once in the form's own window, once in a form
   // without a window drawn into an enclosing one.

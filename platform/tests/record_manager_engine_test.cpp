@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <map>
 
+#include <sqlite3.h>
+
 #include "platform/record_manager.h"
 #include "platform/tests/record_manager_support.h"
 #include "testsupport/test_support.h"
@@ -371,6 +373,33 @@ TEST_F(RecordManagerTest, PositionAndDirectRoundTrip) {
   ASSERT_EQ(file.Direct(pos, -1, &r), 0);
   EXPECT_EQ(file.Get(rm::kGetNext, 1, "", &r), rm::kNoCurrency);
   EXPECT_EQ(file.Position(&status), pos);
+}
+
+TEST_F(RecordManagerTest, PositionsBeyondFourBytesAreADamagedFile) {
+  // Positions go out as 4 bytes and are locked at position + 1: a damaged file with a row at
+  // 2^63-1 overflowed in Update and Delete, and one at 2^32 came back from Get Position as 0.
+  Fill({{1, "A"}, {2, "B"}, {3, "C"}});
+  ASSERT_EQ(file.Close(), 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "UPDATE records SET pos = 9223372036854775807 WHERE pos = 2;"
+                         "UPDATE records SET pos = 4294967296 WHERE pos = 3;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_EQ(file.Open(path), 0);
+  std::string r;
+  for (uint16_t damaged : {2, 3}) {
+    EXPECT_EQ(file.Get(rm::kGetEqual, 0, Num(damaged), &r), rm::kIoError) << damaged;
+    int16_t status = 0;
+    file.Position(&status);
+    EXPECT_EQ(status, rm::kNoCurrency) << damaged;
+    EXPECT_EQ(file.Delete(), rm::kNoCurrency) << damaged;
+  }
+  ASSERT_EQ(file.Get(rm::kGetEqual, 0, Num(1), &r), 0);
+  EXPECT_EQ(file.Get(rm::kGetNext, 0, file.lastKey, &r), rm::kIoError);
+  EXPECT_EQ(file.Step(rm::kStepLast, &r), rm::kIoError);
 }
 
 TEST_F(RecordManagerTest, UpdateRulesAndRepositioning) {
