@@ -44,6 +44,7 @@ int RunOwnerProgram(std::string* fatal) {
     os.ChangeDir(session.RootDir);
   }
   session.ProgramName = "VOWNMAIN";
+  ChooseRecordEngine();
 
   FormFileError error;
   int16_t loaded = LoadFormFile(error);
