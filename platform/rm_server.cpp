@@ -7,6 +7,7 @@
 // other handles of the same process are told apart here, since the server lets a session share
 // its own locks.
 #include <libpq-fe.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -434,11 +435,13 @@ class ServerEngine : public RecordEngine {
     }
   }
 
-  static std::vector<Oid> Types(const ServerHandle& h, Query q) {
+  static std::vector<Oid> Types(const ServerHandle& h, Query q, int key) {
     size_t keys = h.def.keys.size();
     switch (q) {
       case qNext:
       case qPrevious:
+        if (!h.def.keys[static_cast<size_t>(key)].duplicates) return {kBytea};
+        return {kBytea, kInt8};
       case qExists: return {kBytea, kInt8};
       case qEqual: case qGreater: case qGreaterOrEqual: case qLess: case qLessOrEqual:
         return {kBytea};
@@ -459,7 +462,7 @@ class ServerEngine : public RecordEngine {
   PGresult* Exec(const ServerHandle& h, Query q, int key, const Params& params) {
     std::string name = "f" + std::to_string(h.fileId) + "q" + std::to_string(q) +
                        (key >= 0 ? "k" + std::to_string(key) : "");
-    return Run(name, Sql(h, q, key), Types(h, q), params);
+    return Run(name, Sql(h, q, key), Types(h, q, key), params);
   }
 
   ServerHandle* Find(void* positionBlock) {
@@ -554,7 +557,12 @@ class ServerEngine : public RecordEngine {
     std::string name = ServerFileName(path);
     auto h = std::make_unique<ServerHandle>();
     std::string creation;
-    if (!Lookup(name, &h->fileId, &h->table, &creation)) return kFileNotFound;
+    if (!Lookup(name, &h->fileId, &h->table, &creation)) {
+      // A local file where the server has none is data that was never moved to the server:
+      // refused, so that nobody creates an empty file over it unawares.
+      struct stat st {};
+      return ::stat(path.c_str(), &st) == 0 ? kNotRecordFile : kFileNotFound;
+    }
     if (ParseCreationBlock(reinterpret_cast<const uint8_t*>(creation.data()), creation.size(),
                            &h->def) != kOk)
       return kNotRecordFile;
@@ -609,6 +617,13 @@ class ServerEngine : public RecordEngine {
     FileDef def;
     int16_t status = ParseCreationBlock(a.data, *a.dataLength, &def);
     if (status != kOk) return status;
+    // The file's folder must exist, as for a local file, so a mistyped path is refused.
+    std::string folder = path.substr(0, path.find_last_of("/\\") == std::string::npos
+                                            ? 0
+                                            : path.find_last_of("/\\"));
+    struct stat st {};
+    if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+      return kCannotCreate;
     if (!Connected()) return kRecordManagerInactive;
     std::string name = ServerFileName(path);
     // Inside the caller's transaction a savepoint keeps a refusal from failing it.
