@@ -49,13 +49,12 @@ std::string DescribeServer(const std::string& connection) {
     PQfreemem(error);
     return "(unreadable connection string)";
   }
+  std::map<std::string, std::string> given;
+  for (PQconninfoOption* o = options; o->keyword != nullptr; ++o)
+    if (o->val != nullptr && *o->val != '\0') given[o->keyword] = o->val;
   std::string text;
-  for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
-    std::string key = o->keyword;
-    if (o->val == nullptr || *o->val == '\0') continue;
-    if (key == "host" || key == "hostaddr" || key == "port" || key == "dbname" || key == "user")
-      text += (text.empty() ? "" : " ") + key + "=" + o->val;
-  }
+  for (const char* key : {"host", "hostaddr", "port", "dbname", "user"})
+    if (given.count(key) > 0) text += (text.empty() ? "" : " ") + std::string(key) + "=" + given[key];
   PQconninfoFree(options);
   return text.empty() ? "(the default server)" : text;
 }
