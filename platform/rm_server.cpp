@@ -299,13 +299,18 @@ class ServerEngine : public RecordEngine {
     if (pid_ == getpid()) return;
     conn_ = nullptr;
     for (auto& [id, handle] : handles_) handle.release();
+    ForgetSession();
+    pid_ = getpid();
+  }
+
+  // What lived in the connection's session: handles, locks, statements, the transaction.
+  void ForgetSession() {
     handles_.clear();
     recordLocks_.clear();
     opens_.clear();
     prepared_.clear();
     joined_.clear();
     inTransaction_ = false;
-    pid_ = getpid();
   }
 
   bool Connected() {
@@ -314,12 +319,7 @@ class ServerEngine : public RecordEngine {
       // A lost connection took its locks and transaction with it: so do its handles.
       PQfinish(conn_);
       conn_ = nullptr;
-      handles_.clear();
-      recordLocks_.clear();
-      opens_.clear();
-      prepared_.clear();
-      joined_.clear();
-      inTransaction_ = false;
+      ForgetSession();
     }
     PGconn* conn = PQconnectdb(connection_.c_str());
     if (PQstatus(conn) != CONNECTION_OK) {
