@@ -72,3 +72,31 @@ TEST_F(TwoComputersTest, OwnerRemovedOnOneIsGoneOnTheOther) {
 
 }  // namespace
 }  // namespace kap::test
+
+namespace kap::test {
+namespace {
+
+TEST(UnreachableServer, EndsWithTheFatalOpenMessageAndNamesTheServerOnStderr) {
+  TempDir dir;
+  std::string root = dir.file("kap");
+  auto built = RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), root},
+                          ProcessOptions{"", {{"KAPSERVIDOR", "-"}}});
+  ASSERT_EQ(built.exitCode, 0) << built.errors;
+  std::map<std::string, std::string> env = {
+      {"KAPROOT", root + "/"}, {"KAPTMP", root + "/T01"}, {"KAPTERM", root + "/T01"},
+      {"KAPSERVIDOR", "host=127.0.0.1 port=1 dbname=kap user=clerk password=s3cret"}};
+  Tmux tmux(BuildPath("app/vownmain") + " 2>" + dir.file("errors"), env, root);
+  ASSERT_TRUE(tmux.WaitFor("PropietV (20)")) << tmux.ScreenText();
+  EXPECT_NE(tmux.ScreenText().find("NO ES POT ACCEDIR AL FITXER"), std::string::npos)
+      << tmux.ScreenText();
+  tmux.SendKeys({"Enter"});
+  int status = -1;
+  ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
+  std::string errors = ReadFile(dir.file("errors"));
+  EXPECT_EQ(errors, "vownmain: cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
+                    "user=clerk: connection to server at \"127.0.0.1\", port 1 failed: "
+                    "Connection refused\n");
+}
+
+}  // namespace
+}  // namespace kap::test
