@@ -32,9 +32,14 @@ constexpr char kSignature[4] = {'K', 'R', 'M', 'S'};
 constexpr Oid kInt8 = 20;
 constexpr Oid kBytea = 17;
 constexpr Oid kText = 25;
-// Advisory lock keys inside a file's id: 0 the open lock, -1 held by a transaction that wrote
-// to the file, positions (from 1) the record locks.
-constexpr int kOpenLockKey = 0;
+// Advisory lock keys are database-wide, so a file's keys come from its table's OID (unique in
+// the database, whatever schema holds the installation): OID << 32 is the open lock, plus a
+// position (from 1) a record lock, plus 0xFFFFFFFF (never a position) the lock of a transaction
+// that wrote to the file.
+int64_t LockBase(uint32_t oid) { return static_cast<int64_t>(static_cast<uint64_t>(oid) << 32); }
+int64_t TransactionKey(int64_t base) {
+  return static_cast<int64_t>(static_cast<uint64_t>(base) + 0xFFFFFFFFu);
+}
 
 std::string& ProblemText() {
   static std::string text;
@@ -168,6 +173,7 @@ enum Query {
 struct ServerHandle {
   uint32_t id = 0;
   int fileId = 0;
+  int64_t lockBase = 0;
   std::string table;
   FileDef def;
   bool readOnly = false;
@@ -373,13 +379,14 @@ class ServerEngine : public RecordEngine {
 
   std::string Sql(const ServerHandle& h, Query q, int key) const {
     std::string t = "\"" + h.table + "\"";
-    std::string id = std::to_string(h.fileId);
+    std::string base = std::to_string(h.lockBase);
     std::string head = "SELECT pos,data FROM " + t;
     std::string k = KeyColumn(key);
     bool unique = key >= 0 && !h.def.keys[static_cast<size_t>(key)].duplicates;
     std::string asc = " ORDER BY " + k + (unique ? "" : ",pos") + " LIMIT 1";
     std::string desc = " ORDER BY " + k + " DESC" + (unique ? "" : ",pos DESC") + " LIMIT 1";
-    std::string fileFree = "pg_try_advisory_xact_lock_shared(" + id + ",-1)";
+    std::string fileFree =
+        "pg_try_advisory_xact_lock_shared(" + std::to_string(TransactionKey(h.lockBase)) + ")";
     size_t keys = h.def.keys.size();
     switch (q) {
       case qEqual: return head + " WHERE " + k + "=$1" + asc;
@@ -417,19 +424,20 @@ class ServerEngine : public RecordEngine {
         std::string pos = "$" + std::to_string(keys + 2);
         std::string old = "$" + std::to_string(keys + 3);
         return "UPDATE " + t + " SET " + sets + " WHERE pos=" + pos + " AND data=" + old +
-               " AND " + fileFree + " AND pg_try_advisory_xact_lock_shared(" + id + "," + pos +
-               "::int4) RETURNING pos";
+               " AND " + fileFree + " AND pg_try_advisory_xact_lock_shared(" + base + "+" + pos +
+               ") RETURNING pos";
       }
       case qDelete:
         return "DELETE FROM " + t + " WHERE pos=$1 AND data=$2 AND " + fileFree +
-               " AND pg_try_advisory_xact_lock_shared(" + id + ",$1::int4) RETURNING pos";
+               " AND pg_try_advisory_xact_lock_shared(" + base + "+$1) RETURNING pos";
       case qCount: return "SELECT count(*) FROM " + t;
-      case qLock: return "SELECT pg_try_advisory_lock(" + id + ",$1::int4)";
-      case qUnlock: return "SELECT pg_advisory_unlock(" + id + ",$1::int4)";
+      case qLock: return "SELECT pg_try_advisory_lock(" + base + "+$1)";
+      case qUnlock: return "SELECT pg_advisory_unlock(" + base + "+$1)";
       case qProbe:
-        return "SELECT " + fileFree + ",pg_try_advisory_xact_lock_shared(" + id + ",$1::int4)";
+        return "SELECT " + fileFree + ",pg_try_advisory_xact_lock_shared(" + base + "+$1)";
       case qExists: return "SELECT pos FROM " + t + " WHERE " + k + "=$1 AND pos<>$2 LIMIT 1";
-      case qJoin: return "SELECT pg_try_advisory_xact_lock(" + id + ",-1)";
+      case qJoin:
+        return "SELECT pg_try_advisory_xact_lock(" + std::to_string(TransactionKey(h.lockBase)) + ")";
       default: return "";
     }
   }
@@ -524,23 +532,26 @@ class ServerEngine : public RecordEngine {
     bool exclusive = false;
   };
 
-  bool ServerLock(const char* function, int fileId, int key) {
-    std::string sql = std::string("SELECT ") + function + "(" + std::to_string(fileId) + "," +
-                      std::to_string(key) + ")";
+  bool ServerLock(const char* function, int64_t key) {
+    std::string sql = std::string("SELECT ") + function + "(" + std::to_string(key) + ")";
     Result r(PQexec(conn_, sql.c_str()));
     return r.Rows() == 1 && std::string(PQgetvalue(r.r, 0, 0)) == "t";
   }
 
   // id, table and creation block of the file `name`; false when there is none.
-  bool Lookup(const std::string& name, int* id, std::string* table, std::string* creation) {
+  bool Lookup(const std::string& name, int* id, std::string* table, std::string* creation,
+              int64_t* lockBase) {
     Params p;
     p.Bytes(name);
-    Result r(Run("catalog_find", "SELECT id::int8,tab,creation FROM kap_files WHERE name=$1",
+    Result r(Run("catalog_find",
+                 "SELECT id::int8,tab,creation,coalesce(to_regclass(quote_ident(tab))::oid,0)::int8 "
+                 "FROM kap_files WHERE name=$1",
                  {kText}, p));
     if (r.Rows() != 1) return false;
     *id = static_cast<int>(IntField(r.r, 0, 0));
     *table = BytesField(r.r, 0, 1);
     *creation = BytesField(r.r, 0, 2);
+    *lockBase = LockBase(static_cast<uint32_t>(IntField(r.r, 0, 3)));
     return true;
   }
 
@@ -556,7 +567,7 @@ class ServerEngine : public RecordEngine {
     std::string name = ServerFileName(path);
     auto h = std::make_unique<ServerHandle>();
     std::string creation;
-    if (!Lookup(name, &h->fileId, &h->table, &creation)) {
+    if (!Lookup(name, &h->fileId, &h->table, &creation, &h->lockBase)) {
       // A local file where the server has none is data that was never moved to the server:
       // refused, so that nobody creates an empty file over it unawares.
       struct stat st {};
@@ -570,12 +581,13 @@ class ServerEngine : public RecordEngine {
     OpenCount& count = opens_[h->fileId];
     if (count.exclusive || (h->exclusive && count.shared > 0)) return kFileLocked;
     if (!ServerLock(h->exclusive ? "pg_try_advisory_lock" : "pg_try_advisory_lock_shared",
-                    h->fileId, kOpenLockKey))
+                    h->lockBase))
       return kFileLocked;
     // Replaced while we took the lock: the file we found is gone.
     int id = 0;
     std::string table, again;
-    if (!Lookup(name, &id, &table, &again) || id != h->fileId) {
+    int64_t base = 0;
+    if (!Lookup(name, &id, &table, &again, &base) || id != h->fileId) {
       ReleaseOpenLock(*h);
       return kFileNotFound;
     }
@@ -594,8 +606,7 @@ class ServerEngine : public RecordEngine {
   }
 
   void ReleaseOpenLock(const ServerHandle& h) {
-    ServerLock(h.exclusive ? "pg_advisory_unlock" : "pg_advisory_unlock_shared", h.fileId,
-               kOpenLockKey);
+    ServerLock(h.exclusive ? "pg_advisory_unlock" : "pg_advisory_unlock_shared", h.lockBase);
   }
 
   void Close(ServerHandle& h) {
@@ -638,27 +649,28 @@ class ServerEngine : public RecordEngine {
 
   int16_t CreateTable(const std::string& name, const FileDef& def, bool replace) {
     int id = 0;
+    int64_t base = 0;
     std::string table, creation;
-    if (Lookup(name, &id, &table, &creation)) {
+    if (Lookup(name, &id, &table, &creation, &base)) {
       if (!replace) return kFileExists;
       const OpenCount& count = opens_[id];
       if (count.shared > 0 || count.exclusive) return kFileLocked;
-      if (!ServerLock("pg_try_advisory_xact_lock", id, kOpenLockKey)) return kFileLocked;
+      if (!ServerLock("pg_try_advisory_xact_lock", base)) return kFileLocked;
       Params p;
       p.Int(id);
       Result gone(Run("catalog_drop", "DELETE FROM kap_files WHERE id=$1", {kInt8}, p));
       Result drop(PQexec(conn_, ("DROP TABLE IF EXISTS \"" + table + "\"").c_str()));
       if (!gone.Ok() || !drop.Ok()) return kCannotCreate;
     }
-    std::string base = TableNameFor(name);
-    table = base;
+    std::string wanted = TableNameFor(name);
+    table = wanted;
     for (int n = 2;; ++n) {
       Params p;
       p.Bytes(table);
       Result taken(Run("catalog_tab", "SELECT 1 FROM kap_files WHERE tab=$1", {kText}, p));
       if (!taken.Ok()) return kCannotCreate;
       if (taken.Rows() == 0) break;
-      table = base + "_" + std::to_string(n);
+      table = wanted + "_" + std::to_string(n);
     }
     Params p;
     p.Bytes(name);
