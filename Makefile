@@ -4,7 +4,7 @@ TEST_BUILD := build/test
 REL_BUILD  := build/release
 DEMO_DIR   := build/demo
 
-.PHONY: all deps test demo demo-install bench build clean
+.PHONY: all deps test demo demo-server demo-install bench build clean
 
 all: build
 
@@ -26,6 +26,10 @@ build: deps
 demo: build
 	scripts/make-demo.sh $(REL_BUILD) $(DEMO_DIR)
 	scripts/run-demo.sh $(REL_BUILD) $(DEMO_DIR)
+
+# The same demo with its data files on a private PostgreSQL server under build/.
+demo-server: build
+	scripts/run-demo-server.sh $(REL_BUILD) $(DEMO_DIR)
 
 # Only lays out the demo installation (used by the end-to-end tests and by hand).
 demo-install: build

@@ -88,6 +88,7 @@ int RunOwnerProgram(std::string* fatal) {
   // Windows a killed run left in the stack are nobody's to close.
   ClearWindowStack();
   CheckAccessLog();
+  ChooseRecordEngine();
 
   FormFileError error;
   int16_t loaded = LoadFormFile(error);

@@ -13,14 +13,20 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "bench/owner_file.h"
 #include "data/data_files.h"
 #include "platform/record_manager.h"
 #include "session/session.h"
 
 namespace {
 
+using kap::bench::Dictionary;
+using kap::bench::Image;
+using kap::bench::Key;
+using kap::bench::kRecordLength;
+using kap::bench::Record;
+
 constexpr int kRecords = 1000000;
-constexpr int kRecordLength = 321;
 constexpr int16_t kFile = 505;
 
 std::string Dir() {
@@ -28,38 +34,6 @@ std::string Dir() {
   return env != nullptr ? env : "/tmp/kap-bench-rm";
 }
 
-std::string Record(uint32_t id, uint32_t salt) {
-  std::string r(kRecordLength, ' ');
-  std::memcpy(r.data(), &id, 4);
-  std::snprintf(r.data() + 4, 40, "OWNER %08u %08u", id, salt);
-  r[4 + 23] = ' ';
-  return r;
-}
-
-std::string Key(uint32_t id) { return std::string(reinterpret_cast<const char*>(&id), 4); }
-
-// The big-endian image of a 4-byte binary key, as the engine stores it.
-std::string Image(uint32_t id) {
-  std::string k = Key(id);
-  return std::string(k.rbegin(), k.rend());
-}
-
-std::string Dictionary() {
-  std::string block(32, '\0');
-  auto put16 = [&](size_t at, int v) {
-    block[at] = static_cast<char>(v & 0xFF);
-    block[at + 1] = static_cast<char>(v >> 8);
-  };
-  put16(0, kRecordLength);
-  put16(2, 4096);
-  put16(4, 1);
-  put16(16, 1);
-  put16(18, 4);
-  put16(20, 0x0004);  // binary, unique
-  std::string d(2, '\0');
-  d[0] = static_cast<char>(block.size());
-  return d + block;
-}
 
 char gRecord[kRecordLength];
 sqlite3* gDirect = nullptr;

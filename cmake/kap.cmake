@@ -23,8 +23,10 @@ endfunction()
 
 # kap_tests(<name> DEPS target...): one test executable from the folder's tests/*.cpp.
 # Registered now, created by kap_all_tests() once testsupport exists.
+# SERVER_TESTS filter: the tests (a gtest filter) that run a second time on the server record
+# engine, named "server.<test>".
 function(kap_tests name)
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "SERVER_TESTS" "DEPS" ${ARGN})
   if(NOT KAP_TESTS)
     return()
   endif()
@@ -36,6 +38,7 @@ function(kap_tests name)
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_SOURCES ${srcs})
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_DEPS ${A_DEPS})
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL PROPERTY KAP_TEST_${name}_SERVER "${A_SERVER_TESTS}")
 endfunction()
 
 function(kap_all_tests)
@@ -58,5 +61,14 @@ function(kap_all_tests)
     gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                          DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                          PROPERTIES TIMEOUT 600)
+    get_property(server GLOBAL PROPERTY KAP_TEST_${name}_SERVER)
+    if(server)
+      target_link_libraries(${name} PRIVATE kap_test_server)
+      gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                           DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                           TEST_PREFIX "server." TEST_FILTER "${server}"
+                           PROPERTIES TIMEOUT 600 ENVIRONMENT KAP_TEST_ENGINE=server
+                                      FIXTURES_REQUIRED kap_server)
+    endif()
   endforeach()
 endfunction()

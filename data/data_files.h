@@ -29,6 +29,12 @@ FileEntry& FileTable(int entry);
 // Clears the table, the lock-mode stack and the save stack (tests).
 void ResetDataState();
 
+// The libpq connection string of the installation's data server: KAPSERVIDOR, else Vora.ini
+// [Dades] Servidor; "" (or "-" in KAPSERVIDOR) for the local SQLite files.
+std::string ChosenRecordServer();
+// Makes the record manager use that choice; programs call it once the session is known.
+void ChooseRecordEngine();
+
 void ResetDataFiles(int16_t& status);
 // Opens (creating it from RootDir + "ddf\<base>.xdf" when missing) the data file `name` for
 // `fileNumber`, reading into and writing from `record` (at least the record length long).

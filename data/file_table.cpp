@@ -1,12 +1,15 @@
 // The file table: opening data files (with creation from their dictionary), file statistics,
 // the one call through which records move, lock modes and the final reset.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "data/data_internal.h"
 #include "formengine/screen.h"
+#include "platform/console.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
 #include "session/session.h"
@@ -105,7 +108,15 @@ std::string LockText() {
   return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
 }
 
-void DefaultFatal(const std::string&, int16_t) {
+void DefaultFatal(const std::string&, int16_t fatal) {
+  std::string problem = RecordServerProblem();
+  if (fatal == rm::kRecordManagerInactive && !problem.empty()) {
+    // The reason goes to the shell the operator gets back, not under the form.
+    GetConsole().Suspend();
+    std::string program = CurrentSession().ProgramName;
+    for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::fprintf(stderr, "%s: %s\n", program.empty() ? "kap" : program.c_str(), problem.c_str());
+  }
   int16_t status = 0;
   ResetDataFiles(status);
   std::exit(0);

@@ -8,7 +8,10 @@ namespace {
 
 struct RecordManagerState {
   RecordEngine* installed = nullptr;
-  RecordEngine* sqlite = nullptr;  // created on first use, never destroyed (see below)
+  // Created on first use and never destroyed (see below).
+  RecordEngine* sqlite = nullptr;
+  RecordEngine* server = nullptr;
+  std::string serverConnection;
 };
 
 RecordManagerState& State() {
@@ -19,6 +22,7 @@ RecordManagerState& State() {
 RecordEngine& Engine() {
   RecordManagerState& s = State();
   if (s.installed != nullptr) return *s.installed;
+  if (s.server != nullptr) return *s.server;
   // Leaked on purpose: closing databases from static destructors would also run in forked
   // children, on connections that belong to the parent.
   if (s.sqlite == nullptr) s.sqlite = MakeSqliteEngine().release();
@@ -28,6 +32,14 @@ RecordEngine& Engine() {
 }  // namespace
 
 void SetRecordEngine(RecordEngine* engine) { State().installed = engine; }
+
+void UseRecordServer(const std::string& connection) {
+  RecordManagerState& s = State();
+  if (s.server != nullptr && connection == s.serverConnection) return;
+  delete s.server;
+  s.server = connection.empty() ? nullptr : MakeServerEngine(connection).release();
+  s.serverConnection = connection;
+}
 
 int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                 void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {

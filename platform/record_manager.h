@@ -1,10 +1,12 @@
 // The record manager: one entry point, BTRCALL, with the published operation codes, position
 // blocks and statuses, over a storage engine kept behind RecordEngine so that another backend
-// can be added without touching its callers. Each data file is one SQLite database.
+// can be added without touching its callers. Each data file is one SQLite database, or one
+// table on a PostgreSQL server when the installation names one.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace kap {
 
@@ -65,6 +67,7 @@ constexpr int16_t kModifiableKeyChanged = 10;
 constexpr int16_t kInvalidFileName = 11;
 constexpr int16_t kFileNotFound = 12;
 constexpr int16_t kDiskFull = 18;
+constexpr int16_t kRecordManagerInactive = 20;
 constexpr int16_t kKeyBufferTooShort = 21;
 constexpr int16_t kDataBufferTooShort = 22;
 constexpr int16_t kBadPositionBlock = 23;
@@ -105,8 +108,20 @@ class RecordEngine {
 
 // The SQLite backend.
 std::unique_ptr<RecordEngine> MakeSqliteEngine();
-// Installs `engine` (not owned) for BTRCALL; nullptr puts the SQLite one back.
+// The PostgreSQL backend, for offices whose terminals run on several computers. `connection`
+// is a libpq connection string; the engine connects at its first Open or Create (status 20
+// when the server cannot be reached) and keeps one connection per process. A file is named on
+// the server by its path under the installation root (the nearest folder above it holding
+// Vora.ini), so every computer finds the same file wherever it keeps the root.
+std::unique_ptr<RecordEngine> MakeServerEngine(const std::string& connection);
+// Why the server engine last answered 20, naming the server but never the password.
+std::string RecordServerProblem();
+
+// Installs `engine` (not owned) for BTRCALL; nullptr puts the default one back.
 void SetRecordEngine(RecordEngine* engine);
+// Chooses the default engine: the server of the libpq `connection` string, or the SQLite files
+// when it is empty. The same string again keeps the engine in use with its open files.
+void UseRecordServer(const std::string& connection);
 
 // The record manager's entry point. `dataLength` is in/out: capacity (or length sent) on
 // entry, bytes returned on exit. The key buffer must hold at least `keyLength` bytes and, for

@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   tmux
+  postgresql-15 libpq-dev
 )
 
 missing=()

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data/data_files.h"
+#include "platform/record_manager.h"
 #include "tools/commands.h"
 
 namespace kap::tool {
@@ -74,7 +76,12 @@ int main(int argc, char** argv) {
         std::printf("%s", c->usage);
         return 0;
       }
-      return c->run(args);
+      // Every command works on the engine the installation names (connected on first use).
+      kap::ChooseRecordEngine();
+      int code = c->run(args);
+      std::string problem = kap::RecordServerProblem();
+      if (!problem.empty()) std::fprintf(stderr, "kaptool: %s\n", problem.c_str());
+      return code;
     }
   }
   std::fprintf(stderr, "kaptool: unknown command '%s'\n\n", name.c_str());

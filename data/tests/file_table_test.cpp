@@ -44,7 +44,7 @@ TEST_F(DataTest, NamesGetTheirExtension) {
   for (const Case& c : cases) {
     char record[24];
     ASSERT_EQ(OpenOwn(number++, record, 24, c.name), 0) << c.name;
-    EXPECT_TRUE(test::FileExists(dir.file(c.created))) << c.name;
+    EXPECT_TRUE(test::DataFileExists(dir.file(c.created))) << c.name;
     int16_t keyLength = 0, recordLength = 0;
     GetFileInfo(static_cast<int16_t>(number - 1), 0, keyLength, recordLength);
     EXPECT_EQ(recordLength, 24) << c.name;

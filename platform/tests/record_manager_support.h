@@ -136,4 +136,12 @@ class RmFile {
   std::string lastKey;
 };
 
+// True when the record manager in use (SQLite files or the server) opens a data file there.
+inline bool DataFileExists(const std::string& path) {
+  RmFile file;
+  if (file.Open(path) != 0) return false;
+  file.Close();
+  return true;
+}
+
 }  // namespace kap::test
