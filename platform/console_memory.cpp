@@ -159,7 +159,6 @@ std::string MemoryConsole::ScreenText() const {
 namespace {
 struct ConsoleState {
   Console* installed = nullptr;
-  bool insert = false;
 };
 ConsoleState& State() {
   static ConsoleState state;
@@ -178,8 +177,5 @@ Console& GetConsole() {
 }
 
 void SetConsole(Console* console) { State().installed = console; }
-
-bool InsertToggle() { return State().insert; }
-void SetInsertToggle(bool on) { State().insert = on; }
 
 }  // namespace kap

@@ -55,7 +55,7 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-bool MakeDir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST; }
+bool MakeDir(const std::string& path) { return GetOs().MakeDir(path); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
