@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -313,7 +314,7 @@ bool LoadData(const std::string& source, const std::string& root, std::string* p
 }
 
 std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
+  if (std::filesystem::path(path).is_absolute()) return path;  // drive paths too, on Windows
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return path;
   return std::string(cwd) + "/" + path;
