@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the Windows build's tests under Wine, in a Wine prefix of their own that is removed
+# Runs the Windows build's tests, then the program end to end, under Wine, in a Wine prefix of their own that is removed
 # afterwards (only this prefix's Wine server is stopped).
 set -euo pipefail
 build=$(realpath "${1:-build/windows-test}")
@@ -12,5 +12,6 @@ cleanup() {
 trap cleanup EXIT
 echo "Preparing a Wine prefix in $prefix"
 wineboot -i >/dev/null 2>&1 || true
-cd "$build"
-ctest --output-on-failure -j "$(nproc 2>/dev/null || echo 2)" --timeout 600
+here=$(cd "$(dirname "$0")" && pwd)
+(cd "$build" && ctest --output-on-failure -j "$(nproc 2>/dev/null || echo 2)" --timeout 600)
+"$here/windows-e2e.sh" "$build"
