@@ -1,19 +1,18 @@
 // The Windows clipboard as Unicode text, turned to and from code page 850. The per-terminal
-// file "Clipboard.tmp" keeps the last copy too and answers when the clipboard cannot be
-// opened (another program holding it, or no window station).
+// clipboard file keeps the last copy too and answers when the clipboard cannot be opened
+// (another program holding it, or no window station).
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 
+#include "platform/clipboard_file.h"
 #include "platform/console.h"
-#include "platform/os.h"
 
 namespace kap {
 
 namespace {
 
-const char kFileName[] = "Clipboard.tmp";
 constexpr size_t kMaxText = 1 << 20;
 
 // Another program may hold the clipboard for a moment.
@@ -73,21 +72,11 @@ class WindowsClipboard : public Clipboard {
  public:
   bool Read(const std::string& fileDir, std::string* text) override {
     if (ReadSystem(text)) return !text->empty();
-    OpenResult result;
-    auto file = GetOs().OpenFile(fileDir + kFileName, false, true, Sharing::kShared, &result);
-    if (!file) return false;
-    int64_t size = file->Size();
-    if (size <= 0) return false;
-    return file->ReadAt(0, static_cast<size_t>(std::min<int64_t>(size, kMaxText)), text);
+    return ReadClipboardFile(fileDir, text);
   }
 
   void Write(const std::string& fileDir, const std::string& text) override {
-    OpenResult result;
-    auto file = GetOs().OpenFile(fileDir + kFileName, true, false, Sharing::kShared, &result);
-    if (file) {
-      file->Truncate(0);
-      file->WriteAt(0, text);
-    }
+    WriteClipboardFile(fileDir, text);
     WriteSystem(text);
   }
 };

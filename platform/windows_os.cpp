@@ -10,17 +10,11 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/windows_internal.h"
 
 namespace kap {
 
 namespace {
-
-OVERLAPPED At(int64_t offset) {
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset) & 0xFFFFFFFFu);
-  o.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-  return o;
-}
 
 class WindowsFile : public File {
  public:
@@ -38,7 +32,7 @@ class WindowsFile : public File {
     out->resize(want);
     size_t done = 0;
     while (done < want) {
-      OVERLAPPED o = At(offset + static_cast<int64_t>(done));
+      OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(want - done, 1u << 30));
       DWORD got = 0;
       if (!::ReadFile(handle_, out->data() + done, chunk, &got, &o)) {
@@ -56,7 +50,7 @@ class WindowsFile : public File {
     if (offset < 0) return false;
     size_t done = 0;
     while (done < bytes.size()) {
-      OVERLAPPED o = At(offset + static_cast<int64_t>(done));
+      OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
       DWORD put = 0;
       if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o) || put == 0) return false;
@@ -236,11 +230,6 @@ class WindowsOsImpl : public Os {
   std::mt19937 random_;
 };
 
-Os*& Installed() {
-  static Os* os = nullptr;
-  return os;
-}
-
 }  // namespace
 
 Os& WindowsOs() {
@@ -250,12 +239,5 @@ Os& WindowsOs() {
 }
 
 Os& PosixOs() { return WindowsOs(); }
-
-Os& GetOs() {
-  Os* os = Installed();
-  return os ? *os : WindowsOs();
-}
-
-void SetOs(Os* os) { Installed() = os; }
 
 }  // namespace kap

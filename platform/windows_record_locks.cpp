@@ -5,27 +5,21 @@
 #include <windows.h>
 
 #include "platform/rm_internal.h"
+#include "platform/windows_internal.h"
 
 namespace kap::rm {
 namespace {
 
-OVERLAPPED At(int64_t offset) {
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset) & 0xFFFFFFFFu);
-  o.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-  return o;
-}
-
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 bool LockByte(HANDLE h, int64_t offset, bool exclusive) {
-  OVERLAPPED o = At(offset);
+  OVERLAPPED o = OverlappedAt(offset);
   DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   return ::LockFileEx(h, flags, 0, 1, 0, &o) != 0;
 }
 
 void UnlockByte(HANDLE h, int64_t offset) {
-  OVERLAPPED o = At(offset);
+  OVERLAPPED o = OverlappedAt(offset);
   ::UnlockFileEx(h, 0, 1, 0, &o);
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the Windows build's tests, then the program end to end, under Wine, in a Wine prefix of their own that is removed
-# afterwards (only this prefix's Wine server is stopped).
+# Runs the Windows build's tests, then the program end to end, under Wine, in a Wine prefix of
+# their own that is removed afterwards (only this prefix's Wine server is stopped).
 set -euo pipefail
 build=$(realpath "${1:-build/windows-test}")
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/kap-wine.XXXXXX")
