@@ -4,7 +4,7 @@ TEST_BUILD := build/test
 REL_BUILD  := build/release
 DEMO_DIR   := build/demo
 
-.PHONY: all deps test demo demo-server demo-install bench build clean
+.PHONY: all deps test demo demo-server demo-install bench build clean windows windows-deps test-windows
 
 all: build
 
@@ -39,6 +39,25 @@ bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF -DKAP_BENCH=ON
 	cmake --build build/bench -j $(JOBS)
 	scripts/run-benchmarks.sh build/bench
+
+# The Windows programs, cross-built with MinGW-w64 (statically linked); SQLite is built from
+# Debian's source package. Tests of that build run under Wine.
+WIN_BUILD      := build/windows
+WIN_TEST_BUILD := build/windows-test
+WIN_CMAKE      := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKAP_SQLITE_DIR=$(CURDIR)/build/sqlite
+
+windows-deps: deps
+	@scripts/install-windows-deps.sh
+	@scripts/fetch-sqlite-source.sh build/sqlite
+
+windows: windows-deps
+	cmake -S . -B $(WIN_BUILD) $(WIN_CMAKE) -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+test-windows: windows-deps
+	cmake -S . -B $(WIN_TEST_BUILD) $(WIN_CMAKE) -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=ON
+	cmake --build $(WIN_TEST_BUILD) -j $(JOBS)
+	scripts/run-windows-tests.sh $(WIN_TEST_BUILD)
 
 clean:
 	rm -rf build

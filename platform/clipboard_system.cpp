@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/clipboard_file.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
@@ -19,7 +20,6 @@ namespace kap {
 
 namespace {
 
-const char kFileName[] = "Clipboard.tmp";
 constexpr int kToolTimeoutMs = 2000;
 constexpr size_t kMaxText = 1 << 20;
 
@@ -142,24 +142,11 @@ class SystemClipboardImpl : public Clipboard {
       *text = Utf8ToCp850(ToUnixLines(utf8));
       return !text->empty();
     }
-    OpenResult result;
-    auto file = GetOs().OpenFile(fileDir + kFileName, false, true, Sharing::kShared, &result);
-    if (!file) return false;
-    int64_t size = file->Size();
-    if (size <= 0) return false;
-    std::string bytes;
-    if (!file->ReadAt(0, static_cast<size_t>(std::min<int64_t>(size, kMaxText)), &bytes)) return false;
-    *text = bytes;
-    return true;
+    return ReadClipboardFile(fileDir, text);
   }
 
   void Write(const std::string& fileDir, const std::string& text) override {
-    OpenResult result;
-    auto file = GetOs().OpenFile(fileDir + kFileName, true, false, Sharing::kShared, &result);
-    if (file) {
-      file->Truncate(0);
-      file->WriteAt(0, text);
-    }
+    WriteClipboardFile(fileDir, text);
     const std::string utf8 = Cp850ToUtf8(text);
     if (Set("TMUX") && OnPath("tmux")) {
       // -w also hands it on to the outer terminal.

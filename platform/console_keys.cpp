@@ -1,7 +1,9 @@
 // Key decoding: tables from terminal input to console key events and back from engine codes.
 #include "platform/console_keys.h"
 
+#ifndef _WIN32  // the Windows console has no curses: it decodes its own key records
 #include <curses.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -142,6 +144,7 @@ Decoded DecodeTerminalChar(char32_t ch, bool altPrefix, InputEvent* event) {
   return Decoded::kEvent;
 }
 
+#ifndef _WIN32
 Decoded DecodeCursesKey(int code, InputEvent* event) {
   if (code >= KEY_F(1) && code <= KEY_F(63)) {
     int n = code - KEY_F(0);
@@ -191,6 +194,7 @@ Decoded DecodeCursesKey(int code, InputEvent* event) {
   }
   return Decoded::kIgnore;
 }
+#endif
 
 namespace {
 

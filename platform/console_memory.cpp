@@ -160,7 +160,6 @@ std::string MemoryConsole::ScreenText() const {
 namespace {
 struct ConsoleState {
   Console* installed = nullptr;
-  bool insert = false;
 };
 ConsoleState& State() {
   static ConsoleState state;
@@ -181,8 +180,5 @@ Console& GetConsole() {
 void SetConsole(Console* console) { State().installed = console; }
 
 void BeforeWait() { GetConsole().Refresh(); }
-
-bool InsertToggle() { return State().insert; }
-void SetInsertToggle(bool on) { State().insert = on; }
 
 }  // namespace kap

@@ -148,6 +148,11 @@ void BeforeWait();
 // The process-wide Os: the POSIX one unless a test installed another.
 Os& GetOs();
 Os& PosixOs();
+#ifdef _WIN32
+// The Windows build's real Os, which GetOs() gives there; PosixOs() answers with it too, so
+// code written against the system's Os (tests, benchmarks) runs unchanged.
+Os& WindowsOs();
+#endif
 // Installs `os` (not owned); nullptr puts the POSIX one back.
 void SetOs(Os* os);
 

@@ -383,11 +383,6 @@ class PosixOsImpl : public Os {
   std::mt19937 random_;
 };
 
-Os*& Installed() {
-  static Os* os = nullptr;
-  return os;
-}
-
 }  // namespace
 
 Os& PosixOs() {
@@ -395,12 +390,5 @@ Os& PosixOs() {
   static Os* os = new PosixOsImpl();
   return *os;
 }
-
-Os& GetOs() {
-  Os* os = Installed();
-  return os ? *os : PosixOs();
-}
-
-void SetOs(Os* os) { Installed() = os; }
 
 }  // namespace kap

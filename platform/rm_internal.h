@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,10 @@ inline uint32_t Get32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// Moves the finished file `from` to the name `to` in one step. Without `replace` an existing
+// `to` is refused: false, with *existed set. `from` may remain after a refusal.
+bool PlaceFile(const std::string& from, const std::string& to, bool replace, bool* existed);
+
 // Record locks held in a lock file beside the database as open-file-description locks: they
 // belong to one open handle (not the process), survive other closes of the file and vanish
 // with the holder. Byte 0 is the file-open lock; record at position p uses byte p + 1.
@@ -84,6 +89,11 @@ class LockFile {
 
  private:
   int fd_ = -1;
+#ifdef _WIN32
+  // Windows cannot tell a handle's own locks from another's, nor convert one in place: the
+  // bytes this handle holds, exclusive or not.
+  std::map<int64_t, bool> held_;
+#endif
 };
 
 }  // namespace kap::rm

@@ -499,11 +499,11 @@ class SqliteEngine : public RecordEngine {
       return rc == SQLITE_FULL ? kDiskFull : kCannotCreate;
     }
     if (!replace) {
-      // link refuses an existing name: two creators racing get one file and one 59.
-      bool linked = link(temp.c_str(), path.c_str()) == 0;
-      int error = errno;
+      // Two creators racing get one file and one 59.
+      bool existed = false;
+      bool placed = PlaceFile(temp, path, false, &existed);
       unlink(temp.c_str());
-      if (!linked) return error == EEXIST ? kFileExists : kCannotCreate;
+      if (!placed) return existed ? kFileExists : kCannotCreate;
       return kOk;
     }
     LockFile guard;
@@ -514,7 +514,7 @@ class SqliteEngine : public RecordEngine {
     }
     unlink((path + "-wal").c_str());
     unlink((path + "-shm").c_str());
-    if (rename(temp.c_str(), path.c_str()) != 0) {
+    if (!PlaceFile(temp, path, true, nullptr)) {
       unlink(temp.c_str());
       return kCannotCreate;
     }

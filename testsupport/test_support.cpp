@@ -1,11 +1,15 @@
 #include "testsupport/test_support.h"
 
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,9 +24,38 @@ namespace kap::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+#ifdef _WIN32
+// What the C runtime of Windows lacks: temporary folders under %TEMP%, and the environment
+// through _putenv_s (an empty value removes a variable).
+namespace {
+char* mkdtemp(char* pattern) {
+  size_t n = std::strlen(pattern);
+  if (n < 6) return nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned value = static_cast<unsigned>(std::rand()) * 7919u + static_cast<unsigned>(attempt);
+    for (size_t i = n - 6; i < n; ++i, value /= 36) pattern[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
+    if (_mkdir(pattern) == 0) return pattern;
+  }
+  return nullptr;
+}
+int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+int unsetenv(const char* name) { return _putenv_s(name, ""); }
+const char* TempBase() {
+  const char* temp = std::getenv("TEMP");
+  return temp && *temp ? temp : ".";
+}
+}  // namespace
+#else
+namespace {
+const char* TempBase() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kaptest.XXXXXX";
+  return base && *base ? base : "/tmp";
+}
+}  // namespace
+#endif
+
+TempDir::TempDir() {
+  std::string pattern = std::string(TempBase()) + "/kaptest.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
@@ -94,6 +127,7 @@ std::string SourcePath(const std::string& relative) {
   return std::string(KAP_SOURCE_DIR) + "/" + relative;
 }
 
+#ifndef _WIN32  // child processes and tmux: POSIX only for now
 namespace {
 
 void WriteAll(int fd, const std::string& bytes) {
@@ -335,5 +369,7 @@ bool Tmux::WaitExit(int* status, std::chrono::milliseconds timeout) {
   }
   return false;
 }
+
+#endif  // _WIN32
 
 }  // namespace kap::test

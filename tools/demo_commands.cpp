@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -55,7 +56,7 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-bool MakeDir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST; }
+bool MakeDir(const std::string& path) { return GetOs().MakeDir(path); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -313,7 +314,7 @@ bool LoadData(const std::string& source, const std::string& root, std::string* p
 }
 
 std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
+  if (std::filesystem::path(path).is_absolute()) return path;  // drive paths too, on Windows
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return path;
   return std::string(cwd) + "/" + path;

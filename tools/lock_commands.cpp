@@ -1,6 +1,10 @@
 // kaptool lock: look at, hold and tidy the lock files that the programs share.
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -155,6 +159,21 @@ int ClearNamed(const std::string& name, std::vector<std::string> args) {
 }
 
 // Runs the command and gives back its exit status (128 + signal when a signal ended it).
+#ifdef _WIN32
+int RunCommand(const std::vector<std::string>& command) {
+  // The C runtime joins the arguments into one command line: quote those with blanks.
+  std::vector<std::string> quoted;
+  for (const std::string& a : command)
+    quoted.push_back(a.find_first_of(" \t") == std::string::npos ? a : "\"" + a + "\"");
+  std::vector<const char*> argv;
+  for (const std::string& a : quoted) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  intptr_t status = _spawnvp(_P_WAIT, argv[0], argv.data());
+  if (status < 0) std::fprintf(stderr, "kaptool lock: cannot run %s\n", command[0].c_str());
+  return status < 0 ? 127 : static_cast<int>(status);
+}
+#else
 int RunCommand(const std::vector<std::string>& command) {
   // Like system(): an interrupt from the keyboard goes to the command, and the lock is still
   // given back afterwards.
@@ -192,6 +211,7 @@ int RunCommand(const std::vector<std::string>& command) {
   sigaction(SIGQUIT, &oldQuit, nullptr);
   return result;
 }
+#endif
 
 int Hold(std::vector<std::string> args) {
   bool noWait = false, borrow = false;

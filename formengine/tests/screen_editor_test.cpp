@@ -176,7 +176,9 @@ TEST_F(EditorTest, SystemClipboardFileRoundTrip) {
   SetClipboard(nullptr);
   Edit("  kept  ", 1, {key::kCtrlC, key::kEsc});
   EXPECT_EQ(ReadFile(dir.file("Clipboard.tmp")), "kept");
+#ifndef _WIN32  // a terminal's own clipboard; Windows has the system one
   EXPECT_EQ(console.SentClipboard(), "kept") << "also handed to the terminal";
+#endif
   Result r = Edit("......", 2, {key::kCtrlV, key::kEsc});
   EXPECT_EQ(r.text, ".kept.");
 }

@@ -67,7 +67,9 @@ TEST_F(TranslateTest, Lookups) {
   ::unlink(dir_.file("LOCALE/VOWNMAIN.LNG").c_str());
   test::WriteFile(dir_.file("LOCALE/vownmain.lng"), "Alta,G,O,S\n");
   EXPECT_EQ(In("SPA", "Alta"), "S");
+#ifndef _WIN32  // Windows names ignore case: both names are the one file there
   EXPECT_FALSE(test::FileExists(dir_.file("LOCALE/VOWNMAIN.LNG")));
+#endif
 }
 
 TEST_F(TranslateTest, TheFileIsCreatedOnlyWhenNeededAndPossible) {

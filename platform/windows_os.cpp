@@ -1,0 +1,243 @@
+// The Windows implementation of Os. Paths go to the system as the suite writes them (Windows
+// takes `\` and any case itself); "without sharing" is the share mode of CreateFile, so every
+// other open of the file fails while it is held, the semantics the lock files were made for.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/windows_internal.h"
+
+namespace kap {
+
+namespace {
+
+class WindowsFile : public File {
+ public:
+  explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+  ~WindowsFile() override { ::CloseHandle(handle_); }  // also ends the exclusive hold
+
+  bool ReadAt(int64_t offset, size_t size, std::string* out) override {
+    out->clear();
+    if (offset < 0) return false;
+    // Never allocate more than the file can give, whatever size the caller asks for.
+    int64_t size_now = Size();
+    if (size_now < 0) return false;
+    if (offset >= size_now) return true;
+    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), size_now - offset));
+    out->resize(want);
+    size_t done = 0;
+    while (done < want) {
+      OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(want - done, 1u << 30));
+      DWORD got = 0;
+      if (!::ReadFile(handle_, out->data() + done, chunk, &got, &o)) {
+        out->resize(done);
+        return ::GetLastError() == ERROR_HANDLE_EOF;
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    out->resize(done);
+    return true;
+  }
+
+  bool WriteAt(int64_t offset, const std::string& bytes) override {
+    if (offset < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+      DWORD put = 0;
+      if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o) || put == 0) return false;
+      done += put;
+    }
+    return true;
+  }
+
+  int64_t Size() override {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle_, &size)) return -1;
+    return size.QuadPart;
+  }
+
+  bool Truncate(int64_t size) override {
+    if (size < 0) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = size;
+    return ::SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ParentExists(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return true;  // the current directory
+  std::string parent = path.substr(0, slash + 1);
+  if (parent.size() == 3 && parent[1] == ':') return true;  // a drive's root
+  return IsDirectory(slash == 0 ? parent : path.substr(0, slash));
+}
+
+class WindowsOsImpl : public Os {
+ public:
+  WindowsOsImpl() {
+    // Different processes started together must not draw the same waits.
+    auto now = std::chrono::system_clock::now().time_since_epoch().count();
+    random_.seed(static_cast<uint32_t>(now) ^ (static_cast<uint32_t>(::GetCurrentProcessId()) * 2654435761u));
+  }
+
+  std::string GetEnv(const std::string& name) override {
+    // The suite's own names, TERM included (the terminal folder on Windows).
+    DWORD needed = ::GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    if (needed == 0) return "";
+    std::string value(needed, '\0');
+    DWORD got = ::GetEnvironmentVariableA(name.c_str(), value.data(), needed);
+    value.resize(got < needed ? got : 0);
+    return value;
+  }
+
+  std::string CurrentDir() override {
+    DWORD needed = ::GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) return "";
+    std::string dir(needed, '\0');
+    DWORD got = ::GetCurrentDirectoryA(needed, dir.data());
+    dir.resize(got < needed ? got : 0);
+    return dir;
+  }
+
+  bool ChangeDir(const std::string& path) override {
+    return ::SetCurrentDirectoryA(MapPath(path).c_str()) != 0;
+  }
+
+  bool MakeDir(const std::string& path) override {
+    std::string mapped = MapPath(path);
+    if (::CreateDirectoryA(mapped.c_str(), nullptr)) return true;
+    return ::GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(mapped);
+  }
+
+  // Windows resolves `\` and `/` and any case itself; the path stays as written.
+  std::string MapPath(const std::string& path) override { return path; }
+
+  std::unique_ptr<File> OpenFile(const std::string& path, bool create, bool readOnly,
+                                 Sharing sharing, OpenResult* result) override {
+    OpenResult ignored;
+    if (!result) result = &ignored;
+    std::string mapped = MapPath(path);
+    DWORD access = GENERIC_READ | (readOnly ? 0 : GENERIC_WRITE);
+    // Shared opens let each other in but keep an exclusive opener out (and are kept out by
+    // one); a file opened without sharing keeps every other open out.
+    DWORD share = sharing == Sharing::kExclusive
+                      ? 0
+                      : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE h = ::CreateFileA(mapped.c_str(), access, share, nullptr,
+                             create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      DWORD error = ::GetLastError();
+      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        *result = OpenResult::kBusy;
+      } else if (error == ERROR_PATH_NOT_FOUND ||
+                 (error == ERROR_FILE_NOT_FOUND && !ParentExists(mapped))) {
+        *result = OpenResult::kPathMissing;
+      } else {
+        *result = OpenResult::kFailed;
+      }
+      return nullptr;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+      ::CloseHandle(h);
+      *result = OpenResult::kFailed;
+      return nullptr;
+    }
+    *result = OpenResult::kOk;
+    return std::make_unique<WindowsFile>(h);
+  }
+
+  bool RemoveFile(const std::string& path) override {
+    return ::DeleteFileA(MapPath(path).c_str()) != 0;
+  }
+
+  bool FileExists(const std::string& path) override {
+    return ::GetFileAttributesA(MapPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  LocalTime Now() override {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    LocalTime t;
+    t.year = now.wYear;
+    t.month = now.wMonth;
+    t.day = now.wDay;
+    t.hour = now.wHour;
+    t.minute = now.wMinute;
+    t.second = std::min<int>(now.wSecond, 59);
+    t.hundredths = now.wMilliseconds / 10;
+    return t;
+  }
+
+  void SleepMs(int milliseconds) override {
+    if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
+  }
+
+  double Random() override { return static_cast<double>(random_()) / 4294967296.0; }
+
+  void SeedRandom(uint32_t seed) override { random_.seed(seed); }
+
+  std::string ComputerName() override {
+    char buffer[17] = {};  // MAX_COMPUTERNAME_LENGTH + 1, as the suite asks for it
+    DWORD size = sizeof buffer;
+    if (!::GetComputerNameA(buffer, &size)) return "";
+    std::string name(buffer, size);
+    if (name.size() > 15) name.resize(15);
+    return name;
+  }
+
+  int RunCommandInterpreter(const std::string& arguments) override {
+    std::string shell = GetEnv("COMSPEC");
+    if (shell.empty()) shell = "cmd.exe";
+    // The interpreter takes the suite's switches itself ("/C command").
+    std::string line = "\"" + shell + "\"";
+    size_t first = arguments.find_first_not_of(' ');
+    if (first != std::string::npos) line += " " + arguments.substr(first);
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+      return -1;
+    }
+    ::CloseHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    bool ok = ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hProcess);
+    return ok ? static_cast<int>(code) : -1;
+  }
+
+ private:
+  std::mt19937 random_;
+};
+
+}  // namespace
+
+Os& WindowsOs() {
+  // Never destroyed: files may still be closed from other static destructors.
+  static Os* os = new WindowsOsImpl();
+  return *os;
+}
+
+Os& PosixOs() { return WindowsOs(); }
+
+}  // namespace kap

@@ -1,0 +1,23 @@
+// The Windows build carries no data-server client: a server named in the configuration is
+// answered as one that cannot be reached, so the program stops with the usual message.
+#include "platform/record_manager.h"
+
+namespace kap {
+namespace {
+
+class NoServerEngine : public RecordEngine {
+ public:
+  int16_t Call(int, void*, void*, uint32_t*, void*, uint8_t, int8_t) override { return 20; }
+};
+
+}  // namespace
+
+std::unique_ptr<RecordEngine> MakeServerEngine(const std::string&) {
+  return std::make_unique<NoServerEngine>();
+}
+
+std::string RecordServerProblem() {
+  return "this build has no data server support; run the Linux programs or set KAPSERVIDOR=-";
+}
+
+}  // namespace kap
