@@ -18,7 +18,7 @@ class TwoComputersTest : public ::testing::Test {
     const char* server = std::getenv("KAPSERVIDOR");
     if (server == nullptr) GTEST_SKIP() << "runs in the server pass";
     server_ = server;
-    for (const std::string root : {first_, second_}) {
+    for (const std::string& root : {first_, second_}) {
       ProcessOptions options;
       options.env = {{"KAPSERVIDOR", server_}};
       // The second root's samples are already on the server: it is built on the local files,
@@ -79,8 +79,10 @@ namespace {
 TEST(UnreachableServer, EndsWithTheFatalOpenMessageAndNamesTheServerOnStderr) {
   TempDir dir;
   std::string root = dir.file("kap");
+  ProcessOptions local;
+  local.env = {{"KAPSERVIDOR", "-"}};
   auto built = RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), root},
-                          ProcessOptions{"", {{"KAPSERVIDOR", "-"}}});
+                          local);
   ASSERT_EQ(built.exitCode, 0) << built.errors;
   std::map<std::string, std::string> env = {
       {"KAPROOT", root + "/"}, {"KAPTMP", root + "/T01"}, {"KAPTERM", root + "/T01"},
