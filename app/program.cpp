@@ -4,6 +4,7 @@
 #include "formengine/screen.h"
 #include "platform/console.h"
 #include "platform/os.h"
+#include "platform/record_manager.h"
 #include "popups/popups.h"
 #include "session/session.h"
 
@@ -36,6 +37,9 @@ std::string StatusCause(int16_t status) {
     case 11: return "the name is not valid";
     case 12: return "no such file";
     case 18: return "the disk is full";
+    case 20:
+      return RecordServerProblem().empty() ? "the record manager is not running"
+                                           : RecordServerProblem();
     case 22: return "its records are longer than the program's";
     case 25: return "the file cannot be created (its dictionary in ddf is missing or refused)";
     case 30: return "not a data file";

@@ -95,7 +95,9 @@ TEST(UnreachableServer, EndsWithTheFatalOpenMessageAndNamesTheServerOnStderr) {
   int status = -1;
   ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
   std::string errors = ReadFile(dir.file("errors"));
-  EXPECT_EQ(errors, "vownmain: cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
+  // One line: the file, then why it could not be opened, naming the server without its password.
+  EXPECT_EQ(errors, "vownmain: NO ES POT ACCEDIR AL FITXER " + root + "/DADES\\PropietV (20): "
+                    "cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
                     "user=clerk: connection to server at \"127.0.0.1\", port 1 failed: "
                     "Connection refused\n");
 }
