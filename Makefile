@@ -16,7 +16,7 @@ deps:
 test: deps
 	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAP_SANITIZE=ON -DKAP_TESTS=ON -DKAP_BENCH=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
-	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 60
 
 build: deps
 	cmake -S . -B $(REL_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF

@@ -68,14 +68,14 @@ function(kap_all_tests)
     else()
       gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                            DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                           PROPERTIES TIMEOUT 600)
+                           PROPERTIES TIMEOUT 60)
       get_property(server GLOBAL PROPERTY KAP_TEST_${name}_SERVER)
       if(server)
         target_link_libraries(${name} PRIVATE kap_test_server)
         gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                              DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                              TEST_PREFIX "server." TEST_FILTER "${server}"
-                             PROPERTIES TIMEOUT 600 ENVIRONMENT KAP_TEST_ENGINE=server
+                             PROPERTIES TIMEOUT 60 ENVIRONMENT KAP_TEST_ENGINE=server
                                         FIXTURES_REQUIRED kap_server)
       endif()
     endif()
