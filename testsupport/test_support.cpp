@@ -259,18 +259,27 @@ Tmux::Tmux(const std::string& command, const std::map<std::string, std::string>&
            const std::string& workingDir, int columns, int rows) {
   socket_ = "kaptest-" + std::to_string(getpid()) + "-" + std::to_string(++tmuxCounter);
   session_ = "t";
+  // tmux does not always learn a dead pane's exit status, so the pane's shell writes it down.
+  statusFile_ = (std::filesystem::temp_directory_path() / (socket_ + ".status")).string();
+  std::remove(statusFile_.c_str());
   std::string script;
   if (!workingDir.empty()) script += "cd " + ShellQuote(workingDir) + " && ";
-  script += "exec env TERM=tmux-256color LANG=C.UTF-8";
+  script += "env TERM=tmux-256color LANG=C.UTF-8";
   for (const auto& [name, value] : env) script += " " + ShellQuote(name + "=" + value);
   script += " /bin/sh -c " + ShellQuote(command);
+  script += "; echo $? >" + ShellQuote(statusFile_ + ".part") + " && mv " +
+            ShellQuote(statusFile_ + ".part") + " " + ShellQuote(statusFile_);
   Run({"-f", "/dev/null", "new-session", "-d", "-x", std::to_string(columns), "-y",
        std::to_string(rows), "-s", session_, script});
   Run({"set-option", "-t", session_, "remain-on-exit", "on"});
   Run({"set-option", "-s", "escape-time", "10"});
 }
 
-Tmux::~Tmux() { Run({"kill-server"}); }
+Tmux::~Tmux() {
+  Run({"kill-server"});
+  std::remove(statusFile_.c_str());
+  std::remove((statusFile_ + ".part").c_str());
+}
 
 std::string Tmux::Run(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"/usr/bin/tmux", "-L", socket_};
@@ -350,14 +359,18 @@ std::string Tmux::Display(const std::string& format) {
 
 bool Tmux::Exited(int* status) {
   if (Display("#{pane_dead}") != "1") return false;
-  // tmux may mark the pane dead a moment before it has the status (and for some ends never
-  // has one): give it a moment, then count a missing status as 0.
-  std::string code = Display("#{pane_dead_status}");
-  for (int i = 0; i < 20 && code.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    code = Display("#{pane_dead_status}");
+  // The shell has written the status unless it was killed with the command; then tmux's own
+  // record of the end is all there is, and it may come a moment after the pane died.
+  std::string code, signal;
+  for (int i = 0; i < 40 && code.empty() && signal.empty(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::ifstream written(statusFile_);
+    if (written >> code) break;
+    signal = Display("#{pane_dead_signal}");
   }
-  if (status) *status = std::atoi(code.c_str());
+  if (code.empty() && signal.empty()) code = Display("#{pane_dead_status}");
+  if (status) *status = !code.empty() ? std::atoi(code.c_str())
+                                      : signal.empty() ? -1 : 128 + std::atoi(signal.c_str());
   return true;
 }
 

@@ -108,6 +108,7 @@ class Tmux {
  private:
   std::string socket_;
   std::string session_;
+  std::string statusFile_;  // the command's exit status, written by the pane's shell
 };
 
 }  // namespace kap::test
