@@ -186,6 +186,7 @@ class WindowsOsImpl : public Os {
   }
 
   void SleepMs(int milliseconds) override {
+    BeforeWait();
     if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
   }
 
@@ -203,6 +204,7 @@ class WindowsOsImpl : public Os {
   }
 
   int RunCommandInterpreter(const std::string& arguments) override {
+    BeforeWait();
     std::string shell = GetEnv("COMSPEC");
     if (shell.empty()) shell = "cmd.exe";
     // The interpreter takes the suite's switches itself ("/C command").
