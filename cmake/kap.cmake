@@ -1,21 +1,9 @@
-# kap_library(<target> [EXPLICIT] [EXCLUDE file...] [SOURCES file...] [DEPS target...])
-# EXPLICIT: take only the SOURCES given, even when that list is empty.
-# Builds a static library from the folder's *.cpp files (or the SOURCES given).
+# kap_library(<target> SOURCES file... [DEPS target...]): a static library of the sources named,
+# which are listed in full so that a file cannot join a layer by its name alone.
 function(kap_library target)
-  cmake_parse_arguments(A "EXPLICIT" "" "SOURCES;EXCLUDE;DEPS" ${ARGN})
-  if(NOT A_SOURCES AND NOT A_EXPLICIT)
-    file(GLOB A_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  elseif(A_SOURCES)
-    list(TRANSFORM A_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
-  endif()
-  foreach(x ${A_EXCLUDE})
-    list(REMOVE_ITEM A_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${x})
-  endforeach()
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT A_SOURCES)
-    # A folder whose code has not been written yet still configures.
-    add_library(${target} INTERFACE)
-    target_link_libraries(${target} INTERFACE ${A_DEPS})
-    return()
+    message(FATAL_ERROR "kap_library(${target}): no SOURCES")
   endif()
   add_library(${target} STATIC ${A_SOURCES})
   target_link_libraries(${target} PUBLIC ${A_DEPS})
