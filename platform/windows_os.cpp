@@ -16,6 +16,12 @@ namespace kap {
 
 namespace {
 
+thread_local OsError lastError = OsError::kNone;
+
+// The one place where a Windows error becomes an OsError. Windows answers "access denied" for
+// a folder opened as a file, so the path tells the two apart.
+bool Failed(DWORD error, const std::string& path = "");
+
 class WindowsFile : public File {
  public:
   explicit WindowsFile(HANDLE handle) : handle_(handle) {}
@@ -53,7 +59,8 @@ class WindowsFile : public File {
       OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
       DWORD put = 0;
-      if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o) || put == 0) return false;
+      if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o)) return Failed(::GetLastError());
+      if (put == 0) return Failed(ERROR_HANDLE_DISK_FULL);
       done += put;
     }
     return true;
@@ -87,6 +94,20 @@ bool ParentExists(const std::string& path) {
   std::string parent = path.substr(0, slash + 1);
   if (parent.size() == 3 && parent[1] == ':') return true;  // a drive's root
   return IsDirectory(slash == 0 ? parent : path.substr(0, slash));
+}
+
+bool Failed(DWORD error, const std::string& path) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      lastError = !path.empty() && IsDirectory(path) ? OsError::kNotAFile : OsError::kNoAccess;
+      break;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: lastError = OsError::kNoSpace; break;
+    case ERROR_WRITE_PROTECT: lastError = OsError::kReadOnly; break;
+    case ERROR_DIRECTORY: lastError = OsError::kNotAFolder; break;
+    case ERROR_PATH_NOT_FOUND: case ERROR_FILE_NOT_FOUND: lastError = OsError::kMissing; break;
+    default: lastError = OsError::kOther; break;
+  }
+  return false;
 }
 
 class WindowsOsImpl : public Os {
@@ -123,7 +144,9 @@ class WindowsOsImpl : public Os {
   bool MakeDir(const std::string& path) override {
     std::string mapped = MapPath(path);
     if (::CreateDirectoryA(mapped.c_str(), nullptr)) return true;
-    return ::GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(mapped);
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return IsDirectory(mapped) || Failed(ERROR_DIRECTORY);
+    return Failed(error, mapped);
   }
 
   // Windows resolves `\` and `/` and any case itself; the path stays as written.
@@ -144,6 +167,7 @@ class WindowsOsImpl : public Os {
                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       DWORD error = ::GetLastError();
+      Failed(error, mapped);
       if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
         *result = OpenResult::kBusy;
       } else if (error == ERROR_PATH_NOT_FOUND ||
@@ -156,6 +180,7 @@ class WindowsOsImpl : public Os {
     }
     if (::GetFileType(h) != FILE_TYPE_DISK) {
       ::CloseHandle(h);
+      lastError = OsError::kNotAFile;
       *result = OpenResult::kFailed;
       return nullptr;
     }
@@ -169,6 +194,23 @@ class WindowsOsImpl : public Os {
 
   bool FileExists(const std::string& path) override {
     return ::GetFileAttributesA(MapPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  OsError LastError() override { return lastError; }
+
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    std::vector<std::string> names;
+    std::string pattern = MapPath(folder);
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((pattern + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   LocalTime Now() override {

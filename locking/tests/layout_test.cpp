@@ -92,8 +92,13 @@ TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUs
   ASSERT_EQ(LockRecord("X", "1"), 0);
   EXPECT_EQ(os_.sleeps.size(), 3u);
   ASSERT_EQ(shown_.size(), 1u);
-  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + nowhere +
-                           "/LOCKS.TMP: LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
+#ifdef _WIN32
+  const std::string identity = nowhere + "\\LOCKS.TMP";
+#else
+  const std::string identity = nowhere + "/LOCKS.TMP";
+#endif
+  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + identity +
+                           ": LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
   EXPECT_EQ(hidden_, 1);
   EXPECT_TRUE(test::FileExists(nowhere + "/LOCKS.TMP"));
   EXPECT_EQ(UnlockRecord("X"), 0);
