@@ -5,9 +5,14 @@
 namespace kap {
 namespace {
 
+bool answered = false;  // a call has been answered 20 for want of a server client
+
 class NoServerEngine : public RecordEngine {
  public:
-  int16_t Call(int, void*, void*, uint32_t*, void*, uint8_t, int8_t) override { return 20; }
+  int16_t Call(int, void*, void*, uint32_t*, void*, uint8_t, int8_t) override {
+    answered = true;
+    return 20;
+  }
 };
 
 }  // namespace
@@ -17,6 +22,7 @@ std::unique_ptr<RecordEngine> MakeServerEngine(const std::string&) {
 }
 
 std::string RecordServerProblem() {
+  if (!answered) return "";
   return "this build has no data server support; run the Linux programs or set KAPSERVIDOR=-";
 }
 

@@ -35,6 +35,8 @@ keys() { tmux -L "$socket" send-keys "$@"; }
 
 wine "$build/tools/kaptool.exe" demo build "$(winpath "$here/demo")" "$(winpath "$work/kap")" >/dev/null
 root=$(winpath "$work/kap")
+# Under Wine TERM is the terminal type, so the terminal folder is given in Sessio.ini.
+DIR="$root\\T01" perl -pi -e 's/^Dir=[^\r\n]*/Dir=$ENV{DIR}/' "$work/kap/T01/Sessio.ini"
 # Wine's console in a terminal holds a lone Esc until the next byte: Esc is sent twice (one
 # Esc arrives). The terminal folder is named in KAPTMP, TERM being the terminal type here.
 tmux -L "$socket" new-session -d -x 80 -y 25 \
