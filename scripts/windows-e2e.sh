@@ -48,7 +48,7 @@ wait_for "0003  JOAN SOLER VIDAL"
 keys Down Down
 sleep 0.5
 keys Enter
-wait_for "CODI DEL PROPIETARI: 0003"
+wait_for "CODI DEL PROPIETARI: 3"
 keys Enter
 wait_for "CONFIRMEU LA BAIXA:"
 screen | grep -qF "NOM:                  JOAN SOLER VIDAL" || fail "the owner's form shows another owner"
