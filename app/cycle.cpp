@@ -29,7 +29,7 @@ std::string Fit(const std::string& text, int16_t length) {
 }
 
 void SetField(int16_t form, int16_t field, const std::string& text) {
-  FieldValue(form, field) = Fit(text, FieldAttr(form, 2, field));
+  FieldValue(form, field) = Fit(text, FieldAttr(form, field_attr::kLength, field));
 }
 
 int32_t Little32(const char* bytes) {
@@ -72,7 +72,7 @@ void FillOwnerForm(const char* record) {
   SetField(2, 15, NumberText(Little32(record + owner::kLong15)));
 }
 
-// A write of the removal in lock mode 1: while another program holds the record in the record
+// A write of the removal in the waiting lock mode: while another program holds the record in the record
 // manager the write waits, telling the operator, instead of failing the removal.
 void WriteWaiting(int16_t file, void (*write)(int16_t, int16_t&), int16_t& status) {
   int16_t ignored = 0;
@@ -95,7 +95,7 @@ Removal RemoveOwner() {
     std::memcpy(program.EstateRecord + estate::kCode, code.data(), 2);
     LockRecord("FinquesV", code);
     int16_t status = 0;
-    FindRecord(kEstatesFile, 0, code, 0, status);
+    FindRecord(kEstatesFile, 0, code, find_mode::kEqual, status);
     if (status == 0) {
       std::string holder(program.EstateRecord + estate::kOwner, 2);
       // An estate handed to another owner since is no longer this owner's to release.
@@ -128,7 +128,7 @@ void RunOwnerCycle() {
     BlankOwnerForms();
     SetField(2, 6, "ES");
     int16_t status = 0;
-    FindRecord(kOwnersFile, 0, code, 0, status);
+    FindRecord(kOwnersFile, 0, code, find_mode::kEqual, status);
     if (status != 0) {
       // Deleted by another terminal since the key form found it: nothing left to remove.
       RefuseWithMessage(Translate(kNoOwnerText));
@@ -137,11 +137,12 @@ void RunOwnerCycle() {
     }
     FillOwnerForm(program.OwnerRecord);
 
-    const bool window = FormWindow(2, 1) != 0;
+    const bool window = FormWindow(2, form_window::kTop) != 0;
     if (window) {
       SetColour("+n");
-      PushWindow(FormWindow(2, 1), FormWindow(2, 2), FormWindow(2, 3), FormWindow(2, 4));
-      DrawFrame(2);
+      PushWindow(FormWindow(2, form_window::kTop), FormWindow(2, form_window::kLeft),
+                 FormWindow(2, form_window::kBottom), FormWindow(2, form_window::kRight));
+      DrawFrame(kFrameDouble);
       SetColour("-");
     }
     program.Hooks.ShowForm(2);

@@ -195,7 +195,7 @@ class Loader {
       if (attr[2] < 0) return Fail(kOutOfRange);
       valueBytes_ += static_cast<size_t>(attr[2]);
       if (valueBytes_ > kMaxFieldValueBytes) return Fail(kTooLarge);
-      for (int16_t k = 0; k < 8; ++k) FieldAttr(i, k, j) = attr[k];
+      for (int16_t k = 0; k < field_attr::kCount; ++k) FieldAttr(i, k, j) = attr[k];
       FieldLabel(i, j) = Translate(label);
       FieldOptions(i, j) = options.empty() ? options : Translate(options);
       FieldValue(i, j) = std::string(static_cast<size_t>(attr[2]), ' ');
@@ -212,7 +212,7 @@ class Loader {
       if (!Int(attr[k])) return false;
     }
     if (!Str(title) || !Int(attr[7])) return false;
-    for (int16_t k = 0; k < 8; ++k) ListAttr(c, k) = attr[k];
+    for (int16_t k = 0; k < list_attr::kCount; ++k) ListAttr(c, k) = attr[k];
     ListTitle(c) = Translate(title);
     return true;
   }

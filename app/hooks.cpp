@@ -24,9 +24,6 @@ constexpr int16_t kNumber = 8;
 constexpr int16_t kCountry = 14;
 constexpr int16_t kShortNumber = 83;
 
-constexpr int16_t kFlagHidden = 2;
-constexpr int16_t kFlagDisplayOnly = 4;
-
 // Estate codes of a form stand in its odd-numbered fields up to this one.
 constexpr int16_t kLastEstateField = 39;
 
@@ -110,7 +107,8 @@ int16_t CheckEstate(int16_t form, int16_t field, double value) {
   std::string key = PackDigits(digits);
   std::memcpy(program.EstateRecord + estate::kCode, key.data(), std::min<size_t>(2, key.size()));
   int16_t status = 0;
-  FindRecord(kEstatesFile, 0, std::string(program.EstateRecord + estate::kCode, 2), 0, status);
+  FindRecord(kEstatesFile, 0, std::string(program.EstateRecord + estate::kCode, 2),
+             find_mode::kEqual, status);
   if (status != 0) {
     RefuseWithMessage(Translate(kNoEstate));
     return -1;
@@ -167,7 +165,7 @@ void OwnerHooks::ShowForm(int16_t form) {
   }
   SetColour("n");
   for (int16_t field = 1; field <= FieldCount(form); ++field) {
-    LocateInWindow(FieldAttr(form, 0, field), FieldAttr(form, 1, field));
+    LocateInWindow(FieldAttr(form, field_attr::kRow, field), FieldAttr(form, field_attr::kLabelColumn, field));
     WriteText(FieldLabel(form, field));
   }
   SetColour("h");
@@ -178,22 +176,22 @@ void OwnerHooks::ShowForm(int16_t form) {
 }
 
 void OwnerHooks::ShowField(int16_t form, int16_t& field) {
-  const int16_t row = FieldAttr(form, 0, field);
+  const int16_t row = FieldAttr(form, field_attr::kRow, field);
   const int16_t column =
-      static_cast<int16_t>(FieldAttr(form, 1, field) + FieldLabel(form, field).size());
-  const int16_t length = FieldAttr(form, 2, field);
-  const int16_t wrap = FieldAttr(form, 3, field);
-  const int16_t extra = FieldAttr(form, 4, field);
-  const int16_t flags = FieldAttr(form, 5, field);
-  const int16_t type = FieldAttr(form, 6, field);
+      static_cast<int16_t>(FieldAttr(form, field_attr::kLabelColumn, field) + FieldLabel(form, field).size());
+  const int16_t length = FieldAttr(form, field_attr::kLength, field);
+  const int16_t wrap = FieldAttr(form, field_attr::kWrap, field);
+  const int16_t extra = FieldAttr(form, field_attr::kExtraWidth, field);
+  const int16_t flags = FieldAttr(form, field_attr::kFlags, field);
+  const int16_t type = FieldAttr(form, field_attr::kType, field);
   const std::string& value = FieldValue(form, field);
   LocateInWindow(row, column);
 
-  if (flags & kFlagDisplayOnly) {
+  if (flags & field_flag::kDisplayOnly) {
     WriteText(std::string(static_cast<size_t>(std::max(0, length + extra)), '-'));
     return;
   }
-  if (flags & kFlagHidden) return;
+  if (flags & field_flag::kHidden) return;
   if (type == kAmount) {
     WriteText(FormatMoney("ZZ,ZZZ,ZZ9", NumberValue(value)));
     return;
@@ -221,7 +219,7 @@ void OwnerHooks::ShowField(int16_t form, int16_t& field) {
 int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& field,
                                int16_t& key) {
   (void)key;
-  const int16_t length = FieldAttr(form, 2, field);
+  const int16_t length = FieldAttr(form, field_attr::kLength, field);
   std::string stored = text;
   if (form == 1 && field == 1) {
     // The owner code: digits and blanks only, stored as the number it shows, so the code that
@@ -232,7 +230,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
     ShowField(form, field);
     return 0;
   }
-  switch (FieldAttr(form, 6, field)) {
+  switch (FieldAttr(form, field_attr::kType, field)) {
     case kEstateCode: {
       if (!DigitsOnly(text)) return -1;
       double value = NumberValue(text);
@@ -255,7 +253,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
     case kCountry: {
       OwnerProgramState& program = OwnerProgram();
       int16_t status = 0;
-      FindRecord(kCountriesFile, 0, Upper(text), 0, status);
+      FindRecord(kCountriesFile, 0, Upper(text), find_mode::kEqual, status);
       if (status != 0 ||
           std::string(program.CountryRecord + country::kMember, 2) != "UE")
         return -1;
@@ -265,7 +263,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
         // A tax identifier is only valid for its country: it must be entered again.
         int16_t next = static_cast<int16_t>(field + 1);
         if (next <= FieldCount(form)) {
-          FieldValue(form, next) = Fit("", FieldAttr(form, 2, next));
+          FieldValue(form, next) = Fit("", FieldAttr(form, field_attr::kLength, next));
           ShowField(form, next);
         }
       }
@@ -290,7 +288,7 @@ int16_t OwnerHooks::CheckLeave(int16_t form, int16_t key) {
     code.resize(2, static_cast<char>(0x80));
     std::memcpy(program.OwnerRecord + owner::kCode, code.data(), 2);
     int16_t status = 0;
-    FindRecord(kOwnersFile, 0, code, 0, status);
+    FindRecord(kOwnersFile, 0, code, find_mode::kEqual, status);
     if (status != 0) {
       RefuseWithMessage(Translate(kNoOwnerText));
       result = -1;

@@ -126,14 +126,14 @@ void SetUpInstallation() {
     c.PushKey(gNextKey < gKeys.size() ? gKeys[gNextKey++] : kap::key::kEsc);
   });
   kap::CreateLists(1);
-  const int16_t attrs[8] = {0, 0, 2, 5, 2 + kRows + 1, 75, 0, 0};
-  for (int16_t k = 0; k < 8; ++k) kap::ListAttr(1, k) = attrs[k];
+  const int16_t attrs[kap::list_attr::kCount] = {0, 0, 2, 5, 2 + kRows + 1, 75, 0, 0};
+  for (int16_t k = 0; k < kap::list_attr::kCount; ++k) kap::ListAttr(1, k) = attrs[k];
   kap::ListTitle(1) = "Code______Name";
 }
 
 void RunList(DataFile& f, const std::vector<int16_t>& keys) {
   gHooks.record = f.record;
-  kap::ListAttr(1, 0) = f.number;
+  kap::ListAttr(1, kap::list_attr::kFile) = f.number;
   gKeys = keys;
   gNextKey = 0;
   int16_t result = 0;

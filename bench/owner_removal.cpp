@@ -116,7 +116,7 @@ class Installation {
     int16_t status = 0;
     char* e = OwnerProgram().EstateRecord;
     for (int i = 1; i <= kEstates; ++i) {
-      FindRecord(kEstatesFile, 0, Code(100 + i), 0, status);
+      FindRecord(kEstatesFile, 0, Code(100 + i), find_mode::kEqual, status);
       std::memcpy(e + estate::kOwner, Code(7).data(), 2);
       UpdateRecord(kEstatesFile, status);
     }
@@ -168,13 +168,13 @@ void BM_RecordAndLockOperationsOnly(benchmark::State& state) {
     OwnerProgramState& p = OwnerProgram();
     int16_t status = 0;
     const std::string owner = Code(7);
-    FindRecord(kOwnersFile, 0, owner, 0, status);
+    FindRecord(kOwnersFile, 0, owner, find_mode::kEqual, status);
     LockRecord("PropietV", owner);
-    FindRecord(kOwnersFile, 0, owner, 0, status);
+    FindRecord(kOwnersFile, 0, owner, find_mode::kEqual, status);
     for (int i = 0; i < kEstates; ++i) {
       std::string code(p.OwnerRecord + owner::kEstates + i * owner::kSlotSize, 2);
       LockRecord("FinquesV", code);
-      FindRecord(kEstatesFile, 0, code, 0, status);
+      FindRecord(kEstatesFile, 0, code, find_mode::kEqual, status);
       if (status == 0) {
         std::memcpy(p.EstateRecord + estate::kOwner, kNoOwner.data(), 2);
         UpdateRecord(kEstatesFile, status);

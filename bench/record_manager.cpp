@@ -114,7 +114,7 @@ uint32_t RandomId() { return 1 + gRandom() % kRecords; }
 void LayerGetEqual(benchmark::State& state) {
   int16_t status = 0;
   for (auto _ : state) {
-    kap::FindRecord(kFile, 0, Key(RandomId()), 0, status);
+    kap::FindRecord(kFile, 0, Key(RandomId()), kap::find_mode::kEqual, status);
     if (status != 0) state.SkipWithError("find failed");
   }
 }
@@ -131,10 +131,10 @@ void DirectGetEqual(benchmark::State& state) {
 
 void LayerGetNext(benchmark::State& state) {
   int16_t status = 0;
-  kap::FindRecord(kFile, 0, Key(1), 0, status);
+  kap::FindRecord(kFile, 0, Key(1), kap::find_mode::kEqual, status);
   for (auto _ : state) {
     kap::SkipRecords(kFile, 1, status);
-    if (status != 0) kap::FindRecord(kFile, 0, Key(1), 0, status);
+    if (status != 0) kap::FindRecord(kFile, 0, Key(1), kap::find_mode::kEqual, status);
   }
 }
 
@@ -176,7 +176,7 @@ void LayerUpdate(benchmark::State& state) {
   int16_t status = 0;
   uint32_t salt = 0;
   for (auto _ : state) {
-    kap::FindRecord(kFile, 0, Key(RandomId()), 0, status);
+    kap::FindRecord(kFile, 0, Key(RandomId()), kap::find_mode::kEqual, status);
     std::snprintf(gRecord + 22, 10, "%08u", ++salt);
     kap::UpdateRecord(kFile, status);
     if (status != 0) state.SkipWithError("update failed");

@@ -58,7 +58,7 @@ void Use(const std::string& engine) {
   kap::OpenDataFile(kFile, gRoot + "DADES\\OWN" + (engine == "server" ? "S" : "L"), gRecord,
                     status);
   if (status != 0) std::exit(1);
-  kap::FindRecord(kFile, 0, Key(0), 0, status);
+  kap::FindRecord(kFile, 0, Key(0), kap::find_mode::kEqual, status);
   if (status == 0) return;
   Transaction(kap::rm::kBeginTransaction);
   for (uint32_t id = 0; id < kRecords * 2; id += 2) {
@@ -115,15 +115,16 @@ void LayerGetEqual(benchmark::State& state, const std::string& engine) {
   Use(engine);
   std::mt19937 random(1);
   int16_t status = 0;
-  for (auto _ : state) kap::FindRecord(kFile, 0, Key((random() % kRecords) * 2), 0, status);
+  for (auto _ : state)
+    kap::FindRecord(kFile, 0, Key((random() % kRecords) * 2), kap::find_mode::kEqual, status);
 }
 void LayerGetNext(benchmark::State& state, const std::string& engine) {
   Use(engine);
   int16_t status = 0;
-  kap::FindRecord(kFile, 0, Key(0), 0, status);
+  kap::FindRecord(kFile, 0, Key(0), kap::find_mode::kEqual, status);
   for (auto _ : state) {
     kap::SkipRecords(kFile, 1, status);
-    if (status != 0) kap::FindRecord(kFile, 0, Key(0), 0, status);
+    if (status != 0) kap::FindRecord(kFile, 0, Key(0), kap::find_mode::kEqual, status);
   }
 }
 void LayerInsert(benchmark::State& state, const std::string& engine) {
@@ -142,7 +143,7 @@ void LayerUpdate(benchmark::State& state, const std::string& engine) {
   uint32_t salt = 0;
   for (auto _ : state) {
     uint32_t id = (random() % kRecords) * 2;
-    kap::FindRecord(kFile, 0, Key(id), 0, status);
+    kap::FindRecord(kFile, 0, Key(id), kap::find_mode::kEqual, status);
     std::snprintf(gRecord + 20, 10, "%08u", ++salt);
     kap::UpdateRecord(kFile, status);
   }

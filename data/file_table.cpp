@@ -67,7 +67,7 @@ int KeyLength(const std::string& stat, int keyNumber) {
     for (;;) {
       if (offset + 16 > stat.size()) return 0;  // statistics cut short: no such key
       sum += get16(offset + 2);
-      bool more = (get16(offset + 4) & 0x0010) != 0;
+      bool more = (get16(offset + 4) & rm::kKeySegmented) != 0;
       offset += 16;
       if (!more) break;
     }
@@ -210,15 +210,15 @@ void OpenDataFile(int16_t fileNumber, const std::string& name, void* record, siz
   data::DataState& s = State();
   int entry = 0;
   if (fileNumber == 0) {
-    status = 3;  // 0 is how the table marks a free entry
+    status = data_status::kNotOpen;  // 0 is how the table marks a free entry
     return;
   }
   if (data::FindSlot(fileNumber, &entry) != 0) {
-    status = 1002;
+    status = data_status::kAlreadyOpen;
     return;
   }
   if (entry == 0) {
-    status = 1003;
+    status = data_status::kTableFull;
     return;
   }
   FileEntry& e = s.entries[entry];
@@ -295,16 +295,23 @@ void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength,
   keyLength = static_cast<int16_t>(data::KeyLength(stat, keyNumber));
 }
 
+namespace {
+// The operations that read a record, and the transaction start, accept a lock bias.
+bool TakesLockBias(int op) {
+  return (op >= rm::kGetEqual && op <= rm::kGetLast) || op == rm::kBeginTransaction ||
+         (op >= rm::kGetPosition && op <= rm::kStepNext) ||
+         (op >= rm::kStepFirst && op <= rm::kStepPrevious);
+}
+}  // namespace
+
 void CallRecordManager(int entry, int16_t operation, int16_t& status) {
   if (entry < 1 || entry > kFileTableSize || State().entries[entry].FileNumber == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   FileEntry& e = State().entries[entry];
   int op = operation;
-  if (e.LockMode != 0 && ((op >= 5 && op <= 13) || op == 19 || (op >= 22 && op <= 24) ||
-                          (op >= 33 && op <= 35)))
-    op += rm::kBiasSingleNoWait;
+  if (e.LockMode != lock_mode::kNone && TakesLockBias(op)) op += rm::kBiasSingleNoWait;
   size_t recordLength = static_cast<size_t>(std::max(e.RecordLength, 0));
   int attempts = 0;
   for (;;) {
@@ -320,7 +327,7 @@ void CallRecordManager(int entry, int16_t operation, int16_t& status) {
     size_t copied = std::min<size_t>(length, recordLength);
     if (e.RecordArea != nullptr) std::memcpy(e.RecordArea, area.data(), copied);
     e.KeyValue = key.substr(0, keyLength);
-    if ((status == rm::kRecordLocked || status == rm::kFileLocked) && e.LockMode == 1) {
+    if ((status == rm::kRecordLocked || status == rm::kFileLocked) && e.LockMode == lock_mode::kWait) {
       GetOs().SleepMs(static_cast<int>(std::lround(10000.0 * GetOs().Random() + 1.0)));
       attempts = std::min(attempts + 1, 2);
       continue;
@@ -333,16 +340,16 @@ void CallRecordManager(int entry, int16_t operation, int16_t& status) {
 void SetLockMode(int16_t fileNumber, const std::string& modes, int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   FileEntry& e = State().entries[entry];
   std::string& stack = State().lockModeStack;
   for (char c : modes) {
     switch (c) {
-      case 'D': case 'd': e.LockMode = 0; break;
-      case 'A': case 'a': e.LockMode = 1; break;
-      case 'B': case 'b': e.LockMode = 2; break;
+      case 'D': case 'd': e.LockMode = lock_mode::kNone; break;
+      case 'A': case 'a': e.LockMode = lock_mode::kWait; break;
+      case 'B': case 'b': e.LockMode = lock_mode::kNoWait; break;
       case '+':
         stack.push_back(static_cast<char>(entry));
         stack.push_back(static_cast<char>(e.LockMode));

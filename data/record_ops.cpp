@@ -102,21 +102,22 @@ void FindRecord(int16_t fileNumber, int16_t keyNumber, const std::string& value,
                 int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   int16_t keyLength = 0, recordLength = 0;
   GetFileInfo(fileNumber, keyNumber, keyLength, recordLength);
   if (keyLength == 0) {
-    status = 1004;
+    status = data_status::kNoSuchKey;
     return;
   }
   FileEntry& e = State().entries[entry];
   e.KeyNumber = keyNumber;
   e.KeyValue = value;
   e.KeyValue.resize(static_cast<size_t>(keyLength), '\0');
-  int16_t operation = mode == 0 ? rm::kGetEqual : mode > 0 ? rm::kGetGreaterOrEqual
-                                                            : rm::kGetLessOrEqual;
+  int16_t operation = mode == find_mode::kEqual ? rm::kGetEqual
+                      : mode > 0                 ? rm::kGetGreaterOrEqual
+                                                 : rm::kGetLessOrEqual;
   status = 0;
   CallRecordManager(entry, operation, status);
   if (status == rm::kDataBufferTooShort) status = 0;
@@ -125,7 +126,7 @@ void FindRecord(int16_t fileNumber, int16_t keyNumber, const std::string& value,
 void SkipRecords(int16_t fileNumber, int16_t count, int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   status = 0;
@@ -196,7 +197,7 @@ int32_t RecordPosition(int16_t fileNumber, int32_t position) {
 void InsertRecord(int16_t fileNumber, int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   status = 0;
@@ -209,7 +210,7 @@ void InsertRecord(int16_t fileNumber, int16_t& status) {
 void UpdateRecord(int16_t fileNumber, int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   PushSaved(data::Int32Bytes(RecordPosition(fileNumber, 0)));
@@ -226,7 +227,7 @@ void UpdateRecord(int16_t fileNumber, int16_t& status) {
 void DeleteRecord(int16_t fileNumber, int16_t& status) {
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) {
-    status = 3;
+    status = data_status::kNotOpen;
     return;
   }
   status = 0;
@@ -252,7 +253,7 @@ std::string KeyImage(const std::string& value, int16_t fileNumber) {
       size_t at = 16 + 16 * segments;
       if (at + 16 > stat.size()) return value;  // statistics cut short
       ++segments;
-      if (!(get16(at + 4) & 0x0010)) break;
+      if (!(get16(at + 4) & rm::kKeySegmented)) break;
     }
   }
   size_t tableAt = 16 + 16 * segments + 9;
@@ -267,17 +268,17 @@ std::string KeyImage(const std::string& value, int16_t fileNumber) {
       size_t s = static_cast<size_t>(get16(at + 2));
       int flags = get16(at + 4);
       if (k == keyNumber) {
-        if (flags & 0x0004) {
+        if (flags & rm::kKeyBinary) {
           if (image.size() < p + s) image.resize(p + s, '\0');
           std::reverse(image.begin() + static_cast<std::ptrdiff_t>(p),
                        image.begin() + static_cast<std::ptrdiff_t>(p + s));
-        } else if ((flags & 0x0020) && haveTable) {
+        } else if ((flags & rm::kKeyAcs) && haveTable) {
           for (size_t j = 0; j < s && p + j < image.size(); ++j)
             image[p + j] = stat[tableAt + static_cast<uint8_t>(image[p + j])];
         }
         p += s;
       }
-      if (!(flags & 0x0010)) break;
+      if (!(flags & rm::kKeySegmented)) break;
     }
   }
   return image;

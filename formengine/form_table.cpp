@@ -82,13 +82,13 @@ std::string& FormKeys(int16_t form) { return FormRef(form).Keys; }
 int16_t& FieldCount(int16_t form) { return FormRef(form).FieldCount; }
 int16_t& NextForm(int16_t form) { return FormRef(form).NextForm; }
 
-int16_t& FormWindow(int16_t form, int16_t corner) {
-  if (corner < 1 || corner > 4) return FreshScratch().number;
-  return FormRef(form).Window[corner - 1];
+int16_t& FormWindow(int16_t form, int16_t side) {
+  if (side < 1 || side > 4) return FreshScratch().number;
+  return FormRef(form).Window[side - 1];
 }
 
 int16_t& FieldAttr(int16_t form, int16_t attribute, int16_t field) {
-  if (attribute < 0 || attribute > 7) return FreshScratch().number;
+  if (attribute < 0 || attribute >= field_attr::kCount) return FreshScratch().number;
   return FieldRef(form, field).Attr[attribute];
 }
 
@@ -97,7 +97,7 @@ std::string& FieldOptions(int16_t form, int16_t field) { return FieldRef(form, f
 std::string& FieldValue(int16_t form, int16_t field) { return FieldRef(form, field).Value; }
 
 int16_t& ListAttr(int16_t list, int16_t attribute) {
-  if (attribute < 0 || attribute > 7) return FreshScratch().number;
+  if (attribute < 0 || attribute >= list_attr::kCount) return FreshScratch().number;
   return ListRef(list).Attr[attribute];
 }
 

@@ -89,6 +89,22 @@ void SetKeyList(const std::string& commands, const std::string& keys) {
   }
 }
 
+std::string KeyList(std::initializer_list<int16_t> keys) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string list;
+  for (int16_t key : keys) {
+    if (!list.empty()) list += ',';
+    uint16_t code = static_cast<uint16_t>(key);
+    std::string item;
+    do {
+      item.insert(item.begin(), kDigits[code & 0xF]);
+      code = static_cast<uint16_t>(code >> 4);
+    } while (code != 0);
+    list += item;
+  }
+  return list;
+}
+
 bool LookupKey(int16_t key, int16_t* reported) {
   const ScreenState& s = ScreenStateRef();
   if (s.activeKeys.empty()) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace kap {
@@ -59,32 +60,64 @@ constexpr int16_t kF12 = static_cast<int16_t>(0x8600);
 struct WindowRect {
   int16_t top = 0, left = 0, bottom = 0, right = 0;
 };
-// Depth 0 = no window open.
+// Depth 0 = no window open; rect is the open window's frame in screen coordinates.
 struct CurrentWindowState {
   int16_t depth = 0;
   WindowRect rect;
 };
 const CurrentWindowState& CurrentWindow();
 
+// Opens a window on the frame rectangle (screen coordinates): the covered cells and the
+// cursor are saved in the working folder's "WinPush.tmp" and the window becomes current. A
+// rectangle outside the screen, reversed, or past row or column 99 is ignored (the depth
+// stays as it was: compare CurrentWindow().depth to know). Nothing is drawn; see DrawFrame.
 void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right);
+// Closes the current window: its cells and the cursor come back as they were. No effect
+// with no window open.
 void PopWindow();
 // Empties the window stack file of the working directory: a program starts with no windows,
 // whatever a killed run left behind.
 void ClearWindowStack();
-void DrawFrame(int16_t style);                  // 0 blank, 1 single line, 2 double line
+// Frame styles of DrawFrame.
+constexpr int16_t kFrameBlank = 0;
+constexpr int16_t kFrameSingle = 1;
+constexpr int16_t kFrameDouble = 2;
+// Draws the current window's frame in the current colour and blanks its inside; no effect
+// with no window open. Any other style draws blank.
+void DrawFrame(int16_t style);
+// Puts the cursor at the window-relative (row, column).
 void LocateInWindow(int16_t row, int16_t column);
+// Selects the colour pair of the terminal's scheme by letters (any case): "U" the field being
+// edited, "R" reverse, "N" emphasis, "RN" both, none of them plain; "+" first saves the
+// current pair, "-" restores the last saved one (plain when none). A blank command does
+// nothing. E.g. "+rh" saves and selects reverse, "-" goes back.
 void SetColour(const std::string& command);
+// Opens a window centred on screen `row` holding `text` wrapped to 76 columns in a reverse
+// frame, and leaves it open: the caller closes it with PopWindow.
 void ShowMessage(int16_t row, const std::string& text);
 // The message, the beep, keys typed ahead discarded, one key waited for, the box removed: how
 // a refusal or a fatal error is told to the operator.
 void ShowMessageAndWait(int16_t row, const std::string& text);
+// Rewrites `text` as lines of exactly `width` characters laid end to end, breaking at blanks
+// where it can (control bytes below 32 take no room). indent > 0 indents the first line,
+// indent < 0 the following ones. Mode (first letter, any case): "E", "L" or "I" pads on the
+// right, "N" pads with "-", "D" or "R" aligns right, "C" centres, "A" or "B" justifies every
+// line but the last; anything else leaves lines short.
 void WrapText(std::string& text, int16_t indent, int16_t width, const std::string& mode);
+// The console's size in cells.
 int16_t ScreenRows();
 int16_t ScreenColumns();
+// Screen row and column of the current window's cell (1, 1): inside its frame, or (1, 1) of
+// the screen with no window open.
 int16_t WindowOriginRow();
 int16_t WindowOriginColumn();
+// Last screen column inside the current window (the screen's last with no window).
 int16_t LastWindowColumn();
+// Scrolls the rectangle given counting from 0 by `lines` (up when positive), filling with
+// blanks in the current colour.
 void ScrollRegion(int16_t top, int16_t left, int16_t bottom, int16_t right, int16_t lines);
+// The last `digits` digits of `number`, zeros in front: ZeroPad(7, 2) is "07"; "" for
+// digits <= 0.
 std::string ZeroPad(int32_t number, int16_t digits);
 
 // Writes code page 850 text at the cursor in the current colour; the cursor moves after it.
@@ -98,20 +131,52 @@ void ShowCursor(bool visible);
 
 // --- Active key list ---
 
+// The active key list says which ending keys EditField returns with; empty, it returns with
+// every key. `commands` is read letter by letter (any case):
+//   "+" saves the list (once: a second "+" before "-" keeps the first save), "-" restores it;
+//   "e" empties the list; "a" adds every item of `keys`; "d" deletes each item's key;
+//   "h" makes EditField echo "X" for each character typed (hidden entry), "v" shows them again.
+// `keys` is a comma-separated list of hexadecimal key codes, an item "k=m" reporting key k as
+// m; build it from named keys with KeyList. E.g. SetKeyList("+ea", KeyList({key::kEnter}))
+// ... SetKeyList("-", "").
 void SetKeyList(const std::string& commands, const std::string& keys);
-// The reported code for `key` in ActiveKeys; false when the list is not empty and lacks it.
+// The `keys` text of SetKeyList for these key codes, in order: KeyList({key::kEnter,
+// key::kEsc}) is "d,1b".
+std::string KeyList(std::initializer_list<int16_t> keys);
+// The reported code for `key` in the active key list; false when the list is not empty and
+// lacks it.
 bool LookupKey(int16_t key, int16_t* reported);
+// The character hidden entry echoes ("X"), 0 while typed characters are shown.
 int16_t EchoChar();
 
 // --- Field editor and keys ---
 
+// Lets the operator edit `text` in place at the window-relative (row, column) (0 for either:
+// the cursor's, written back) until an ending key the active key list accepts; the field is
+// as wide as `text` is long, shown in lines of `wrap` characters (0: one line). `position`
+// (from 1) is where the cursor starts, and where it ended on return. `key` returns the
+// ending key as the key list reports it (Tab ends as Enter, Shift+Tab as Up, Ctrl+F4 and
+// Alt+F4 as Esc, Enter as End when End is listed); a mouse click (negative) always ends.
+// With options set (SetFieldOptions) the field is a choice: Left, Right and Space step through
+// them and `text` receives the chosen code. Alt+X and Alt+C type what the hot-key handler
+// gives; Ctrl+C and Ctrl+V copy and paste through the clipboard.
 void EditField(int16_t& row, int16_t& column, int16_t wrap, std::string& text,
                int16_t& position, int16_t& key);
-// Never waits: key = 0 and buttons = 0 when nothing is pending.
+// Never waits: key = 0 and buttons = 0 when nothing is pending. A mouse button press gives
+// buttons != 0 with the screen row and column; keys come as the codes of namespace key.
 void ReadKey(int16_t& key, int16_t& buttons, int16_t& row, int16_t& column);
+// Waits for one key or mouse press, running the idle handler meanwhile; a press comes as the
+// negative code column * 256 + buttons * 64 + row.
 void WaitKey(int16_t& key);
+// Discards every key typed ahead.
 void FlushKeys();
+// The choices of the next EditField calls, "|code,text|code,text" ("" for free text). The
+// field shows the text of the option whose code (padded to the field) equals its value,
+// else the first.
 void SetFieldOptions(const std::string& options);
+// Code page 850 text upper-cased for comparison (accented letters to their capitals). With
+// folding on (SetFoldMode) accents are dropped too and other bytes of 0x40 .. 0xED become
+// blanks.
 std::string FoldText(const std::string& text);
 void SetFoldMode(bool folding);
 // Characters handed out by ReadKey before the console is read (pop-up results).

@@ -50,7 +50,19 @@ constexpr int kBiasMultipleNoWait = 400;
 constexpr int kModeNormal = 0;
 constexpr int kModeAccelerated = -1;
 constexpr int kModeReadOnly = -2;
+constexpr int kModeVerify = -3;  // write-verify; the same as normal here
 constexpr int kModeExclusive = -4;
+
+// Key flags of a creation block's and the statistics' key specifications.
+constexpr uint16_t kKeyDuplicates = 0x0001;
+constexpr uint16_t kKeyModifiable = 0x0002;
+constexpr uint16_t kKeyBinary = 0x0004;
+constexpr uint16_t kKeySegmented = 0x0010;  // another segment of the same key follows
+constexpr uint16_t kKeyAcs = 0x0020;        // alternate collating sequence
+constexpr uint16_t kKeyDescending = 0x0040;
+constexpr uint16_t kKeyRepeatingDuplicates = 0x0080;
+constexpr uint16_t kKeyExtendedType = 0x0100;
+constexpr uint16_t kKeyNoCase = 0x0400;
 
 // Statuses.
 constexpr int16_t kOk = 0;

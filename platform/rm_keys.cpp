@@ -7,15 +7,6 @@
 namespace kap::rm {
 namespace {
 
-constexpr uint16_t kKeyDuplicates = 0x0001;
-constexpr uint16_t kKeyModifiable = 0x0002;
-constexpr uint16_t kKeyBinary = 0x0004;
-constexpr uint16_t kKeySegmented = 0x0010;
-constexpr uint16_t kKeyAcs = 0x0020;
-constexpr uint16_t kKeyDescending = 0x0040;
-constexpr uint16_t kKeyRepeatingDuplicates = 0x0080;
-constexpr uint16_t kKeyExtendedType = 0x0100;
-constexpr uint16_t kKeyNoCase = 0x0400;
 // Null keys, manual keys and the engine-set bits are not supported.
 constexpr uint16_t kSupportedKeyFlags = kKeyDuplicates | kKeyModifiable | kKeyBinary |
                                         kKeySegmented | kKeyAcs | kKeyDescending |

@@ -561,7 +561,7 @@ class ServerEngine : public RecordEngine {
     if (path.empty()) return kInvalidFileName;
     int mode = a.keyNumber;
     if (mode != kModeNormal && mode != kModeAccelerated && mode != kModeReadOnly &&
-        mode != -3 && mode != kModeExclusive)
+        mode != kModeVerify && mode != kModeExclusive)
       return kInvalidOperation;
     if (!Connected()) return kRecordManagerInactive;
     std::string name = ServerFileName(path);

@@ -422,7 +422,7 @@ class SqliteEngine : public RecordEngine {
     if (path.empty()) return kInvalidFileName;
     int mode = a.keyNumber;
     if (mode != kModeNormal && mode != kModeAccelerated && mode != kModeReadOnly &&
-        mode != -3 && mode != kModeExclusive)
+        mode != kModeVerify && mode != kModeExclusive)
       return kInvalidOperation;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return kFileNotFound;

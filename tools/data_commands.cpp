@@ -175,9 +175,11 @@ std::string FlagNames(uint16_t flags) {
   static const struct {
     uint16_t bit;
     const char* name;
-  } names[] = {{0x0001, "duplicates"}, {0x0002, "modifiable"}, {0x0004, "binary"},
-               {0x0010, "segmented"},  {0x0020, "acs"},        {0x0040, "descending"},
-               {0x0080, "repeating"},  {0x0100, "extended"},   {0x0400, "nocase"}};
+  } names[] = {{rm::kKeyDuplicates, "duplicates"},   {rm::kKeyModifiable, "modifiable"},
+               {rm::kKeyBinary, "binary"},           {rm::kKeySegmented, "segmented"},
+               {rm::kKeyAcs, "acs"},                 {rm::kKeyDescending, "descending"},
+               {rm::kKeyRepeatingDuplicates, "repeating"},
+               {rm::kKeyExtendedType, "extended"},   {rm::kKeyNoCase, "nocase"}};
   std::string out;
   for (const auto& n : names)
     if (flags & n.bit) out += std::string(out.empty() ? "" : ",") + n.name;
@@ -204,9 +206,9 @@ int Stat(const std::vector<std::string>& args) {
       uint16_t flags = Get16(s, at + 4);
       std::printf("key %-3u seg %d  position %-5u length %-4u values %-9u %s\n", k, segment++,
                   Get16(s, at), Get16(s, at + 2), Get32(s, at + 6), FlagNames(flags).c_str());
-      acs = acs || (flags & 0x20);
+      acs = acs || (flags & rm::kKeyAcs);
       at += 16;
-      if (!(flags & 0x10)) break;
+      if (!(flags & rm::kKeySegmented)) break;
     }
   }
   if (acs && at + 265 <= s.size()) std::printf("acs          %s\n", s.substr(at + 1, 8).c_str());
@@ -399,8 +401,8 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       KeySpec key;
       key.line = number;
       for (size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "duplicates") key.flags |= 0x0001;
-        else if (w[i] == "modifiable") key.flags |= 0x0002;
+        if (w[i] == "duplicates") key.flags |= rm::kKeyDuplicates;
+        else if (w[i] == "modifiable") key.flags |= rm::kKeyModifiable;
         else return fail(number, "unknown key flag " + w[i]);
       }
       keys.push_back(key);
@@ -413,13 +415,13 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       if (seg.position + seg.length - 1 > record) return fail(number, "segment ends past the record");
       for (size_t i = 3; i < w.size(); ++i) {
         if (w[i] == "string") continue;
-        if (w[i] == "binary") seg.flags |= 0x0004;
-        else if (w[i] == "descending") seg.flags |= 0x0040;
-        else if (w[i] == "acs") seg.flags |= 0x0020;
+        if (w[i] == "binary") seg.flags |= rm::kKeyBinary;
+        else if (w[i] == "descending") seg.flags |= rm::kKeyDescending;
+        else if (w[i] == "acs") seg.flags |= rm::kKeyAcs;
         else return fail(number, "unknown segment flag " + w[i]);
       }
-      if ((seg.flags & 0x0024) == 0x0024) return fail(number, "a binary segment cannot use acs");
-      anyAcs = anyAcs || (seg.flags & 0x0020);
+      if ((seg.flags & rm::kKeyBinary) && (seg.flags & rm::kKeyAcs)) return fail(number, "a binary segment cannot use acs");
+      anyAcs = anyAcs || (seg.flags & rm::kKeyAcs);
       long total = seg.length;
       for (const SegmentSpec& s : keys.back().segments) total += s.length;
       if (total > rm::kMaxKeyLength) return fail(number, "key longer than 255 bytes");
@@ -461,7 +463,7 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       Put16(&spec, 0, static_cast<uint16_t>(key.segments[i].position));
       Put16(&spec, 2, static_cast<uint16_t>(key.segments[i].length));
       uint16_t flags = key.flags | key.segments[i].flags;
-      if (i + 1 < key.segments.size()) flags |= 0x0010;
+      if (i + 1 < key.segments.size()) flags |= rm::kKeySegmented;
       Put16(&spec, 4, flags);
       block += spec;
     }

@@ -1,5 +1,6 @@
 // The active key list, ReadKey's translations and hot keys, WaitKey and FoldText.
 #include <cwctype>
+#include <vector>
 
 #include "formengine/tests/screen_fixture.h"
 
@@ -32,6 +33,16 @@ TEST_F(KeyTest, KeyListCommands) {
   EXPECT_EQ(Lookup(0x3B00), 0x3B00) << "\"+ea\" without keys accepts every key";
   SetKeyList("-", "");
   EXPECT_EQ(Lookup(0x3B00), -1);
+}
+
+TEST_F(KeyTest, KeyListBuiltFromNamedKeysReadsBackTheSameKeys) {
+  EXPECT_EQ(KeyList({}), "");
+  EXPECT_EQ(KeyList({key::kEnter, key::kEsc, key::kUp}), "d,1b,4800");
+  // Codes with the top bit set are negative as int16_t: the text must still be four digits.
+  const std::vector<int16_t> keys = {0, key::kEnter, key::kF1, key::kF11, key::kF12, -1};
+  SetKeyList("ea", KeyList({0, key::kEnter, key::kF1, key::kF11, key::kF12, -1}));
+  for (int16_t k : keys) EXPECT_EQ(Lookup(k), k) << "key " << k;
+  EXPECT_EQ(Lookup(key::kF2), -1);
 }
 
 TEST_F(KeyTest, KeyListHasOneSaveSlot) {
