@@ -62,12 +62,12 @@ struct Row {
 class Browser {
  public:
   Browser(int16_t list, FormHooks& hooks) : list_(list), hooks_(hooks) {
-    file_ = ListAttr(list, 0);
-    keyNumber_ = ListAttr(list, 1);
-    top_ = ListAttr(list, 2);
-    left_ = ListAttr(list, 3);
-    bottom_ = ListAttr(list, 4);
-    right_ = ListAttr(list, 5);
+    file_ = ListAttr(list, list_attr::kFile);
+    keyNumber_ = ListAttr(list, list_attr::kKey);
+    top_ = ListAttr(list, list_attr::kTop);
+    left_ = ListAttr(list, list_attr::kLeft);
+    bottom_ = ListAttr(list, list_attr::kBottom);
+    right_ = ListAttr(list, list_attr::kRight);
     rows_ = bottom_ - top_ - 1;
     width_ = right_ - left_ - 1;
   }
@@ -100,6 +100,17 @@ class Browser {
   void DrawTitle();
   void Choose(int16_t& result);
 
+  // --- the run's steps ---
+  bool OpenWindow();
+  void CloseWindow();
+  // What a key does; true when the list is to be left (result set, or openSecond_).
+  bool HandleKey(int16_t key, int16_t& result);
+  void ScrollSideways(int columns);
+  void LineUp();
+  void LineDown();
+  void PageUp();
+  void PageDown();
+
   int16_t list_;
   FormHooks& hooks_;
   int16_t file_ = 0, keyNumber_ = 0;
@@ -127,6 +138,9 @@ class Browser {
   int maxOverflow_ = 0;
   bool firstReached_ = true;
   bool endReached_ = true;
+
+  int16_t secondList_ = 0;
+  bool openSecond_ = false;
 };
 
 bool Browser::OpenCache() {
@@ -206,7 +220,7 @@ void Browser::ReadFromData() {
   int16_t status = 0;
   if (!started_) {
     started_ = true;
-    FindRecord(file_, keyNumber_, fromKey_, 1, status);
+    FindRecord(file_, keyNumber_, fromKey_, find_mode::kGreaterOrEqual, status);
     bound_ = toKey_.empty() ? std::string() : KeyImage(toKey_, file_);
     if (status != 0 || PastRange()) {
       noMore_ = true;
@@ -334,9 +348,127 @@ void Browser::Choose(int16_t& result) {
   result = 0;
 }
 
+// A window refused by PushWindow (outside the screen) or without an inside shows nothing;
+// popping it would close the enclosing window instead. False when nothing was opened.
+bool Browser::OpenWindow() {
+  int16_t status = 0;
+  if (file_ > 0) SetLockMode(file_, "+d", status);
+  SetColour("+n");
+  int16_t depthBefore = CurrentWindow().depth;
+  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_),
+             static_cast<int16_t>(bottom_), static_cast<int16_t>(right_));
+  const bool windowOpen = CurrentWindow().depth > depthBefore;
+  if (!windowOpen || rows_ < 1 || width_ < 1) {
+    if (windowOpen) PopWindow();
+    SetColour("-");
+    if (file_ > 0) SetLockMode(file_, "-", status);
+    return false;
+  }
+  DrawFrame(kFrameDouble);
+  SetColour("h");
+  return true;
+}
+
+void Browser::CloseWindow() {
+  SetKeyList("-", "");
+  PopWindow();
+  SetColour("-");
+  int16_t status = 0;
+  if (file_ > 0) SetLockMode(file_, "-", status);
+}
+
+void Browser::ScrollSideways(int columns) {
+  offset_ += columns;
+  DisplayPage(pageStart_);
+  DrawTitle();
+}
+
+void Browser::LineUp() {
+  if (!MoveBack()) return;
+  if (cursorRow_ > 1) {
+    --cursorRow_;
+  } else {
+    DisplayPage(current_.pos);
+    DrawTitle();
+  }
+}
+
+void Browser::LineDown() {
+  Row first;
+  const bool pageHasFirst = Fetch(pageStart_, &first);
+  if (!MoveForward()) return;
+  if (cursorRow_ < rows_) {
+    ++cursorRow_;
+  } else if (pageHasFirst) {
+    DisplayPage(After(first));
+    DrawTitle();
+  }
+}
+
+void Browser::PageUp() {
+  Row start;
+  if (!haveRow_ || !Fetch(pageStart_, &start) || start.prev == 0) return;
+  int moved = 0;
+  while (moved < rows_ && start.prev != 0) {
+    Row previous;
+    if (!Fetch(start.prev, &previous)) break;
+    start = std::move(previous);
+    ++moved;
+  }
+  if (moved < rows_) cursorRow_ = std::max(1, cursorRow_ - (rows_ - moved));
+  DisplayPage(start.pos);
+  DrawTitle();
+  CurrentFromPage();
+}
+
+void Browser::PageDown() {
+  Row next;
+  if (!haveRow_ || pageEnd_ == 0 || !Fetch(pageEnd_, &next)) return;
+  DisplayPage(next.pos);
+  DrawTitle();
+  CurrentFromPage();
+}
+
+bool Browser::HandleKey(int16_t key, int16_t& result) {
+  // Sideways by eight columns, as far as the widest row or the title reaches.
+  constexpr int kSidewaysStep = 8;
+  switch (key) {
+    case key::kLeft:
+      if (offset_ > 1) ScrollSideways(-kSidewaysStep);
+      return false;
+    case key::kRight:
+      if (offset_ <= maxOverflow_) ScrollSideways(kSidewaysStep);
+      return false;
+    case key::kUp:
+      LineUp();
+      return false;
+    case key::kDown:
+      LineDown();
+      return false;
+    case key::kPgUp:
+      PageUp();
+      return false;
+    case key::kPgDn:
+      PageDown();
+      return false;
+    case key::kEnter:
+      Choose(result);
+      return true;
+    case key::kF4:
+      if (secondList_ != 0) {
+        openSecond_ = true;
+        return true;
+      }
+      [[fallthrough]];
+    default:
+      result = -1;
+      return true;
+  }
+}
+
 void Browser::Run(int16_t& result) {
   result = -1;
-  int16_t searchForm = ListAttr(list_, 6);
+  int16_t searchForm = ListAttr(list_, list_attr::kSearchForm);
   if (searchForm != 0) {
     int16_t pageFlag = 0, pageFlag2 = 0, key = 0;
     RunForm(searchForm, pageFlag, pageFlag2, key);
@@ -345,27 +477,14 @@ void Browser::Run(int16_t& result) {
   result = hooks_.ListKeyRange(list_, fromKey_, toKey_);
   if (result != 0) return;
 
-  int16_t status = 0;
-  if (file_ > 0) SetLockMode(file_, "+d", status);
-  SetColour("+n");
-  int16_t depthBefore = CurrentWindow().depth;
-  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_),
-             static_cast<int16_t>(bottom_), static_cast<int16_t>(right_));
-  // A window refused by PushWindow (outside the screen) or without an inside shows nothing;
-  // popping it would close the enclosing window instead.
-  const bool windowOpen = CurrentWindow().depth > depthBefore;
-  if (!windowOpen || rows_ < 1 || width_ < 1) {
-    if (windowOpen) PopWindow();
-    SetColour("-");
-    if (file_ > 0) SetLockMode(file_, "-", status);
+  if (!OpenWindow()) {
     result = -1;
     return;
   }
-  DrawFrame(2);
-  SetColour("h");
-  const int16_t secondList = ListAttr(list_, 7);
-  SetKeyList("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-  if (secondList != 0) SetKeyList("a", "3e00");
+  secondList_ = ListAttr(list_, list_attr::kSecondList);
+  SetKeyList("+ea", KeyList({key::kEnter, key::kEsc, key::kUp, key::kDown, key::kPgUp,
+                             key::kPgDn, key::kLeft, key::kRight}));
+  if (secondList_ != 0) SetKeyList("a", KeyList({key::kF4}));
 
   noMore_ = file_ == 0;
   if (!OpenCache()) noMore_ = true;
@@ -375,9 +494,8 @@ void Browser::Run(int16_t& result) {
   DrawTitle();
   CurrentFromPage();
 
-  int16_t key = 0;
-  bool openSecond = false;
   for (;;) {
+    int16_t key = 0;
     if (haveRow_) {
       SetColour("u");
       WriteRow(cursorRow_, current_.text);
@@ -387,103 +505,19 @@ void Browser::Run(int16_t& result) {
       SetColour("h");
       WriteRow(cursorRow_, current_.text);
     }
-    bool leave = false;
-    switch (key) {
-      case key::kLeft:
-        if (offset_ > 1) {
-          offset_ -= 8;
-          DisplayPage(pageStart_);
-          DrawTitle();
-        }
-        break;
-      case key::kRight:
-        if (offset_ <= maxOverflow_) {
-          offset_ += 8;
-          DisplayPage(pageStart_);
-          DrawTitle();
-        }
-        break;
-      case key::kUp:
-        if (MoveBack()) {
-          if (cursorRow_ > 1) {
-            --cursorRow_;
-          } else {
-            DisplayPage(current_.pos);
-            DrawTitle();
-          }
-        }
-        break;
-      case key::kDown: {
-        Row first;
-        const bool pageHasFirst = Fetch(pageStart_, &first);
-        if (MoveForward()) {
-          if (cursorRow_ < rows_) {
-            ++cursorRow_;
-          } else if (pageHasFirst) {
-            DisplayPage(After(first));
-            DrawTitle();
-          }
-        }
-        break;
-      }
-      case key::kPgUp: {
-        Row start;
-        if (haveRow_ && Fetch(pageStart_, &start) && start.prev != 0) {
-          int moved = 0;
-          while (moved < rows_ && start.prev != 0) {
-            Row previous;
-            if (!Fetch(start.prev, &previous)) break;
-            start = std::move(previous);
-            ++moved;
-          }
-          if (moved < rows_) cursorRow_ = std::max(1, cursorRow_ - (rows_ - moved));
-          DisplayPage(start.pos);
-          DrawTitle();
-          CurrentFromPage();
-        }
-        break;
-      }
-      case key::kPgDn: {
-        Row next;
-        if (haveRow_ && pageEnd_ != 0 && Fetch(pageEnd_, &next)) {
-          DisplayPage(next.pos);
-          DrawTitle();
-          CurrentFromPage();
-        }
-        break;
-      }
-      case key::kEnter:
-        Choose(result);
-        leave = true;
-        break;
-      case key::kF4:
-        if (secondList != 0) {
-          openSecond = true;
-          leave = true;
-          break;
-        }
-        [[fallthrough]];
-      default:
-        result = -1;
-        leave = true;
-        break;
-    }
-    if (leave) break;
+    if (HandleKey(key, result)) break;
   }
 
   CloseCache();
-  if (openSecond) {
-    BrowseList(secondList, result);
+  if (openSecond_) {
+    BrowseList(secondList_, result);
     if (result == 0) {
-      int16_t chosenList = secondList;
+      int16_t chosenList = secondList_;
       int16_t field = 0;
       hooks_.ListChosen(chosenList, 0, field);
     }
   }
-  SetKeyList("-", "");
-  PopWindow();
-  SetColour("-");
-  if (file_ > 0) SetLockMode(file_, "-", status);
+  CloseWindow();
 }
 
 }  // namespace

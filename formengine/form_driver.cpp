@@ -29,7 +29,7 @@ DriverState& Driver() {
   return state;
 }
 
-bool IsDisplayOnly(int16_t form, int16_t field) { return (FieldAttr(form, 5, field) & 4) != 0; }
+bool IsDisplayOnly(int16_t form, int16_t field) { return (FieldAttr(form, field_attr::kFlags, field) & field_flag::kDisplayOnly) != 0; }
 
 // A field count larger than the table's field slots stops at the last slot.
 int FieldLimit(int16_t form) {
@@ -37,7 +37,7 @@ int FieldLimit(int16_t form) {
   return count < FormTable().MaxFields ? count : FormTable().MaxFields;
 }
 
-// Lowest and highest field number without flag 4; first > last when there is none.
+// Lowest and highest field number that is not display only; first > last when there is none.
 void EditableRange(int16_t form, int16_t& first, int16_t& last) {
   first = 1;
   last = 0;
@@ -84,8 +84,8 @@ int16_t ClickTarget(int16_t form, int16_t key) {
   int click = -static_cast<int>(key);
   int screenRow = click % 100;
   int screenColumn = click / 100;
-  int top = FormWindow(form, 1);
-  int left = FormWindow(form, 2);
+  int top = FormWindow(form, form_window::kTop);
+  int left = FormWindow(form, form_window::kLeft);
   if (top == 0) {
     const CurrentWindowState& w = CurrentWindow();
     top = w.depth > 0 ? w.rect.top : 0;
@@ -96,11 +96,11 @@ int16_t ClickTarget(int16_t form, int16_t key) {
   for (int j = 1; j <= FieldLimit(form); ++j) {
     int16_t f = static_cast<int16_t>(j);
     if (IsDisplayOnly(form, f)) continue;
-    int fieldRow = FieldAttr(form, 0, f);
-    int labelColumn = FieldAttr(form, 1, f);
-    int length = FieldAttr(form, 2, f);
-    int wrap = FieldAttr(form, 3, f);
-    int extra = FieldAttr(form, 4, f);
+    int fieldRow = FieldAttr(form, field_attr::kRow, f);
+    int labelColumn = FieldAttr(form, field_attr::kLabelColumn, f);
+    int length = FieldAttr(form, field_attr::kLength, f);
+    int wrap = FieldAttr(form, field_attr::kWrap, f);
+    int extra = FieldAttr(form, field_attr::kExtraWidth, f);
     int lines = 1;
     int lineWidth = length;
     if (wrap > 0) {
@@ -158,36 +158,90 @@ void ResetFormsState() {
   forms::ResetBrowseState();
 }
 
-void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key) {
-  NestingGuard guard;
-  FormHooks& hooks = forms::Hooks();
-  const bool continuation = form < 0;
-  if (continuation) form = static_cast<int16_t>(std::abs(static_cast<int>(form)));
+namespace {
+
+// Where a field stands and how it is edited, read from the form table once per visit.
+struct FieldPlace {
+  int16_t row = 0;
+  int16_t valueColumn = 0;
+  int16_t length = 0;
+  int16_t wrap = 0;
+  int16_t extra = 0;
+  int16_t flags = 0;
+  bool displayOnly = false;
+  bool hidden = false;
+  // Edited from blanks; left blank, the stored value stands.
+  bool startsBlank = false;
+};
+
+FieldPlace PlaceOf(int16_t form, int16_t field) {
+  FieldPlace p;
+  p.row = FieldAttr(form, field_attr::kRow, field);
+  const int16_t labelColumn = FieldAttr(form, field_attr::kLabelColumn, field);
+  p.valueColumn =
+      static_cast<int16_t>(labelColumn + static_cast<int>(FieldLabel(form, field).size()));
+  const int16_t length = FieldAttr(form, field_attr::kLength, field);
+  p.length = length > 0 ? length : 0;
+  p.wrap = FieldAttr(form, field_attr::kWrap, field);
+  const int16_t extra = FieldAttr(form, field_attr::kExtraWidth, field);
+  p.extra = extra > 0 ? extra : 0;
+  p.flags = FieldAttr(form, field_attr::kFlags, field);
+  p.displayOnly = (p.flags & field_flag::kDisplayOnly) != 0;
+  p.hidden = (p.flags & field_flag::kHidden) != 0;
+  p.startsBlank = (p.flags & (field_flag::kStartsBlank | field_flag::kHidden)) != 0;
+  return p;
+}
+
+// One RunForm over one form: entering the page, editing the current field, moving after the
+// key that ended it, and leaving. The caller's form, page flags and key are updated in place.
+class FormRun {
+ public:
+  FormRun(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key)
+      : hooks_(forms::Hooks()), form_(form), pageUpLeaves_(pageUpLeaves),
+        pageDownLeaves_(pageDownLeaves), key_(key), continuation_(form < 0) {
+    if (continuation_) form_ = static_cast<int16_t>(std::abs(static_cast<int>(form_)));
+  }
+
+  void Run() {
+    EnterPage();
+    for (;;) {
+      while (first_ <= current_ && current_ <= last_) {
+        EditCurrentField();
+        if (MoveAfterKey()) break;
+      }
+      if (!KeptByCheckLeave()) break;
+    }
+    LeavePage();
+  }
+
+ private:
+  // Opens the form's window, shows it and, when the operator left this chain of pages with
+  // PgUp or PgDn, goes straight back to that page.
+  void EnterPage() {
+    OpenWindow();
+    hooks_.ShowForm(form_);
+    EditableRange(form_, first_, last_);
+    current_ = first_;
+    if (first_ <= last_ && ResumeChain()) current_ = static_cast<int16_t>(last_ + 1);
+  }
 
   // A window that PushWindow refused (outside the screen) must not be popped at the end, or
   // the enclosing window would close instead.
-  bool windowOpen = false;
-  if (FormWindow(form, 1) != 0) {
+  void OpenWindow() {
+    if (FormWindow(form_, form_window::kTop) == 0) return;
     int16_t depthBefore = CurrentWindow().depth;
     SetColour("+n");
-    PushWindow(FormWindow(form, 1), FormWindow(form, 2), FormWindow(form, 3),
-               FormWindow(form, 4));
-    windowOpen = CurrentWindow().depth > depthBefore;
-    if (windowOpen) DrawFrame(2);
+    PushWindow(FormWindow(form_, form_window::kTop), FormWindow(form_, form_window::kLeft),
+               FormWindow(form_, form_window::kBottom), FormWindow(form_, form_window::kRight));
+    windowOpen_ = CurrentWindow().depth > depthBefore;
+    if (windowOpen_) DrawFrame(kFrameDouble);
     SetColour("-");
   }
 
-  hooks.ShowForm(form);
-
-  int16_t first = 1;
-  int16_t last = 0;
-  EditableRange(form, first, last);
-  int16_t current = first;
-
-  if (first <= last) {
-    // Go straight down the chain of pages to the one the operator last left with PgUp/PgDn.
+  // True when the page the chain resumes on was left with a key that leaves this page too.
+  bool ResumeChain() {
     bool met = false;
-    int16_t f = form;
+    int16_t f = form_;
     for (int steps = 0; steps <= FormTable().FormCount + 1; ++steps) {
       if (f == ResumeForm()) {
         met = true;
@@ -197,187 +251,197 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
       f = NextForm(f);
     }
     if (!met) ResumeForm() = 0;
-    bool leaveNow = false;
-    if (ResumeForm() > 0 && ResumeForm() != form && NextForm(form) != 0) {
-      leaveNow = RunContinuation(NextForm(form), pageUpLeaves, pageDownLeaves, key);
-    } else {
-      ResumeForm() = 0;
-    }
-    if (leaveNow) current = static_cast<int16_t>(last + 1);
+    if (ResumeForm() > 0 && ResumeForm() != form_ && NextForm(form_) != 0)
+      return RunContinuation(NextForm(form_), pageUpLeaves_, pageDownLeaves_, key_);
+    ResumeForm() = 0;
+    return false;
   }
 
-  std::string text;
-  for (;;) {
-    while (first <= current && current <= last) {
-      SetKeyList("+ea", FormKeys(form) + ",3b00");
-      const int16_t row = FieldAttr(form, 0, current);
-      const int16_t labelColumn = FieldAttr(form, 1, current);
-      const int16_t length = FieldAttr(form, 2, current) > 0 ? FieldAttr(form, 2, current) : 0;
-      const int16_t wrap = FieldAttr(form, 3, current);
-      const int16_t extra = FieldAttr(form, 4, current) > 0 ? FieldAttr(form, 4, current) : 0;
-      const int16_t flags = FieldAttr(form, 5, current);
-      int16_t listNumber = FieldAttr(form, 7, current);
-      const int16_t valueColumn =
-          static_cast<int16_t>(labelColumn + static_cast<int>(FieldLabel(form, current).size()));
-      const bool displayOnly = (flags & 4) != 0;
-      const bool hidden = (flags & 2) != 0;
-
-      if ((flags & 3) != 0) {
-        text.assign(static_cast<size_t>(length), ' ');
-      } else {
-        text = FitTo(FieldValue(form, current), static_cast<size_t>(length));
-      }
-      if (hidden) SetKeyList("h", "");
-      if (extra != 0 && !displayOnly) {
-        LocateInWindow(row, static_cast<int16_t>(valueColumn + length));
-        WriteText(std::string(static_cast<size_t>(extra), ' '));
-      }
-
-      bool rejected = false;
+  // Edits the current field until the hooks accept what was typed (or the field is passed
+  // over); key_ holds the key that ended it.
+  void EditCurrentField() {
+    SetKeyList("+ea", FormKeys(form_) + "," + KeyList({key::kF1}));
+    const FieldPlace place = PlaceOf(form_, current_);
+    int16_t listNumber = FieldAttr(form_, field_attr::kList, current_);
+    std::string text = place.startsBlank
+                           ? std::string(static_cast<size_t>(place.length), ' ')
+                           : FitTo(FieldValue(form_, current_), static_cast<size_t>(place.length));
+    if (place.hidden) SetKeyList("h", "");
+    if (place.extra != 0 && !place.displayOnly) {
+      LocateInWindow(place.row, static_cast<int16_t>(place.valueColumn + place.length));
+      WriteText(std::string(static_cast<size_t>(place.extra), ' '));
+    }
+    // A display-only field is passed over with the key unchanged.
+    if (!place.displayOnly) {
+      bool rejected;
       do {
-        if (displayOnly) break;  // passed over with the key unchanged
-        SetFieldOptions(FieldOptions(form, current));
-        int16_t position = 1;
-        if ((flags & 8) != 0) {
-          position = static_cast<int16_t>(forms::TrimRight(text).size() + 1);
-        }
-        int16_t editRow = row;
-        int16_t editColumn = valueColumn;
-        EditField(editRow, editColumn, wrap, text, position, key);
-        CurrentText() = text;
-        CurrentForm() = form;
-        CurrentField() = current;
-
-        rejected = false;
-        if (key == key::kF1) {
-          const std::string topic = forms::TrimRight(CurrentSession().MenuName);
-          if (!topic.empty()) ShowHelp(topic);
-          key = 0;
-        } else if (key == key::kF4) {
-          key = 0;
-          while (listNumber > 0) {
-            int16_t result = 0;
-            BrowseList(listNumber, result);
-            if (result != 0) break;
-            const int16_t rememberedField = current;
-            const int16_t rememberedList = listNumber;
-            hooks.ListChosen(listNumber, form, current);
-            if (listNumber == 0) {
-              current = rememberedField;
-              listNumber = rememberedList;
-              continue;
-            }
-            if (current == rememberedField) {
-              key = key::kDown;
-              if (current == FieldCount(form) && NextForm(form) == 0) key = key::kEnter;
-            } else if (current < FieldCount(form) && IsDisplayOnly(form, current)) {
-              key = key::kDown;
-            }
-            break;
-          }
-        } else {
-          if (extra != 0) {
-            // A hidden field keeps its echo: the typed secret is never written out.
-            LocateInWindow(row, valueColumn);
-            std::string shown = hidden ? std::string(text.size(), 'X') : text;
-            WriteText(shown + std::string(static_cast<size_t>(extra), ' '));
-          }
-          if (key != key::kEsc) {
-            if ((flags & 3) != 0 && IsBlank(text)) {
-              text = FitTo(FieldValue(form, current), text.size());
-            }
-            rejected = hooks.CheckField(form, text, current, key) != 0;
-          } else {
-            hooks.ShowField(form, current);
-          }
-        }
-        EditableRange(form, first, last);
+        rejected = EditOnce(place, text, listNumber);
+        EditableRange(form_, first_, last_);  // a hook may have changed the flags
         if (rejected) Beep();
       } while (rejected);
-
-      text.clear();
-      if (hidden) SetKeyList("v", "");
-      SetKeyList("-", "");
-
-      bool leave = false;
-      switch (key) {
-        case key::kPgUp:
-          if (current > first || pageUpLeaves == 0) {
-            current = first;
-            ResumeForm() = 0;
-          } else {
-            ResumeForm() = form;
-            leave = true;
-          }
-          break;
-        case key::kPgDn:
-          if (current < last || pageDownLeaves == 0) {
-            current = last;
-            ResumeForm() = 0;
-          } else {
-            ResumeForm() = form;
-            leave = true;
-          }
-          break;
-        case key::kEnd:
-        case key::kLeaveForm:
-          leave = true;
-          break;
-        case key::kEsc:
-          if (current > first) {
-            current = first;
-          } else {
-            leave = true;
-          }
-          break;
-        case key::kEnter:
-        case key::kDown:
-        case key::kF2:
-          if ((current == last || key == key::kF2) && NextForm(form) > 0) {
-            leave = RunContinuation(NextForm(form), pageUpLeaves, pageDownLeaves, key);
-          } else if (key == key::kEnter) {
-            ++current;  // past the last editable field this leaves the form
-          } else if (key == key::kDown && current != last) {
-            ++current;
-          }
-          break;
-        case key::kUp:
-          if (current > first) {
-            --current;
-          } else if (continuation) {
-            key = key::kEsc;
-            leave = true;
-          }
-          break;
-        case 0:
-          break;
-        default:
-          if (key < 0) {
-            int16_t target = ClickTarget(form, key);
-            if (target != 0) current = target;
-          } else {
-            leave = true;
-          }
-          break;
-      }
-      if (leave) break;
     }
-
-    if (hooks.CheckLeave(form, key) != 0) {
-      EditableRange(form, first, last);
-      // With no editable field there is nowhere to keep the operator: leave regardless.
-      if (first <= last) {
-        current = first;
-        continue;
-      }
-    }
-    break;
+    if (place.hidden) SetKeyList("v", "");
+    SetKeyList("-", "");
   }
 
-  if (windowOpen) PopWindow();
-  CurrentText().clear();
-  CurrentForm() = 0;
-  CurrentField() = 0;
+  // One pass of the field editor and the handling of its key; true when the hooks refused
+  // the text and the operator edits again.
+  bool EditOnce(const FieldPlace& place, std::string& text, int16_t& listNumber) {
+    SetFieldOptions(FieldOptions(form_, current_));
+    int16_t position = 1;
+    if ((place.flags & field_flag::kCursorAtEnd) != 0)
+      position = static_cast<int16_t>(forms::TrimRight(text).size() + 1);
+    int16_t editRow = place.row;
+    int16_t editColumn = place.valueColumn;
+    EditField(editRow, editColumn, place.wrap, text, position, key_);
+    CurrentText() = text;
+    CurrentForm() = form_;
+    CurrentField() = current_;
+
+    if (key_ == key::kF1) {
+      const std::string topic = forms::TrimRight(CurrentSession().MenuName);
+      if (!topic.empty()) ShowHelp(topic);
+      key_ = 0;
+      return false;
+    }
+    if (key_ == key::kF4) {
+      key_ = 0;
+      ChooseFromList(listNumber);
+      return false;
+    }
+    if (place.extra != 0) {
+      // A hidden field keeps its echo: the typed secret is never written out.
+      LocateInWindow(place.row, place.valueColumn);
+      std::string shown = place.hidden ? std::string(text.size(), 'X') : text;
+      WriteText(shown + std::string(static_cast<size_t>(place.extra), ' '));
+    }
+    if (key_ == key::kEsc) {
+      hooks_.ShowField(form_, current_);
+      return false;
+    }
+    if (place.startsBlank && IsBlank(text)) text = FitTo(FieldValue(form_, current_), text.size());
+    return hooks_.CheckField(form_, text, current_, key_) != 0;
+  }
+
+  // F4: the field's browse list, again as long as the hook asks for it (list set to 0); a
+  // choice moves on to the next field unless the hook moved elsewhere.
+  void ChooseFromList(int16_t& listNumber) {
+    while (listNumber > 0) {
+      int16_t result = 0;
+      BrowseList(listNumber, result);
+      if (result != 0) return;
+      const int16_t rememberedField = current_;
+      const int16_t rememberedList = listNumber;
+      hooks_.ListChosen(listNumber, form_, current_);
+      if (listNumber == 0) {
+        current_ = rememberedField;
+        listNumber = rememberedList;
+        continue;
+      }
+      if (current_ == rememberedField) {
+        key_ = key::kDown;
+        if (current_ == FieldCount(form_) && NextForm(form_) == 0) key_ = key::kEnter;
+      } else if (current_ < FieldCount(form_) && IsDisplayOnly(form_, current_)) {
+        key_ = key::kDown;
+      }
+      return;
+    }
+  }
+
+  // Moves the current field after the key that ended it; true when the form is to be left.
+  bool MoveAfterKey() {
+    switch (key_) {
+      case key::kPgUp:
+        return PageKey(current_ > first_ || pageUpLeaves_ == 0, first_);
+      case key::kPgDn:
+        return PageKey(current_ < last_ || pageDownLeaves_ == 0, last_);
+      case key::kEnd:
+      case key::kLeaveForm:
+        return true;
+      case key::kEsc:
+        if (current_ > first_) {
+          current_ = first_;
+          return false;
+        }
+        return true;
+      case key::kEnter:
+      case key::kDown:
+      case key::kF2:
+        if ((current_ == last_ || key_ == key::kF2) && NextForm(form_) > 0)
+          return RunContinuation(NextForm(form_), pageUpLeaves_, pageDownLeaves_, key_);
+        if (key_ == key::kEnter) {
+          ++current_;  // past the last editable field this leaves the form
+        } else if (key_ == key::kDown && current_ != last_) {
+          ++current_;
+        }
+        return false;
+      case key::kUp:
+        if (current_ > first_) {
+          --current_;
+          return false;
+        }
+        if (continuation_) {
+          key_ = key::kEsc;
+          return true;
+        }
+        return false;
+      case 0:
+        return false;
+      default:
+        if (key_ < 0) {
+          int16_t target = ClickTarget(form_, key_);
+          if (target != 0) current_ = target;
+          return false;
+        }
+        return true;
+    }
+  }
+
+  // PgUp or PgDn: moves to `edge` while `stays`, else leaves and remembers this page.
+  bool PageKey(bool stays, int16_t edge) {
+    if (stays) {
+      current_ = edge;
+      ResumeForm() = 0;
+      return false;
+    }
+    ResumeForm() = form_;
+    return true;
+  }
+
+  // True when CheckLeave refuses and there is a field to bring the operator back to; with no
+  // editable field there is nowhere to keep them, so they leave regardless.
+  bool KeptByCheckLeave() {
+    if (hooks_.CheckLeave(form_, key_) == 0) return false;
+    EditableRange(form_, first_, last_);
+    if (first_ > last_) return false;
+    current_ = first_;
+    return true;
+  }
+
+  void LeavePage() {
+    if (windowOpen_) PopWindow();
+    CurrentText().clear();
+    CurrentForm() = 0;
+    CurrentField() = 0;
+  }
+
+  FormHooks& hooks_;
+  int16_t& form_;
+  int16_t& pageUpLeaves_;
+  int16_t& pageDownLeaves_;
+  int16_t& key_;
+  const bool continuation_;
+  bool windowOpen_ = false;
+  int16_t first_ = 1;
+  int16_t last_ = 0;
+  int16_t current_ = 1;
+};
+
+}  // namespace
+
+void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key) {
+  NestingGuard guard;
+  FormRun(form, pageUpLeaves, pageDownLeaves, key).Run();
 }
 
 }  // namespace kap
