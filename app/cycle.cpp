@@ -72,8 +72,8 @@ void FillOwnerForm(const char* record) {
   SetField(2, 15, NumberText(Little32(record + owner::kLong15)));
 }
 
-// A write of the removal in the waiting lock mode: while another program holds the record in the record
-// manager the write waits, telling the operator, instead of failing the removal.
+// A write of the removal in the waiting lock mode: while another program holds the record in
+// the record manager the write waits, telling the operator, instead of failing the removal.
 void WriteWaiting(int16_t file, void (*write)(int16_t, int16_t&), int16_t& status) {
   int16_t ignored = 0;
   SetLockMode(file, "+a", ignored);

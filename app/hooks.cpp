@@ -165,7 +165,8 @@ void OwnerHooks::ShowForm(int16_t form) {
   }
   SetColour("n");
   for (int16_t field = 1; field <= FieldCount(form); ++field) {
-    LocateInWindow(FieldAttr(form, field_attr::kRow, field), FieldAttr(form, field_attr::kLabelColumn, field));
+    LocateInWindow(FieldAttr(form, field_attr::kRow, field),
+                   FieldAttr(form, field_attr::kLabelColumn, field));
     WriteText(FieldLabel(form, field));
   }
   SetColour("h");
@@ -178,7 +179,8 @@ void OwnerHooks::ShowForm(int16_t form) {
 void OwnerHooks::ShowField(int16_t form, int16_t& field) {
   const int16_t row = FieldAttr(form, field_attr::kRow, field);
   const int16_t column =
-      static_cast<int16_t>(FieldAttr(form, field_attr::kLabelColumn, field) + FieldLabel(form, field).size());
+      static_cast<int16_t>(FieldAttr(form, field_attr::kLabelColumn, field) +
+                           FieldLabel(form, field).size());
   const int16_t length = FieldAttr(form, field_attr::kLength, field);
   const int16_t wrap = FieldAttr(form, field_attr::kWrap, field);
   const int16_t extra = FieldAttr(form, field_attr::kExtraWidth, field);

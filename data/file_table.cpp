@@ -327,7 +327,8 @@ void CallRecordManager(int entry, int16_t operation, int16_t& status) {
     size_t copied = std::min<size_t>(length, recordLength);
     if (e.RecordArea != nullptr) std::memcpy(e.RecordArea, area.data(), copied);
     e.KeyValue = key.substr(0, keyLength);
-    if ((status == rm::kRecordLocked || status == rm::kFileLocked) && e.LockMode == lock_mode::kWait) {
+    if ((status == rm::kRecordLocked || status == rm::kFileLocked) &&
+        e.LockMode == lock_mode::kWait) {
       GetOs().SleepMs(static_cast<int>(std::lround(10000.0 * GetOs().Random() + 1.0)));
       attempts = std::min(attempts + 1, 2);
       continue;

@@ -29,7 +29,9 @@ DriverState& Driver() {
   return state;
 }
 
-bool IsDisplayOnly(int16_t form, int16_t field) { return (FieldAttr(form, field_attr::kFlags, field) & field_flag::kDisplayOnly) != 0; }
+bool IsDisplayOnly(int16_t form, int16_t field) {
+  return (FieldAttr(form, field_attr::kFlags, field) & field_flag::kDisplayOnly) != 0;
+}
 
 // A field count larger than the table's field slots stops at the last slot.
 int FieldLimit(int16_t form) {

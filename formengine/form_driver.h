@@ -146,7 +146,8 @@ class NoFormHooks : public FormHooks {
   void ListChosen(int16_t&, int16_t, int16_t&) override {}
 };
 
-// Installs the program's hooks (not owned).
+// Installs the program's hooks; the caller keeps them alive while forms and lists run (not
+// owned). nullptr puts back the do-nothing set.
 void SetFormHooks(FormHooks* hooks);
 FormHooks* CurrentFormHooks();
 
