@@ -47,7 +47,7 @@ std::string NumberText(double value) { return FormatFixed(value, ""); }
 
 // Blanks form 2 and the pages that continue it (a damaged chain cannot loop for ever).
 void BlankOwnerForms() {
-  int16_t form = 2;
+  int16_t form = kOwnerForm;
   for (int steps = 0; form > 0 && form <= FormTable().FormCount && steps <= FormTable().FormCount;
        ++steps, form = NextForm(form)) {
     for (int16_t field = 1; field <= FieldCount(form); ++field) SetField(form, field, "");
@@ -55,21 +55,22 @@ void BlankOwnerForms() {
 }
 
 void FillOwnerForm(const char* record) {
-  SetField(2, 1, std::string(record + owner::kText1, 30));
-  SetField(2, 2, std::string(record + owner::kText2, 20));
-  SetField(2, 3, std::string(record + owner::kText3, 30));
-  SetField(2, 4, std::string(record + owner::kText4, 30));
-  SetField(2, 5, std::string(record + owner::kText5, 30));
-  SetField(2, 6, std::string(record + owner::kCountry, 2));
-  SetField(2, 7, std::string(record + owner::kTaxId, 15));
-  SetField(2, 8, NumberText(NumberValue(UnpackDigits(std::string(record + owner::kDate8, 4)))));
-  SetField(2, 9, NumberText(NumberValue(UnpackDigits(std::string(record + owner::kDate9, 4)))));
-  SetField(2, 10, NumberText(Little32(record + owner::kLong10)));
-  SetField(2, 11, NumberText(Little32(record + owner::kLong11)));
-  SetField(2, 12, NumberText(Little32(record + owner::kLong12)));
-  SetField(2, 13, NumberText(Little32(record + owner::kLong13)));
-  SetField(2, 14, NumberText(Little16(record + owner::kShort14)));
-  SetField(2, 15, NumberText(Little32(record + owner::kLong15)));
+  auto show = [](int16_t field, const std::string& text) { SetField(kOwnerForm, field, text); };
+  show(1, std::string(record + owner::kText1, 30));
+  show(2, std::string(record + owner::kText2, 20));
+  show(3, std::string(record + owner::kText3, 30));
+  show(4, std::string(record + owner::kText4, 30));
+  show(5, std::string(record + owner::kText5, 30));
+  show(kOwnerCountryField, std::string(record + owner::kCountry, 2));
+  show(7, std::string(record + owner::kTaxId, 15));
+  show(8, NumberText(NumberValue(UnpackDigits(std::string(record + owner::kDate8, 4)))));
+  show(9, NumberText(NumberValue(UnpackDigits(std::string(record + owner::kDate9, 4)))));
+  show(10, NumberText(Little32(record + owner::kLong10)));
+  show(11, NumberText(Little32(record + owner::kLong11)));
+  show(12, NumberText(Little32(record + owner::kLong12)));
+  show(13, NumberText(Little32(record + owner::kLong13)));
+  show(14, NumberText(Little16(record + owner::kShort14)));
+  show(15, NumberText(Little32(record + owner::kLong15)));
 }
 
 // A write of the removal in the waiting lock mode: while another program holds the record in
@@ -120,13 +121,13 @@ void RunOwnerCycle() {
   for (;;) {
     SetColour("n");
     ClearScreen();
-    int16_t form = 1, pageUp = 0, pageDown = 0, key = 0;
+    int16_t form = kKeyForm, pageUp = 0, pageDown = 0, key = 0;
     RunForm(form, pageUp, pageDown, key);
     if (key == key::kEsc) return;
 
     const std::string code(program.OwnerRecord + owner::kCode, 2);
     BlankOwnerForms();
-    SetField(2, 6, "ES");
+    SetField(kOwnerForm, kOwnerCountryField, "ES");
     int16_t status = 0;
     FindRecord(kOwnersFile, 0, code, find_mode::kEqual, status);
     if (status != 0) {
@@ -137,28 +138,30 @@ void RunOwnerCycle() {
     }
     FillOwnerForm(program.OwnerRecord);
 
-    const bool window = FormWindow(2, form_window::kTop) != 0;
+    auto side = [](int16_t which) { return FormWindow(kOwnerForm, which); };
+    const bool window = side(form_window::kTop) != 0;
     if (window) {
       SetColour("+n");
-      PushWindow(FormWindow(2, form_window::kTop), FormWindow(2, form_window::kLeft),
-                 FormWindow(2, form_window::kBottom), FormWindow(2, form_window::kRight));
+      PushWindow(side(form_window::kTop), side(form_window::kLeft), side(form_window::kBottom),
+                 side(form_window::kRight));
       DrawFrame(kFrameDouble);
       SetColour("-");
     }
-    program.Hooks.ShowForm(2);
+    program.Hooks.ShowForm(kOwnerForm);
     ShowMessage(20, Translate(kWarning));
 
-    SetField(3, 1, "N");
-    form = 3;
+    SetField(kConfirmForm, kAnswerField, "N");
+    form = kConfirmForm;
     key = 0;
     RunForm(form, pageUp, pageDown, key);
-    const bool confirmed = FieldValue(3, 1).substr(0, 1) == "S" &&
-                           FieldValue(3, 1).find_first_not_of(' ', 1) == std::string::npos;
+    const std::string& answer = FieldValue(kConfirmForm, kAnswerField);
+    const bool confirmed =
+        answer.substr(0, 1) == "S" && answer.find_first_not_of(' ', 1) == std::string::npos;
     Removal removal = Removal::kDone;
     if (confirmed) removal = RemoveOwner();
     // The removed owner no longer exists: a code left in the field would only invite typing
     // over it and opening another owner.
-    if (confirmed && removal == Removal::kDone) SetField(1, 1, "");
+    if (confirmed && removal == Removal::kDone) SetField(kKeyForm, kOwnerCodeField, "");
     UnlockRecord("PropietV");
 
     PopWindow();

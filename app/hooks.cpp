@@ -154,7 +154,7 @@ void RefuseWithMessage(const std::string& text) { ShowMessageAndWait(12, text); 
 
 void OwnerHooks::ShowForm(int16_t form) {
   SetColour("rh");
-  if (form == 1) {
+  if (form == kKeyForm) {
     const std::string& title = CurrentSession().MenuTitle;
     // Halves round to the even neighbour, as the suite centres titles.
     int column = 41 - static_cast<int>(std::nearbyint(title.size() / 2.0));
@@ -223,7 +223,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
   (void)key;
   const int16_t length = FieldAttr(form, field_attr::kLength, field);
   std::string stored = text;
-  if (form == 1 && field == 1) {
+  if (form == kKeyForm && field == kOwnerCodeField) {
     // The owner code: digits and blanks only, stored as the number it shows, so the code that
     // CheckLeave looks up is exactly the one on the screen ("1 2" is 12, not 1020).
     if (!DigitsOnly(text)) return -1;
@@ -284,9 +284,9 @@ int16_t OwnerHooks::CheckLeave(int16_t form, int16_t key) {
   if (key == key::kEsc) return 0;
   LockWaitMode() = "p";
   int16_t result = 0;
-  if (form == 1) {
+  if (form == kKeyForm) {
     OwnerProgramState& program = OwnerProgram();
-    std::string code = PackDigits(FieldValue(1, 1));
+    std::string code = PackDigits(FieldValue(kKeyForm, kOwnerCodeField));
     code.resize(2, static_cast<char>(0x80));
     std::memcpy(program.OwnerRecord + owner::kCode, code.data(), 2);
     int16_t status = 0;

@@ -10,6 +10,17 @@
 
 namespace kap {
 
+// --- Forms of the program's form file ---
+
+// The key form asks for the owner code; the owner form (and the pages continuing it) shows the
+// owner with the warning; the confirmation asks "S" or "N".
+constexpr int16_t kKeyForm = 1;
+constexpr int16_t kOwnerForm = 2;
+constexpr int16_t kConfirmForm = 3;
+constexpr int16_t kOwnerCodeField = 1;    // of the key form
+constexpr int16_t kOwnerCountryField = 6;  // of the owner form
+constexpr int16_t kAnswerField = 1;       // of the confirmation
+
 // --- Files and record layouts ---
 
 constexpr int16_t kOwnersFile = 505;
