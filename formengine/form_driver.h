@@ -54,7 +54,7 @@ struct FieldDef {
 struct FormDef {
   std::string Keys;            // the form's ending keys, SetKeyList's `keys` text
   int16_t FieldCount = 0;
-  int16_t NextForm = 0;
+  int16_t NextForm = 0;            // the continuation page, 0 for none
   int16_t Window[4] = {};      // top, left, bottom, right (screen); top 0 = no window
   std::vector<FieldDef> Fields;  // index 1 .. MaxFields (0 unused)
 };
@@ -72,11 +72,13 @@ struct FormTableState {
   std::vector<ListDef> Lists;  // index 0 .. ListCount
 };
 
+// The one form table of the process, filled by the program before any form runs.
 FormTableState& FormTable();
 // Sizes the table for `formCount` forms of up to `maxFields` fields (all empty).
 void CreateForms(int16_t formCount, int16_t maxFields);
 // Sizes the list table for entries 0 .. listCount.
 void CreateLists(int16_t listCount);
+// Empties the table (tests).
 void ResetFormTable();
 
 // Accessors with the form table's names; forms, fields and lists count from 1. An index out of
@@ -84,6 +86,7 @@ void ResetFormTable();
 std::string& FormKeys(int16_t form);
 int16_t& FieldCount(int16_t form);
 int16_t& NextForm(int16_t form);
+
 // The sides of a form's window, FormWindow's second index.
 namespace form_window {
 constexpr int16_t kTop = 1;  // 0: the form has no window of its own
@@ -149,6 +152,7 @@ class NoFormHooks : public FormHooks {
 // Installs the program's hooks; the caller keeps them alive while forms and lists run (not
 // owned). nullptr puts back the do-nothing set.
 void SetFormHooks(FormHooks* hooks);
+// The installed hooks, nullptr when none.
 FormHooks* CurrentFormHooks();
 
 // --- Form driver ---
@@ -179,6 +183,7 @@ int16_t& CurrentField();
 // chosen row. result: 0 chosen, -1 nothing chosen (Esc, or the search form left with Esc),
 // else a status or the ListKeyRange result. The file's lock mode is "no lock" meanwhile.
 void BrowseList(int16_t list, int16_t& result);
+// The row chosen last in a list without a file: its data position and its text.
 int32_t& ListChoicePosition();
 std::string& ListChoiceText();
 

@@ -57,6 +57,7 @@ constexpr int16_t kF12 = static_cast<int16_t>(0x8600);
 
 // --- Screen primitives ---
 
+// A rectangle in screen coordinates, the frame included.
 struct WindowRect {
   int16_t top = 0, left = 0, bottom = 0, right = 0;
 };
