@@ -157,7 +157,8 @@ int16_t EchoChar();
 // as wide as `text` is long, shown in lines of `wrap` characters (0: one line). `position`
 // (from 1) is where the cursor starts, and where it ended on return. `key` returns the
 // ending key as the key list reports it (Tab ends as Enter, Shift+Tab as Up, Ctrl+F4 and
-// Alt+F4 as Esc, Enter as End when End is listed); a mouse click (negative) always ends.
+// Alt+F4 as Esc, Enter as End when End is listed). A click inside the field moves the cursor;
+// one outside ends, reported as its negative code -(column * 100 + row) whatever the list.
 // With options set (SetFieldOptions) the field is a choice: Left, Right and Space step through
 // them and `text` receives the chosen code. Alt+X and Alt+C type what the hot-key handler
 // gives; Ctrl+C and Ctrl+V copy and paste through the clipboard.
@@ -167,7 +168,7 @@ void EditField(int16_t& row, int16_t& column, int16_t wrap, std::string& text,
 // buttons != 0 with the screen row and column; keys come as the codes of namespace key.
 void ReadKey(int16_t& key, int16_t& buttons, int16_t& row, int16_t& column);
 // Waits for one key or mouse press, running the idle handler meanwhile; a press comes as the
-// negative code column * 256 + buttons * 64 + row.
+// code column * 256 + buttons * 64 + row, cut to 16 bits.
 void WaitKey(int16_t& key);
 // Discards every key typed ahead.
 void FlushKeys();
