@@ -427,5 +427,41 @@ TEST_F(BrowseListTest, F4InAFieldTakesTheChoiceThroughListChosen) {
             "ListKeyRange 1\nListChosen 1 1 2\nCheckLeave 1 d\n");
 }
 
+TEST_F(BrowseListTest, AChoiceMovesOnFromWhereverListChosenLeavesTheField) {
+  // Fields: 1 opens the list, 2 editable, 3 display only, 4 editable.
+  struct Case {
+    int16_t movedTo;     // the field ListChosen leaves current
+    int16_t editedNext;  // the field the operator edits next
+  } cases[] = {
+      {1, 2},  // no move: on to the next field
+      {2, 2},  // moved to an editable field: edited there
+      {3, 4},  // moved to a display-only field: passed on, never stuck there
+  };
+  for (const Case& c : cases) {
+    CreateForms(1, 4);
+    FormKeys(1) = KeyList({key::kEnter, key::kEsc, key::kEnd, key::kF4});
+    FieldCount(1) = 4;
+    for (int16_t j = 1; j <= 4; ++j) {
+      FieldAttr(1, field_attr::kRow, j) = static_cast<int16_t>(19 + j);
+      FieldAttr(1, field_attr::kLabelColumn, j) = 1;
+      FieldAttr(1, field_attr::kLength, j) = 4;
+      FieldValue(1, j) = "    ";
+    }
+    FieldAttr(1, field_attr::kList, 1) = 1;
+    FieldAttr(1, field_attr::kFlags, 3) = field_flag::kDisplayOnly;
+    hooks.log.clear();
+    hooks.chosen = [&](int16_t&, int16_t, int16_t& field) { field = c.movedTo; };
+    // Enter in the field ends it as End, End being in the form's list.
+    script.Keys({key::kF4, key::kEnter, key::kEnter});
+    int16_t form = 1, up = 0, down = 0, key = 0;
+    RunForm(form, up, down, key);
+    EXPECT_TRUE(script.Done()) << "moved to " << c.movedTo;
+    EXPECT_EQ(hooks.Calls("CheckField"),
+              std::vector<std::string>{"CheckField 1 [    ] " + std::to_string(c.editedNext) +
+                                       " 4f00"})
+        << "moved to " << c.movedTo << "\n" << Joined(hooks.log);
+  }
+}
+
 }  // namespace
 }  // namespace kap::test
