@@ -337,30 +337,33 @@ class PosixOsImpl : public Os {
 
   int RunCommandInterpreter(const std::string& arguments) override {
     BeforeWait();
-    std::string shell = GetEnv("COMSPEC");
-    if (shell.empty()) shell = "/bin/sh";
-    shell = MapPath(shell);
-    // The suite writes the interpreter's "run this and end" switch, "/C"; a POSIX shell
-    // wants -c before the command text.
-    std::string command = arguments;
-    size_t first = command.find_first_not_of(' ');
-    command = first == std::string::npos ? "" : command.substr(first);
-    if (command.size() >= 2 && command[0] == '/' && (command[1] == 'C' || command[1] == 'c') &&
-        (command.size() == 2 || command[2] == ' ')) {
-      command = command.substr(2);
-      size_t next = command.find_first_not_of(' ');
-      command = next == std::string::npos ? "" : command.substr(next);
+    // The suite writes "/C command words". Each word becomes one argument: no shell reads the
+    // words, so a help topic's "AJUDA\X.HTM" arrives whole.
+    std::vector<std::string> words;
+    for (size_t at = 0; (at = arguments.find_first_not_of(' ', at)) != std::string::npos;) {
+      size_t end = arguments.find(' ', at);
+      words.push_back(arguments.substr(at, end == std::string::npos ? end : end - at));
+      at = end;
     }
-    std::vector<std::string> argv = {shell};
-    if (!command.empty()) {
-      argv.push_back("-c");
-      argv.push_back(command);
+    // With COMSPEC the interpreter gets the suite's words as they are, "/C" included; without
+    // it the command after "/C" is started directly.
+    const std::string comspec = GetEnv("COMSPEC");
+    std::vector<std::string> argv;
+    if (!comspec.empty()) {
+      argv.push_back(FindProgram(comspec));
+      argv.insert(argv.end(), words.begin(), words.end());
+    } else {
+      if (!words.empty() && (words[0] == "/C" || words[0] == "/c")) words.erase(words.begin());
+      if (words.empty()) return -1;
+      argv = words;
+      argv[0] = FindProgram(words[0]);
     }
+    if (argv[0].empty()) return -1;
     std::vector<char*> raw;
     for (std::string& a : argv) raw.push_back(a.data());
     raw.push_back(nullptr);
     pid_t pid;
-    if (::posix_spawn(&pid, shell.c_str(), nullptr, nullptr, raw.data(), environ) != 0) {
+    if (::posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, raw.data(), environ) != 0) {
       return -1;
     }
     int status = 0;
@@ -372,6 +375,33 @@ class PosixOsImpl : public Os {
   }
 
  private:
+  // A program to start: an absolute path, or a bare name found in an absolute folder of PATH.
+  // Never a path taken from the current folder, where anyone who can write there may plant
+  // one. "" when there is no such program.
+  std::string FindProgram(const std::string& name) {
+    auto runnable = [](const std::string& path) {
+      struct stat info;
+      return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+             ::access(path.c_str(), X_OK) == 0;
+    };
+    if (name.empty()) return "";
+    if (name[0] == '/') {
+      const std::string mapped = MapPath(name);
+      return runnable(mapped) ? mapped : "";
+    }
+    if (name.find_first_of("/\\") != std::string::npos) return "";
+    const std::string path = GetEnv("PATH");
+    for (size_t at = 0; at <= path.size();) {
+      size_t end = path.find(':', at);
+      if (end == std::string::npos) end = path.size();
+      const std::string folder = path.substr(at, end - at);
+      if (!folder.empty() && folder[0] == '/' && runnable(folder + "/" + name))
+        return folder + "/" + name;
+      at = end + 1;
+    }
+    return "";
+  }
+
   static bool ParentExists(const std::string& path) {
     size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return true;  // the current directory

@@ -247,9 +247,18 @@ class WindowsOsImpl : public Os {
 
   int RunCommandInterpreter(const std::string& arguments) override {
     BeforeWait();
+    // The interpreter takes the suite's switches itself ("/C command"). It is named by an
+    // absolute path or found in an absolute folder of PATH, never looked for in the current
+    // folder (where CreateProcess would search first).
     std::string shell = GetEnv("COMSPEC");
-    if (shell.empty()) shell = "cmd.exe";
-    // The interpreter takes the suite's switches itself ("/C command").
+    if (shell.empty()) {
+      char system[MAX_PATH] = {};
+      UINT n = ::GetSystemDirectoryA(system, MAX_PATH);
+      if (n == 0 || n >= MAX_PATH) return -1;
+      shell = std::string(system) + "\\cmd.exe";
+    }
+    shell = FindProgram(shell);
+    if (shell.empty()) return -1;
     std::string line = "\"" + shell + "\"";
     size_t first = arguments.find_first_not_of(' ');
     if (first != std::string::npos) line += " " + arguments.substr(first);
@@ -258,7 +267,7 @@ class WindowsOsImpl : public Os {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!::CreateProcessA(shell.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &process)) {
       return -1;
     }
@@ -271,6 +280,34 @@ class WindowsOsImpl : public Os {
   }
 
  private:
+  // An absolute path ("C:\...", "\\server\...") as it is; a bare name in an absolute folder
+  // of PATH, with ".exe" when it has no extension; "" otherwise.
+  std::string FindProgram(const std::string& name) {
+    auto absolute = [](const std::string& p) {
+      return (p.size() > 2 && p[1] == ':' && (p[2] == '\\' || p[2] == '/')) ||
+             (p.size() > 1 && (p[0] == '\\' || p[0] == '/') && (p[1] == '\\' || p[1] == '/'));
+    };
+    auto runnable = [](const std::string& p) {
+      DWORD attributes = ::GetFileAttributesA(p.c_str());
+      return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    };
+    if (absolute(name)) return runnable(name) ? name : "";
+    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) return "";
+    const std::string file = name.find('.') == std::string::npos ? name + ".exe" : name;
+    const std::string path = GetEnv("PATH");
+    for (size_t at = 0; at <= path.size();) {
+      size_t end = path.find(';', at);
+      if (end == std::string::npos) end = path.size();
+      std::string folder = path.substr(at, end - at);
+      if (absolute(folder)) {
+        if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+        if (runnable(folder + file)) return folder + file;
+      }
+      at = end + 1;
+    }
+    return "";
+  }
+
   std::mt19937 random_;
 };
 

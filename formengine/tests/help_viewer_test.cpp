@@ -196,7 +196,7 @@ TEST_F(HelpViewerTest, AWindowsSessionHandsTheDocumentToTheLauncher) {
   env.Set("COMSPEC", recorder);
   CurrentSession().RunMode = "WIN";
   ShowHelp("TOPIC");
-  EXPECT_EQ(ReadFile(work.file("args.txt")), "-c\nUOPEN AJUDA\\TOPIC.HTM\n");
+  EXPECT_EQ(ReadFile(work.file("args.txt")), "/C\nUOPEN\nAJUDA\\TOPIC.HTM\n");
   EXPECT_EQ(console.ScreenText(), MemoryConsole(25, 80).ScreenText());
   EXPECT_EQ(CurrentWindow().depth, 0);
 

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
@@ -210,25 +212,41 @@ TEST(OsServices, TermFromKaptermAndRepeatableRandomNumbers) {
 TEST(OsServices, CommandInterpreter) {
   TempDir dir;
   const std::string shell = dir.file("myshell"), out = dir.file("out");
-  test::WriteFile(shell, "#!/bin/sh\necho \"$@\" > " + out + "\nexit 5\n");
+  test::WriteFile(shell, "#!/bin/sh\nprintf '%s|' \"$@\" > " + out + "\nexit 5\n");
   ::chmod(shell.c_str(), 0755);
+  // The same program where only a search of the current folder would find it.
+  test::MakeDirs(dir.file("c:/windows"));
+  test::WriteFile(dir.file("c:/windows/cmd.exe"), test::ReadFile(shell));
+  ::chmod(dir.file("c:/windows/cmd.exe").c_str(), 0755);
   struct Case {
-    std::string comspec, arguments;
+    std::string comspec, path, arguments;
     int status;
     std::string written;
   } cases[] = {
-      {"", "echo one > " + out, 0, "one\n"},
-      {"", " /C exit 7", 7, ""},  // the suite's /C switch
-      {shell, " /C UOPEN AJUDA\\X.HTM", 5, "-c UOPEN AJUDA\\X.HTM\n"},
-      {dir.file("none"), "/C true", -1, ""},
+      // Each word one argument, backslashes kept: no shell reads them.
+      {shell, "", " /C UOPEN AJUDA\\X.HTM", 5, "/C|UOPEN|AJUDA\\X.HTM|"},
+      {"myshell", dir.path(), "/C A\\B", 5, "/C|A\\B|"},  // a bare name found on PATH
+      {"", "", " /C " + shell + " AJUDA\\X.HTM  two", 5, "AJUDA\\X.HTM|two|"},
+      {"", dir.path(), "/c myshell x", 5, "x|"},
+      {"", "", "/C true > " + out, 0, ""},  // no shell: ">" is just a word
+      // Never from the current folder: a relative path, a relative PATH entry, a missing one.
+      {"c:/windows/cmd.exe", dir.path(), "/C x", -1, ""},
+      {"C:\\WINDOWS\\cmd.exe", dir.path(), "/C x", -1, ""},
+      {"myshell", ".:c:/windows", "/C x", -1, ""},
+      {dir.file("none"), "", "/C true", -1, ""},
+      {"", "", "  ", -1, ""},
   };
+  const std::string before = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
   for (const Case& c : cases) {
     test::ScopedEnv env;
     if (c.comspec.empty()) env.Unset("COMSPEC"); else env.Set("COMSPEC", c.comspec);
+    if (!c.path.empty()) env.Set("PATH", c.path);
     ::unlink(out.c_str());
-    EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.arguments;
-    EXPECT_EQ(test::ReadFile(out), c.written) << c.arguments;
+    EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.comspec << c.arguments;
+    EXPECT_EQ(test::ReadFile(out), c.written) << c.comspec << c.arguments;
   }
+  std::filesystem::current_path(before);
 }
 
 }  // namespace
