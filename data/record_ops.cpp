@@ -51,7 +51,9 @@ std::string AccessLogText() {
 void AccessLogFailed(int error) {
   std::string& problem = State().accessLogProblem;
   if (!problem.empty()) return;
-  problem = GetOs().CurrentDir() + "/db.log: " + std::strerror(error) +
+  const std::string cause = error == ELOOP ? "a symbolic link, which is not followed"
+                                           : std::strerror(error);
+  problem = GetOs().CurrentDir() + "/db.log: " + cause +
             "; the access log misses the changes made from then on";
   ShowMessageAndWait(12, AccessLogText());
 }
@@ -63,18 +65,7 @@ void AppendLog(int16_t fileNumber, int operation, int16_t status) {
   LogNumber(&line, status, false);
   line += "\r\n";
   // The operation stands even when the log cannot take its line.
-  FILE* f = std::fopen("db.log", "ab");
-  if (f == nullptr) {
-    AccessLogFailed(errno);
-    return;
-  }
-  bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  int error = errno;
-  if (std::fclose(f) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (!written) AccessLogFailed(error);
+  if (int error = GetOs().AppendFile("db.log", line)) AccessLogFailed(error);
 }
 
 // A move without record transfer (Get Next / Previous into a scratch area). The key value is
@@ -294,12 +285,7 @@ void CheckAccessLog() {
   // Only an existing log is tried: a missing one is created by the first line, and creating it
   // here would leave a file behind a run that changed nothing.
   if (!State().accessLogProblem.empty() || !GetOs().FileExists("db.log")) return;
-  FILE* f = std::fopen("db.log", "ab");
-  if (f == nullptr) {
-    data::AccessLogFailed(errno);
-    return;
-  }
-  std::fclose(f);
+  if (int error = GetOs().AppendFile("db.log", "")) data::AccessLogFailed(error);
 }
 
 const std::string& AccessLogProblem() { return State().accessLogProblem; }

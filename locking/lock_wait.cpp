@@ -13,7 +13,7 @@ struct LanguageTexts {
   const char* esc;
   const char* failure;  // before the path
   const char* retrying;
-  const char* causes[8];  // by OsError
+  const char* causes[9];  // by OsError
 };
 
 // Catalan, then Spanish, Galician and Aranese, as the library's own messages are chosen.
@@ -24,28 +24,32 @@ const LanguageTexts& Texts() {
       "NO ES POT FER SERVIR ",
       ". TORNANT-HO A PROVAR",
       {"ERROR", "SENSE PERM\xD6S", "DISC PLE", "NOM\x90S LECTURA", "NO \x90S UNA CARPETA",
-       "NO \x90S UN FITXER", "LA CARPETA NO EXISTEIX", "ERROR D'ACC\x90S"}};
+       "NO \x90S UN FITXER", "LA CARPETA NO EXISTEIX", "\x90S UN ENLLA\x80 SIMB\xE3LIC",
+       "ERROR D'ACC\x90S"}};
   static const LanguageTexts kSpanish{
       "FICHERO BLOQUEADO. ESPERE UN MOMENTO",
       " O PULSE [ESC] PARA SALIR",
       "NO SE PUEDE USAR ",
       ". REINTENTANDO",
       {"ERROR", "SIN PERMISO", "DISCO LLENO", "SOLO LECTURA", "NO ES UNA CARPETA",
-       "NO ES UN FICHERO", "LA CARPETA NO EXISTE", "ERROR DE ACCESO"}};
+       "NO ES UN FICHERO", "LA CARPETA NO EXISTE", "ES UN ENLACE SIMB\xE0LICO",
+       "ERROR DE ACCESO"}};
   static const LanguageTexts kGalician{
       "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO",
       " OU PULSE [ESC] PARA SAIR",
       "NON SE PODE USAR ",
       ". REINTENTANDO",
       {"ERRO", "SEN PERMISO", "DISCO CHEO", "S\xE0 LECTURA", "NON \x90 UN CARTAFOL",
-       "NON \x90 UN FICHEIRO", "O CARTAFOL NON EXISTE", "ERRO DE ACCESO"}};
+       "NON \x90 UN FICHEIRO", "O CARTAFOL NON EXISTE", "\x90 UNHA LIGAZ\xE0N SIMB\xE0LICA",
+       "ERRO DE ACCESO"}};
   static const LanguageTexts kAranese{
       "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT",
       " O POSSATZ [ESC] ENT\xB7 G\xD4SSER",
       "NON SE POT UTILIZAR ",
       ". TORNAM A ASSAJAR",
       {"ERROR", "SENS PERM\xD6S", "DISC PLEN", "SONQUE LECTURA", "NON \x90S UN REPERTORI",
-       "NON \x90S UN FICH\xD4R", "ES REPERTORI NON EXIST\xD6S", "ERROR D'ACC\x90S"}};
+       "NON \x90S UN FICH\xD4R", "ES REPERTORI NON EXIST\xD6S", "\x90S UN LIAM SIMB\xE3LIC",
+       "ERROR D'ACC\x90S"}};
   const std::string language = CurrentSession().Language.substr(0, 3);
   if (language == "SPA") return kSpanish;
   if (language == "GLG") return kGalician;

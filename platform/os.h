@@ -19,6 +19,7 @@ enum class OsError {
   kNotAFolder,  // a part of the path is a file
   kNotAFile,    // the path is a folder or a device
   kMissing,     // a folder of the path does not exist
+  kLink,        // a file to be written is a symbolic link, which is never followed
   kOther,
 };
 
@@ -79,7 +80,9 @@ class Os {
   // is matched without regard to case; a component that matches nothing keeps its case.
   virtual std::string MapPath(const std::string& path) = 0;
   // Opens (and with `create`, creates) a file for reading and writing, or only reading when
-  // `readOnly`. Returns null with the reason in `result` when it fails.
+  // `readOnly`. Returns null with the reason in `result` when it fails. A file opened for
+  // writing that is a symbolic link is refused (OsError::kLink): whoever can write a shared or
+  // terminal folder could otherwise point the program's writes at any file its user may write.
   virtual std::unique_ptr<File> OpenFile(const std::string& path, bool create, bool readOnly,
                                          Sharing sharing, OpenResult* result) = 0;
   // Every path argument (here and above) is mapped with MapPath first, so callers pass the
@@ -95,10 +98,16 @@ class Os {
   virtual void SeedRandom(uint32_t seed) = 0;
   // The computer name, at most 15 characters; "" when it cannot be read.
   virtual std::string ComputerName() = 0;
-  // Runs the command interpreter named by COMSPEC (/bin/sh when unset) with `arguments` and
+  // Appends `bytes` to the end of a file, creating it when missing, in one write that other
+  // appenders cannot interleave; a symbolic link is refused. Returns 0, or the errno value of
+  // the failure (ELOOP for a link).
+  virtual int AppendFile(const std::string& path, const std::string& bytes) = 0;
+  // Runs the command interpreter named by COMSPEC with `arguments` ("/C command words") and
   // waits for it; returns its exit status (128 + signal when a signal ended it), -1 when it
-  // could not be started. On POSIX a leading "/C" switch is dropped and the rest is run as
-  // `interpreter -c rest`; empty arguments start the interpreter alone.
+  // could not be started. The interpreter is an absolute path or a bare name found in an
+  // absolute folder of PATH, never a file of the current folder. On POSIX each word is one
+  // argument (no shell reads them) and, without COMSPEC, the command after "/C" is started
+  // directly; on Windows the default is the system folder's cmd.exe.
   virtual int RunCommandInterpreter(const std::string& arguments) = 0;
   // Why the last failed open, folder creation, read or write of this thread failed.
   virtual OsError LastError() { return OsError::kOther; }
@@ -126,6 +135,9 @@ class OsWrapper : public Os {
   double Random() override { return target_->Random(); }
   void SeedRandom(uint32_t s) override { target_->SeedRandom(s); }
   std::string ComputerName() override { return target_->ComputerName(); }
+  int AppendFile(const std::string& p, const std::string& b) override {
+    return target_->AppendFile(p, b);
+  }
   int RunCommandInterpreter(const std::string& a) override {
     return target_->RunCommandInterpreter(a);
   }

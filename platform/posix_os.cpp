@@ -37,6 +37,7 @@ bool Failed(int error) {
     case ENOTDIR: lastError = OsError::kNotAFolder; break;
     case EISDIR: lastError = OsError::kNotAFile; break;
     case ENOENT: lastError = OsError::kMissing; break;
+    case ELOOP: lastError = OsError::kLink; break;
     default: lastError = OsError::kOther; break;
   }
   return false;
@@ -233,7 +234,7 @@ class PosixOsImpl : public Os {
     OpenResult ignored;
     if (!result) result = &ignored;
     std::string mapped = MapPath(path);
-    int flags = (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    int flags = (readOnly ? O_RDONLY : O_RDWR | O_NOFOLLOW) | O_CLOEXEC;
     if (create) flags |= O_CREAT;
     int fd;
     do {
@@ -269,6 +270,22 @@ class PosixOsImpl : public Os {
     }
     *result = OpenResult::kOk;
     return std::make_unique<PosixFile>(fd);
+  }
+
+  int AppendFile(const std::string& path, const std::string& bytes) override {
+    int fd;
+    do {
+      fd = ::open(MapPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                  0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno;
+    ssize_t put;
+    do {
+      put = ::write(fd, bytes.data(), bytes.size());
+    } while (put < 0 && errno == EINTR);
+    int error = put < 0 ? errno : put != static_cast<ssize_t>(bytes.size()) ? ENOSPC : 0;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
   }
 
   bool RemoveFile(const std::string& path) override {

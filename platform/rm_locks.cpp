@@ -26,8 +26,9 @@ LockFile::~LockFile() {
 }
 
 bool LockFile::Open(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never through a symbolic link: it could create or lock a file outside the data folder.
+  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd_ < 0 && errno != ELOOP) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   return fd_ >= 0;
 }
 

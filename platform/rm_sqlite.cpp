@@ -434,7 +434,9 @@ class SqliteEngine : public RecordEngine {
     if (!h->locks.Open(LockPath(path))) return kAccessDenied;
     if (!h->locks.TryLock(kFileOpenLockByte, mode == kModeExclusive)) return kFileLocked;
 
-    int rc = sqlite3_open_v2(path.c_str(), &h->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+    // A data file that is a symbolic link is refused: shared folders must not redirect writes.
+    int rc = sqlite3_open_v2(path.c_str(), &h->db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                              nullptr);
     if (rc != SQLITE_OK) return rc == SQLITE_CANTOPEN ? kAccessDenied : FromSqlite(rc);
     sqlite3_busy_handler(h->db, BusyWait, nullptr);
@@ -468,7 +470,8 @@ class SqliteEngine : public RecordEngine {
     std::string temp = path + ".new" + std::to_string(getpid());
     unlink(temp.c_str());
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    int rc = sqlite3_open_v2(temp.c_str(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                              nullptr);
     std::string schema =
         "PRAGMA journal_mode=WAL; BEGIN; "

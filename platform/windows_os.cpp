@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <random>
 #include <string>
@@ -186,6 +187,24 @@ class WindowsOsImpl : public Os {
     }
     *result = OpenResult::kOk;
     return std::make_unique<WindowsFile>(h);
+  }
+
+  int AppendFile(const std::string& path, const std::string& bytes) override {
+    HANDLE h = ::CreateFileA(MapPath(path).c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      DWORD error = ::GetLastError();
+      if (error == ERROR_ACCESS_DENIED) return IsDirectory(MapPath(path)) ? EISDIR : EACCES;
+      return error == ERROR_PATH_NOT_FOUND ? ENOENT : EIO;
+    }
+    DWORD put = 0;
+    bool ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+              put == bytes.size();
+    DWORD error = ok ? 0 : ::GetLastError();
+    ::CloseHandle(h);
+    if (ok) return 0;
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
   }
 
   bool RemoveFile(const std::string& path) override {

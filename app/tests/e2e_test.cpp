@@ -531,6 +531,47 @@ TEST_F(StartupTest, AccessLogThatCannotBeWrittenIsToldOnceAndOnStderr) {
       << tmux->ScreenText();
 }
 
+// Links planted in the shared folders never redirect a write: each is refused where the
+// operator sees it, and the file it points at keeps its contents.
+TEST_F(StartupTest, SymbolicLinksAreRefusedAndTheirTargetsKept) {
+  struct Case {
+    std::string link;   // under the installation
+    std::string shown;  // what the screen says
+    bool typeOwner;     // the refusal comes when an owner is asked for
+  } cases[] = {
+      {"db.log", "NO ES POT ESCRIURE EL REGISTRE D'ACCESSOS db.log", false},
+      {"DADES/PropietV.dat", "NO ES POT ACCEDIR AL FITXER", false},
+      {"LOCKS/PROPIETV.lck", "SIMB\u00d2LIC. TORNANT-HO A PROVAR", true},
+  };
+  for (const Case& c : cases) {
+    const std::string link = demo_ + "/" + c.link, target = demo_ + "/target";
+    const bool existed = FileExists(link);
+    if (existed) {
+      std::filesystem::copy_file(link, target, std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::remove(link);
+    } else {
+      WriteFile(target, "someone else's file");
+    }
+    const std::string before = ReadFile(target);
+    std::filesystem::create_symlink(target, link);
+    auto tmux = std::make_unique<Tmux>(BuildPath("app/vownmain"), Env(), demo_);
+    if (c.typeOwner) {
+      ASSERT_TRUE(tmux->WaitFor("CODI DEL PROPIETARI:")) << tmux->ScreenText();
+      tmux->SendText("5");
+      tmux->SendKeys({"Enter"});
+    }
+    EXPECT_TRUE(tmux->WaitFor(c.shown)) << c.link << "\n" << tmux->ScreenText();
+    for (int i = 0; i < 4 && !tmux->Exited(); ++i) {
+      tmux->SendKeys({"Escape"});
+      tmux->WaitQuiet();
+    }
+    EXPECT_TRUE(tmux->WaitExit(nullptr)) << c.link << "\n" << tmux->ScreenText();
+    EXPECT_EQ(ReadFile(target), before) << c.link;
+    std::filesystem::remove(link);
+    if (existed) std::filesystem::rename(target, link); else std::filesystem::remove(target);
+  }
+}
+
 TEST_F(StartupTest, DataFileThatCannotBeOpenedNamesFileAndCauseOnStderr) {
   WriteFile(demo_ + "/DADES/PropietV.dat", "not a data file");
   Tmux tmux(BuildPath("app/vownmain"), Env(), demo_);

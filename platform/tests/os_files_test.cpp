@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -79,7 +80,13 @@ TEST(OsFiles, OpenFailuresAreTold) {
       {dir.file("plain/x.lck"), true, OpenResult::kPathMissing, OsError::kNotAFolder},
       {dir.file("absent.lck"), false, OpenResult::kFailed, OsError::kMissing},
       {dir.file("sub"), false, OpenResult::kFailed, OsError::kNotAFile},
+      // A planted link is never written through, whether its target exists or not.
+      {dir.file("link"), false, OpenResult::kFailed, OsError::kLink},
+      {dir.file("link"), true, OpenResult::kFailed, OsError::kLink},
+      {dir.file("dangling"), true, OpenResult::kFailed, OsError::kLink},
   };
+  ASSERT_EQ(::symlink(dir.file("plain").c_str(), dir.file("link").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("made").c_str(), dir.file("dangling").c_str()), 0);
   for (const Case& c : cases) {
     OpenResult result = OpenResult::kOk;
     EXPECT_FALSE(PosixOs().OpenFile(c.path, c.create, false, Sharing::kShared, &result)) << c.path;
@@ -88,6 +95,15 @@ TEST(OsFiles, OpenFailuresAreTold) {
   }
   EXPECT_FALSE(PosixOs().MakeDir(dir.path() + "\\plain"));
   EXPECT_EQ(PosixOs().LastError(), OsError::kNotAFolder);
+  EXPECT_EQ(PosixOs().AppendFile(dir.file("link"), "more"), ELOOP);
+  EXPECT_EQ(PosixOs().AppendFile(dir.file("dangling"), "more"), ELOOP);
+  EXPECT_EQ(test::ReadFile(dir.file("plain")), "data");
+  EXPECT_FALSE(test::FileExists(dir.file("made")));
+  // Reading through a link is harmless and stays allowed.
+  EXPECT_TRUE(PosixOs().OpenFile(dir.file("link"), false, true, Sharing::kShared, nullptr));
+  EXPECT_EQ(PosixOs().AppendFile(dir.file("log"), "a"), 0);
+  EXPECT_EQ(PosixOs().AppendFile(dir.file("log"), "b"), 0);
+  EXPECT_EQ(test::ReadFile(dir.file("log")), "ab");
 }
 
 TEST(OsFiles, MarksLiveAsLongAsTheirHoldersProcess) {
