@@ -501,6 +501,14 @@ class SqliteEngine : public RecordEngine {
       unlink(temp.c_str());
       return rc == SQLITE_FULL ? kDiskFull : kCannotCreate;
     }
+#ifndef _WIN32
+    // SQLite makes its files 0644 whatever the umask. The creator's umask decides instead, as
+    // for every other file, so that an operators' group can write the data files; SQLite gives
+    // the journal and shared-memory files the data file's mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(temp.c_str(), 0666 & ~mask);
+#endif
     if (!replace) {
       // Two creators racing get one file and one 59.
       bool existed = false;

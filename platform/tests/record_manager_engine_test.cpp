@@ -7,6 +7,9 @@
 #include <map>
 
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "platform/record_manager.h"
 #include "platform/tests/record_manager_support.h"
@@ -88,6 +91,29 @@ TEST_F(RecordManagerTest, CreateOverExistingFileAndOpenErrors) {
   EXPECT_EQ(missing.Open(dir.file("empty.dat")), rm::kNotRecordFile);
   EXPECT_EQ(missing.Create(dir.file("no/such/dir/x.dat"), Layout16()), rm::kCannotCreate);
 }
+
+#ifndef _WIN32
+// An operators' group shares the data files only when the creator's umask, not a fixed 0644,
+// decides their mode; the journal and shared-memory files follow the data file.
+TEST_F(RecordManagerTest, CreatedFilesFollowTheCreatorsUmask) {
+  if (std::getenv("KAP_TEST_ENGINE")) GTEST_SKIP() << "the SQLite engine's own files";
+  for (mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
+    const std::string made = dir.file("umask" + std::to_string(mask) + ".dat");
+    const mode_t before = ::umask(mask);
+    RmFile f;
+    EXPECT_EQ(f.Create(made, Layout16()), 0);
+    ASSERT_EQ(f.Open(made), 0);
+    EXPECT_EQ(f.Insert(Rec(1, "A")), 0);
+    ::umask(before);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      struct stat info {};
+      if (::stat((made + suffix).c_str(), &info) != 0) continue;
+      EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << std::oct << mask << " " << suffix;
+    }
+    f.Close();
+  }
+}
+#endif
 
 TEST_F(RecordManagerTest, CreateRefusesWhatItCannotKeep) {
   struct Case {
