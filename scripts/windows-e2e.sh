@@ -45,7 +45,10 @@ tmux -L "$socket" new-session -d -x 80 -y 25 \
 wait_for "CODI DEL PROPIETARI:"
 keys F4
 wait_for "0003  JOAN SOLER VIDAL"
-keys Down Down
+# One key at a time: under load Wine may take a burst of escape sequences apart.
+keys Down
+sleep 0.5
+keys Down
 sleep 0.5
 keys Enter
 wait_for "CODI DEL PROPIETARI: 3"
