@@ -144,6 +144,39 @@ Decoded DecodeTerminalChar(char32_t ch, bool altPrefix, InputEvent* event) {
   return Decoded::kEvent;
 }
 
+int DecodeUtf8(const std::string& bytes, char32_t* ch) {
+  if (bytes.empty()) return 0;
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
+  const uint8_t lead = byte(0);
+  *ch = lead;
+  if (lead < 0x80) return 1;
+  int length = 0;
+  char32_t value = 0;
+  // The second byte's range also rules out overlong forms, surrogates and values past U+10FFFF.
+  uint8_t low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 1;
+  }
+  for (int i = 1; i < length; ++i) {
+    if (static_cast<size_t>(i) >= bytes.size()) return 0;
+    const uint8_t b = byte(static_cast<size_t>(i));
+    if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return 1;
+    value = (value << 6) | (b & 0x3F);
+  }
+  *ch = value;
+  return length;
+}
+
 #ifndef _WIN32
 Decoded DecodeCursesKey(int code, InputEvent* event) {
   if (code >= KEY_F(1) && code <= KEY_F(63)) {

@@ -21,6 +21,11 @@ enum class Decoded { kEvent, kIgnore };
 
 // A plain or Alt-prefixed character (Unicode) from the terminal.
 Decoded DecodeTerminalChar(char32_t ch, bool altPrefix, InputEvent* event);
+// The character at the start of `bytes` in UTF-8: returns the bytes it takes and sets *ch, or
+// 0 while `bytes` is a valid but unfinished start. A byte that begins no valid sequence
+// (a stray continuation, an overlong form, a lead cut short) takes 1 byte and stands for
+// itself as Latin-1, which is what a terminal not set to UTF-8 sends.
+int DecodeUtf8(const std::string& bytes, char32_t* ch);
 // An ncurses KEY_* code (not KEY_MOUSE or KEY_RESIZE, which the console handles).
 Decoded DecodeCursesKey(int code, InputEvent* event);
 

@@ -118,6 +118,9 @@ class TerminalConsole : public Console {
       mouseinterval(0);
     }
     SetUpKeys();
+    // Mouse reports are decoded here: curses reads the rest of one with blocking reads, so a
+    // report cut short would freeze input and swallow the keys after it.
+    keyok(KEY_MOUSE, FALSE);
     const char* term = std::getenv("TERM");
     if (term && std::strncmp(term, "xterm", 5) == 0) {
       // Alt+key as ESC + key rather than with the eighth bit set.
@@ -375,46 +378,79 @@ class TerminalConsole : public Console {
     }
   }
 
-  void AddChar(wint_t ch, bool alt) {
+  void AddChar(char32_t ch, bool alt) {
     InputEvent e;
-    if (DecodeTerminalChar(static_cast<char32_t>(ch), alt, &e) == Decoded::kEvent) queue_.push_back(e);
+    if (DecodeTerminalChar(ch, alt, &e) == Decoded::kEvent) queue_.push_back(e);
+  }
+
+  // The next byte or key code when it comes within `milliseconds`, else ERR. The pieces of
+  // one key arrive together, so a short wait is enough and input never stalls on a lost byte.
+  static int ReadWithin(int milliseconds) {
+    wtimeout(stdscr, milliseconds);
+    int r = wgetch(stdscr);
+    nodelay(stdscr, TRUE);
+    return r;
+  }
+
+  // Gives bytes back to be read again as input of their own, first byte first.
+  static void GiveBack(const std::string& bytes, size_t from) {
+    for (size_t i = bytes.size(); i > from; --i) ungetch(static_cast<unsigned char>(bytes[i - 1]));
+  }
+
+  // Reads the rest of the UTF-8 character that `first` starts. Bytes are decoded here rather
+  // than by curses, which drops everything after an invalid byte in the same read.
+  void AddCharFrom(int first, bool alt) {
+    std::string bytes(1, static_cast<char>(first));
+    char32_t ch = 0;
+    int used = 0;
+    while ((used = DecodeUtf8(bytes, &ch)) == 0) {
+      int r = ReadWithin(kPieceWaitMs);
+      if (r == ERR) break;
+      if (r > 0xFF) {
+        ungetch(r);
+        break;
+      }
+      bytes.push_back(static_cast<char>(r));
+    }
+    if (used == 0) {  // cut short: the lead byte stands for itself
+      used = 1;
+      ch = static_cast<unsigned char>(bytes[0]);
+    }
+    GiveBack(bytes, static_cast<size_t>(used));
+    AddChar(ch, alt);
   }
 
   // Reads everything the terminal has sent; waits up to `timeoutMs` for the first piece.
   void Pump(int timeoutMs) {
-    wint_t ch;
-    if (timeoutMs > 0) wtimeout(stdscr, timeoutMs);
-    int r = wget_wch(stdscr, &ch);
-    if (timeoutMs > 0) nodelay(stdscr, TRUE);
-    for (; r != ERR; r = wget_wch(stdscr, &ch)) {
-      if (r == KEY_CODE_YES) {
-        AddKeyCode(static_cast<int>(ch), false);
+    int r = timeoutMs > 0 ? ReadWithin(timeoutMs) : wgetch(stdscr);
+    for (; r != ERR; r = wgetch(stdscr)) {
+      if (r > 0xFF) {
+        AddKeyCode(r, false);
         continue;
       }
-      if (ch != 0x1B) {
-        AddChar(ch, false);
+      if (r != 0x1B) {
+        AddCharFrom(r, false);
         continue;
       }
       // ESC: alone it is the Esc key; followed by more it is Alt + that, or a sequence that
       // curses did not know.
-      wint_t next;
-      int r2 = wget_wch(stdscr, &next);
-      if (r2 == ERR) {
+      int next = wgetch(stdscr);
+      if (next == ERR) {
         AddChar(0x1B, false);
-      } else if (r2 == KEY_CODE_YES) {
+      } else if (next > 0xFF) {
         if (next == KEY_MOUSE || next == KEY_RESIZE) {
           AddChar(0x1B, false);
-          AddKeyCode(static_cast<int>(next), false);
+          AddKeyCode(next, false);
         } else {
-          AddKeyCode(static_cast<int>(next), true);
+          AddKeyCode(next, true);
         }
       } else if (next == 0x1B) {
         AddChar(0x1B, false);
-        unget_wch(0x1B);
+        ungetch(0x1B);
       } else if (next == '[' || next == 'O') {
         ReadSequence(static_cast<char>(next));
       } else {
-        AddChar(next, true);
+        AddCharFrom(next, true);
       }
     }
   }
@@ -428,19 +464,24 @@ class TerminalConsole : public Console {
         if (DecodeEscapeSequence(bytes, &e) == Decoded::kEvent) queue_.push_back(e);
         return;
       }
-      wint_t ch;
-      int r = length < 0 ? ERR : wget_wch(stdscr, &ch);
-      if (r != OK || ch > 0xFF) {
-        // Not a sequence after all: Alt + the introducer, then the rest as typed.
-        AddChar(static_cast<unsigned char>(introducer), true);
-        for (size_t i = 2; i < bytes.size(); ++i) AddChar(static_cast<unsigned char>(bytes[i]), false);
-        if (r == KEY_CODE_YES) AddKeyCode(static_cast<int>(ch), false);
-        else if (r == OK) AddChar(ch, false);
-        return;
+      int r = length < 0 ? ERR : ReadWithin(kPieceWaitMs);
+      if (r != ERR && r <= 0xFF) {
+        bytes.push_back(static_cast<char>(r));
+        continue;
       }
-      bytes.push_back(static_cast<char>(ch));
+      // Not a whole sequence. The start of a mouse report is dropped, since no key begins so;
+      // otherwise it was Alt + the introducer. What followed is read again as keys of its own.
+      if (r > 0xFF) ungetch(r);
+      const bool mouseReport = bytes.size() >= 3 && (bytes[2] == 'M' || bytes[2] == '<');
+      if (!mouseReport) AddChar(static_cast<unsigned char>(introducer), true);
+      // Of a broken report only the byte that broke it is given back.
+      GiveBack(bytes, !mouseReport ? 2 : length < 0 ? bytes.size() - 1 : bytes.size());
+      return;
     }
   }
+
+  // How long the rest of a key's bytes may take to arrive once its first byte has.
+  static constexpr int kPieceWaitMs = 25;
 
   SCREEN* screen_;
   int rows_ = 25, columns_ = 80;

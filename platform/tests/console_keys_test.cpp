@@ -152,6 +152,37 @@ TEST(TerminalDecodeTest, Characters) {
   EXPECT_EQ(DecodeTerminalChar(0, false, &e), Decoded::kIgnore);
 }
 
+// Valid characters take their length; anything else takes one byte, read as Latin-1, so the
+// bytes after it are never lost.
+TEST(TerminalDecodeTest, Utf8BytesAndInvalidOnes) {
+  struct Case {
+    std::string bytes;
+    int used;
+    char32_t ch;
+  } cases[] = {
+      {"a", 1, 'a'},
+      {"\xC3\xA9x", 2, 0xE9},
+      {"\xE2\x82\xAC", 3, 0x20AC},
+      {"\xF0\x9F\x98\x80", 4, 0x1F600},
+      {"\xC3", 0, 0},                   // unfinished: more may come
+      {"\xE2\x82", 0, 0},
+      {"\xE9" "bc", 1, 0xE9},            // Latin-1 é then plain letters
+      {"\xC3" "a", 1, 0xC3},             // lead cut short by a plain byte
+      {"\x80", 1, 0x80},                 // stray continuation
+      {"\xC0\xAF", 1, 0xC0},            // overlong
+      {"\xE0\x80\xAF", 1, 0xE0},        // overlong
+      {"\xED\xA0\x80", 1, 0xED},        // surrogate
+      {"\xF4\x90\x80\x80", 1, 0xF4},    // past U+10FFFF
+      {"\xFF", 1, 0xFF},
+      {"", 0, 0},
+  };
+  for (const Case& c : cases) {
+    char32_t ch = 0;
+    EXPECT_EQ(DecodeUtf8(c.bytes, &ch), c.used) << c.bytes;
+    if (c.used > 0) EXPECT_EQ(static_cast<uint32_t>(ch), static_cast<uint32_t>(c.ch)) << c.bytes;
+  }
+}
+
 TEST(Cp850Test, EveryByteRoundTripsThroughUtf8) {
   std::string all;
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));

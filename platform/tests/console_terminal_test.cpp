@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,60 @@ TEST(TerminalConsoleTest, KeyCodesUnderTmux) {
     int status = -1;
     EXPECT_TRUE(tmux.WaitExit(&status)) << term;
     EXPECT_EQ(status, 0) << term;
+  }
+}
+
+// Input that starts a mouse report and never finishes it, or a byte that is no UTF-8, must
+// cost only itself: reading never waits for more, and the keys after it still arrive.
+struct BrokenInputCase {
+  std::string term;
+  std::vector<std::string> hex;   // sent first, as raw bytes
+  std::vector<std::string> then;  // sent after a pause, when the program has read the above
+  std::vector<std::string> want;  // the key lines that must follow, in order
+};
+
+TEST(TerminalConsoleTest, BrokenInputCostsOnlyItself) {
+  const std::vector<std::string> abc = {"key 0061", "key 0062", "key 0063"};
+  const std::vector<BrokenInputCase> cases = {
+      // ESC [ < LF: an SGR mouse report cut short
+      {"xterm-256color", {"1b", "5b", "3c", "0a", "61", "62", "63"}, {}, abc},
+      // ESC [ M: an X10 mouse report whose three bytes never come
+      {"tmux-256color", {"1b", "5b", "4d"}, {"61", "62", "63"}, abc},
+      {"screen", {"1b", "5b", "4d"}, {"61", "62", "63"}, abc},
+      {"linux", {"1b", "5b", "4d", "21"}, {"61", "62", "63"}, abc},
+      // A Latin-1 byte on a UTF-8 terminal is kept as its Latin-1 character (é).
+      {"xterm-256color",
+       {"61", "e9", "62", "63", "64", "65", "66", "67", "68"},
+       {},
+       {"key 0061", "key 0082", "key 0062", "key 0063", "key 0064", "key 0065", "key 0066",
+        "key 0067", "key 0068"}},
+      // A lead byte cut short by a plain one.
+      {"xterm-256color", {"c3", "61", "62"}, {}, {"key 00C7", "key 0061", "key 0062"}},
+  };
+  for (const BrokenInputCase& c : cases) {
+    Tmux tmux(KeysCommand(), {{"TERM", c.term}});
+    ASSERT_TRUE(tmux.WaitFor("Esc twice ends")) << c.term;
+    tmux.SendKeys({"C-l"});
+    ASSERT_TRUE(tmux.WaitFor("key 000C")) << c.term;
+    tmux.SendHex(c.hex);
+    if (!c.then.empty()) {
+      tmux.WaitQuiet(std::chrono::milliseconds(300));
+      tmux.SendHex(c.then);
+    }
+    EXPECT_TRUE(tmux.WaitFor(c.want.back(), std::chrono::milliseconds(3000)))
+        << c.term << "\n" << tmux.ScreenText();
+    std::vector<std::string> lines = LogLines(tmux);
+    auto start = std::find(lines.begin(), lines.end(), "key 000C");
+    ASSERT_NE(start, lines.end()) << c.term;
+    // Whatever the broken piece itself became, the keys after it come whole and in order.
+    std::vector<std::string> got(start + 1, lines.end());
+    std::vector<std::string> tail(got.end() - std::min(got.size(), c.want.size()), got.end());
+    EXPECT_EQ(tail, c.want) << c.term << "\n" << tmux.ScreenText();
+    tmux.SendKeys({"Escape"});
+    ASSERT_TRUE(tmux.WaitFor("key 001B")) << c.term;
+    tmux.SendKeys({"Escape"});
+    int status = -1;
+    EXPECT_TRUE(tmux.WaitExit(&status)) << c.term;
   }
 }
 
