@@ -4,7 +4,7 @@ TEST_BUILD := build/test
 REL_BUILD  := build/release
 DEMO_DIR   := build/demo
 
-.PHONY: all deps test demo demo-server demo-install bench build clean windows windows-deps test-windows
+.PHONY: all deps fuzz test demo demo-server demo-install bench build clean windows windows-deps test-windows
 
 all: build
 
@@ -34,6 +34,13 @@ demo-server: build
 # Only lays out the demo installation (used by the end-to-end tests and by hand).
 demo-install: build
 	scripts/make-demo.sh $(REL_BUILD) $(DEMO_DIR)
+
+# Each fuzz harness under libFuzzer (clang), FUZZ_SECONDS each, one after the other; prints a
+# table of executions, coverage and findings. Crash inputs are kept in fuzz/corpus/.
+FUZZ_SECONDS := 60
+fuzz: deps
+	@scripts/install-fuzz-deps.sh
+	scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAP_TESTS=OFF -DKAP_BENCH=ON
