@@ -15,7 +15,7 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_T
   -DKAP_FUZZ=ON -DKAP_TESTS=OFF -DKAP_SANITIZE=OFF >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=($(sed -n 's/^set(fuzz_targets \(.*\))$/\1/p' "$root/fuzz/CMakeLists.txt"))
+  targets=($(sed -n "/^set(fuzz_targets/,/)/p" "$root/fuzz/CMakeLists.txt" | tr -d "()" | sed "s/set//; s/fuzz_targets//"))
 fi
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
