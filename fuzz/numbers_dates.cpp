@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 0: kap::UnpackDigits(kap::PackDigits(a)); kap::UnpackDigits(b); break;
     case 1: kap::DateDiff(a, b, c); break;
     case 2: kap::DayOfWeek(a); break;
-    case 3: kap::FormatDate(a, static_cast<int16_t>(value), b); break;
+    case 3: kap::FormatDate(a, static_cast<int16_t>(static_cast<int8_t>(choice) / 9), b); break;
     // Both promise a text exactly as long as the picture or layout.
     case 4: if (kap::FormatNumber(a, value).size() != a.size()) __builtin_trap(); break;
     case 5: if (kap::FormatMoney(a, value).size() != a.size()) __builtin_trap(); break;
