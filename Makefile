@@ -39,7 +39,7 @@ demo-install: build
 # table of executions, coverage and findings. Crash inputs are kept in fuzz/corpus/.
 FUZZ_SECONDS := 60
 fuzz: deps
-	@scripts/install-fuzz-deps.sh
+	@scripts/install-deps.sh clang-14 libclang-rt-14-dev
 	scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 bench: deps

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, and only the missing ones.
+# With arguments, installs those packages instead (`make fuzz` asks for clang and libFuzzer).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   tmux
   postgresql-15 libpq-dev
 )
+if [ $# -gt 0 ]; then packages=("$@"); fi
 
 missing=()
 for p in "${packages[@]}"; do
