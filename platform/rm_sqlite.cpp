@@ -364,6 +364,22 @@ class SqliteEngine : public RecordEngine {
     return it == handles_.end() ? nullptr : it->second.get();
   }
 
+  static std::string JournalMode(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    std::string mode;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(s, 0);
+      if (text != nullptr) mode = reinterpret_cast<const char*>(text);
+    }
+    sqlite3_finalize(s);
+    return mode;
+  }
+
+  static bool UseJournalMode(sqlite3* db) {
+    if (JournalMode(db, "PRAGMA journal_mode") == "wal") return true;
+    return JournalMode(db, "PRAGMA journal_mode=WAL") == "wal";
+  }
+
   static bool ReadMeta(sqlite3* db, FileDef* def) {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name='creation'", -1, &s,
@@ -440,8 +456,13 @@ class SqliteEngine : public RecordEngine {
                              nullptr);
     if (rc != SQLITE_OK) return rc == SQLITE_CANTOPEN ? kAccessDenied : FromSqlite(rc);
     sqlite3_busy_handler(h->db, BusyWait, nullptr);
-    sqlite3_exec(h->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    // An acknowledged commit must survive a power cut: WAL with synchronous=FULL syncs the log
+    // at every commit. The mode is read back, not trusted: a file switched to another journal
+    // mode by some outside tool is put back, and one that cannot be is refused.
+    // Checked only once the file is known to be ours, so nothing else is ever written to.
+    sqlite3_exec(h->db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     if (!ReadMeta(h->db, &h->def)) return kNotRecordFile;
+    if (!UseJournalMode(h->db)) return kIoError;
     if (h->Fixed(fqDirect) == nullptr) return kNotRecordFile;
 
     h->id = nextId_++;

@@ -402,6 +402,34 @@ TEST_F(RecordManagerTest, PositionAndDirectRoundTrip) {
   EXPECT_EQ(file.Position(&status), pos);
 }
 
+TEST_F(RecordManagerTest, OpenPutsBackTheJournalModeAnOutsideToolChanged) {
+  if (std::getenv("KAP_TEST_ENGINE") != nullptr) GTEST_SKIP() << "looks inside the SQLite file";
+  // Durability rests on the journal mode; a file left in another mode must not be used as is.
+  Fill({{1, "A"}});
+  ASSERT_EQ(file.Close(), 0);
+  auto modeOnDisk = [&] {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    std::string mode;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+      mode = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return mode;
+  };
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_EQ(modeOnDisk(), "delete");
+  ASSERT_EQ(file.Open(path), 0);
+  EXPECT_EQ(modeOnDisk(), "wal");
+  std::string r;
+  EXPECT_EQ(file.Get(rm::kGetEqual, 0, Num(1), &r), 0);
+}
+
 TEST_F(RecordManagerTest, PositionsBeyondFourBytesAreADamagedFile) {
   if (std::getenv("KAP_TEST_ENGINE") != nullptr) GTEST_SKIP() << "damages the SQLite file itself";
   // Positions go out as 4 bytes and are locked at position + 1: a damaged file with a row at
