@@ -28,7 +28,13 @@ bool SyncFolderOf(const std::string& path) {
 
 bool PlaceFile(const std::string& from, const std::string& to, bool replace, bool* existed) {
   if (replace) return std::rename(from.c_str(), to.c_str()) == 0 && SyncFolderOf(to);
-  if (::link(from.c_str(), to.c_str()) == 0) return SyncFolderOf(to);
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (SyncFolderOf(to)) return true;
+    // Not known to be on disk: take the name back, so "cannot create" leaves no file behind.
+    ::unlink(to.c_str());
+    if (existed) *existed = false;
+    return false;
+  }
   if (existed) *existed = errno == EEXIST;
   return false;
 }
