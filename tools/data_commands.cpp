@@ -2,8 +2,10 @@
 // their records in the unformatted text form, dump them, and compile readable dictionary
 // descriptions into binary dictionaries.
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,8 +24,8 @@ const ToolCommand kDataCommand{
     "data", "create, inspect, save, load and dump data files; compile dictionaries",
     "usage: kaptool data create [--replace] FILE DICTIONARY\n"
     "       kaptool data stat FILE\n"
-    "       kaptool data save FILE OUT\n"
-    "       kaptool data load FILE IN\n"
+    "       kaptool data save [--replace] FILE OUT\n"
+    "       kaptool data load [--replace] FILE IN\n"
     "       kaptool data dump FILE\n"
     "       kaptool data dictionary DESCRIPTION OUT\n\n"
     "FILE is a data file's path, with or without .dat.\n"
@@ -31,9 +33,10 @@ const ToolCommand kDataCommand{
     "            unless --replace.\n"
     "stat        shows the record length, page size, record count and keys.\n"
     "save        writes every record in key 0 order: length, comma, bytes, CR LF; Ctrl+Z\n"
-    "            at the end.\n"
-    "load        inserts the records of such a file (the final Ctrl+Z may be missing); a\n"
-    "            malformed line stops the load with its line number.\n"
+    "            at the end. Refuses an existing OUT unless --replace.\n"
+    "load        inserts the records of such a file (the final Ctrl+Z may be missing), all\n"
+    "            or nothing: a malformed line or a refused insert names its line and leaves\n"
+    "            FILE as it was. --replace empties FILE first, in the same transaction.\n"
     "dump        prints every record in key 0 order as hex and text.\n"
     "dictionary  compiles a readable description into a binary dictionary:\n"
     "              record 321                 record length (first)\n"
@@ -117,6 +120,12 @@ class DataFile {
     int16_t status = BTRCALL(rm::kGetPosition, block_, data, &length, key_, 255, 0);
     *pos = Get32(std::string(data, 4), 0);
     return status;
+  }
+  // Deletes the record just read.
+  int16_t Delete() {
+    char data[4] = {};
+    uint32_t length = 0;
+    return BTRCALL(rm::kDelete, block_, data, &length, key_, 255, 0);
   }
   int16_t Insert(std::string record) {
     uint32_t length = static_cast<uint32_t>(record.size());
@@ -215,14 +224,28 @@ int Stat(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Save(const std::vector<std::string>& args) {
+// Takes a leading --replace off `args`.
+bool TakeReplace(std::vector<std::string>* args) {
+  if (args->empty() || (*args)[0] != "--replace") return false;
+  args->erase(args->begin());
+  return true;
+}
+
+int Save(std::vector<std::string> args) {
+  const bool replace = TakeReplace(&args);
   if (args.size() != 2) return UsageError(kDataCommand, "save takes FILE and OUT");
   DataFile file;
   std::string path = DataPath(args[0]);
   if (OpenOrSay(&file, path) != 0) return 1;
+  if (!replace && std::filesystem::exists(args[1])) {
+    std::fprintf(stderr, "kaptool data: %s exists; give --replace to overwrite it\n",
+                 args[1].c_str());
+    return 1;
+  }
   std::FILE* out = std::fopen(args[1].c_str(), "wb");
   if (out == nullptr) {
-    std::fprintf(stderr, "kaptool data: cannot write %s\n", args[1].c_str());
+    std::fprintf(stderr, "kaptool data: cannot write %s: %s\n", args[1].c_str(),
+                 std::strerror(errno));
     return 1;
   }
   std::string record;
@@ -235,8 +258,18 @@ int Save(const std::vector<std::string>& args) {
     std::fwrite("\r\n", 1, 2, out);
   }
   std::fputc(0x1A, out);
-  bool written = std::fclose(out) == 0;
-  if (status != rm::kEndOfFile || !written) {
+  bool written = !std::ferror(out);
+  int error = errno;
+  if (std::fclose(out) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    std::fprintf(stderr, "kaptool data: cannot write %s after %ld records: %s\n",
+                 args[1].c_str(), count, std::strerror(error));
+    return 1;
+  }
+  if (status != rm::kEndOfFile) {
     std::fprintf(stderr, "kaptool data: save stopped after %ld records (status %d)\n", count,
                  status);
     return 1;
@@ -245,7 +278,14 @@ int Save(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Load(const std::vector<std::string>& args) {
+int16_t Transaction(int operation) {
+  char none[rm::kPositionBlockSize] = {};
+  uint32_t length = 0;
+  return BTRCALL(operation, none, none, &length, none, 0, 0);
+}
+
+int Load(std::vector<std::string> args) {
+  const bool replace = TakeReplace(&args);
   if (args.size() != 2) return UsageError(kDataCommand, "load takes FILE and IN");
   DataFile file;
   std::string path = DataPath(args[0]);
@@ -255,10 +295,26 @@ int Load(const std::vector<std::string>& args) {
     std::fprintf(stderr, "kaptool data: cannot read %s\n", args[1].c_str());
     return 1;
   }
+  // One transaction: a bad line, a refused insert or a kill leaves the file as it was, so the
+  // load can simply be run again.
+  if (int16_t status = Transaction(rm::kBeginTransaction)) {
+    std::fclose(in);
+    std::fprintf(stderr, "kaptool data: cannot start the load (status %d)\n", status);
+    return 1;
+  }
   const size_t recordLength = file.RecordLength();
-  long line = 0, loaded = 0;
+  long line = 0, loaded = 0, removed = 0;
   std::string problem;
-  for (;;) {
+  if (replace) {
+    std::string record;
+    int16_t status = file.Read(true, &record);
+    for (; status == 0; status = file.Read(false, &record), ++removed) {
+      if ((status = file.Delete()) != 0) break;
+    }
+    if (status != rm::kEndOfFile)
+      problem = "cannot empty " + path + " (status " + std::to_string(status) + ")";
+  }
+  while (problem.empty()) {
     int c = std::fgetc(in);
     if (c == EOF || c == 0x1A) break;
     ++line;
@@ -296,13 +352,20 @@ int Load(const std::vector<std::string>& args) {
     if (++loaded % 10000 == 0) std::fprintf(stderr, "loaded %ld records\r", loaded);
   }
   std::fclose(in);
-  if (!problem.empty()) {
-    std::fprintf(stderr, "kaptool data: %s line %ld: %s; %ld records loaded before it\n",
-                 args[1].c_str(), line, problem.c_str(), loaded);
-    return 1;
+  if (problem.empty()) {
+    if (int16_t status = Transaction(rm::kEndTransaction)) {
+      std::fprintf(stderr, "kaptool data: the load of %ld records was not committed (status %d); "
+                   "%s is as it was\n", loaded, status, path.c_str());
+      return 1;
+    }
+    if (replace) std::fprintf(stderr, "replaced %ld records\n", removed);
+    std::fprintf(stderr, "loaded %ld records\n", loaded);
+    return 0;
   }
-  std::fprintf(stderr, "loaded %ld records\n", loaded);
-  return 0;
+  Transaction(rm::kAbortTransaction);
+  std::fprintf(stderr, "kaptool data: %s line %ld: %s; nothing loaded, %s is as it was\n",
+               args[1].c_str(), line, problem.c_str(), path.c_str());
+  return 1;
 }
 
 int Dump(const std::vector<std::string>& args) {

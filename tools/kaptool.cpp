@@ -1,5 +1,6 @@
 // kaptool: the administrator's tool of the suite, git style (`kaptool data stat FILE`).
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -60,6 +61,11 @@ void PrintOverview(std::FILE* out) {
 
 int main(int argc, char** argv) {
   using namespace kap::tool;
+#ifdef SIGXFSZ
+  // Past a file-size limit a write fails with EFBIG and the command says so, instead of the
+  // signal ending it halfway.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   if (argc < 2) {
     PrintOverview(stderr);
     return 2;

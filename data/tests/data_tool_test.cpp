@@ -1,5 +1,13 @@
 // kaptool data, run as a program: dictionaries from descriptions, creation, statistics, the
 // unformatted save and load, and dumps.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "testsupport/test_support.h"
@@ -139,6 +147,7 @@ TEST_F(DataToolTest, MalformedLineStopsTheLoad) {
     std::string error;
     int loaded;
   };
+  // All or nothing: whatever stops the load, the file keeps the one record it had before.
   std::vector<Case> cases = {
       {"wrong length", SaveLine(Rec(1, "a")) + "11," + Rec(2, "b").substr(0, 11) + "\r\n" +
                            SaveLine(Rec(3, "c")),
@@ -146,22 +155,71 @@ TEST_F(DataToolTest, MalformedLineStopsTheLoad) {
       {"no length", SaveLine(Rec(1, "a")) + ",xxx\r\n", "line 2: no record length", 1},
       {"cut short", SaveLine(Rec(1, "a")) + "12,abc", "line 2: record cut short", 1},
       {"missing CR LF", "12," + Rec(1, "a") + "XX" + SaveLine(Rec(2, "b")),
-       "line 1: record not followed by CR LF", 0},
+       "line 1: record not followed by CR LF", 1},
       {"duplicate number", SaveLine(Rec(1, "a")) + SaveLine(Rec(1, "b")) + SaveLine(Rec(4, "d")),
        "line 2: insert refused (status 5)", 1},
-      {"huge length", "99999999999," + Rec(1, "a") + "\r\n", "line 1: no record length", 0},
+      {"clash with the record there", SaveLine(Rec(2, "a")) + SaveLine(Rec(9, "b")),
+       "line 2: insert refused (status 5)", 1},
+      {"huge length", "99999999999," + Rec(1, "a") + "\r\n", "line 1: no record length", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ProcessResult r = Tool({"create", "--replace", "own", "own.xdf"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.errors;
+    test::WriteFile(dir.file("one.txt"), SaveLine(Rec(9, "there")));
+    ASSERT_EQ(Tool({"load", "own", "one.txt"}, dir.path()).exitCode, 0);
     test::WriteFile(dir.file("in.txt"), c.text);
     r = Tool({"load", "own", "in.txt"}, dir.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.errors.find(c.error), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("nothing loaded"), std::string::npos) << r.errors;
     r = Tool({"stat", "own"}, dir.path());
     EXPECT_NE(r.output.find("records      " + std::to_string(c.loaded) + "\n"), std::string::npos)
         << r.output;
+  }
+}
+
+TEST_F(DataToolTest, ReplaceEmptiesTheFileAndSaveKeepsWhatExists) {
+  test::WriteFile(dir.file("in.txt"), SaveLine(Rec(1, "a")) + SaveLine(Rec(2, "b")));
+  ASSERT_EQ(Tool({"load", "own", "in.txt"}, dir.path()).exitCode, 0);
+  // Loading the same records again clashes; with --replace they take the old ones' place.
+  EXPECT_EQ(Tool({"load", "own", "in.txt"}, dir.path()).exitCode, 1);
+  test::WriteFile(dir.file("new.txt"), SaveLine(Rec(2, "B")) + SaveLine(Rec(3, "C")));
+  ProcessResult r = Tool({"load", "--replace", "own", "new.txt"}, dir.path());
+  ASSERT_EQ(r.exitCode, 0) << r.errors;
+  test::WriteFile(dir.file("out.txt"), "precious");
+  r = Tool({"save", "own", "out.txt"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.errors.find("out.txt exists; give --replace"), std::string::npos) << r.errors;
+  EXPECT_EQ(test::ReadFile(dir.file("out.txt")), "precious");
+  ASSERT_EQ(Tool({"save", "--replace", "own", "out.txt"}, dir.path()).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(dir.file("out.txt")),
+            SaveLine(Rec(2, "B")) + SaveLine(Rec(3, "C")) + "\x1A");
+}
+
+// Killed at random moments, a load leaves the file as it was or complete, never in between.
+TEST_F(DataToolTest, AKilledLoadLeavesTheFileUnchangedOrComplete) {
+  std::string text;
+  for (int n = 1; n <= 20000; ++n) text += SaveLine(Rec(n, "x"));
+  test::WriteFile(dir.file("big.txt"), text);
+  const std::string kaptool = test::BuildPath("tools/kaptool");
+  std::mt19937 random(20261210);
+  for (int run = 0; run < 6; ++run) {
+    ASSERT_EQ(Tool({"create", "--replace", "own", "own.xdf"}, dir.path()).exitCode, 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(dir.path().c_str()) == 0)
+        ::execl(kaptool.c_str(), "kaptool", "data", "load", "own", "big.txt", nullptr);
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2500));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ProcessResult r = Tool({"stat", "own"}, dir.path());
+    const bool unchanged = r.output.find("records      0\n") != std::string::npos;
+    const bool complete = r.output.find("records      20000\n") != std::string::npos;
+    EXPECT_TRUE(unchanged || complete) << "run " << run << ": " << r.output << r.errors;
   }
 }
 
