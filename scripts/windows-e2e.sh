@@ -32,6 +32,20 @@ wait_for() {
   fail "waited in vain for ${absent:+the end of }'$want'"
 }
 keys() { tmux -L "$socket" send-keys "$@"; }
+# Sends a key that changes the screen and waits until it has (colours included), so that the
+# next key is not sent into a busy program; a key that changed nothing in 10 s is sent again.
+key_and_see() {
+  local before
+  before=$(tmux -L "$socket" capture-pane -e -p)
+  for _ in 1 2; do
+    keys "$@"
+    for _ in $(seq 1 50); do
+      [ "$(tmux -L "$socket" capture-pane -e -p)" != "$before" ] && return 0
+      sleep 0.2
+    done
+  done
+  fail "the screen did not change after $*"
+}
 
 wine "$build/tools/kaptool.exe" demo build "$(winpath "$here/demo")" "$(winpath "$work/kap")" >/dev/null
 root=$(winpath "$work/kap")
@@ -45,11 +59,9 @@ tmux -L "$socket" new-session -d -x 80 -y 25 \
 wait_for "CODI DEL PROPIETARI:"
 keys F4
 wait_for "0003  JOAN SOLER VIDAL"
-# One key at a time: under load Wine may take a burst of escape sequences apart.
-keys Down
-sleep 0.5
-keys Down
-sleep 0.5
+# One key at a time, each seen on the screen before the next.
+key_and_see Down
+key_and_see Down
 keys Enter
 wait_for "CODI DEL PROPIETARI: 3"
 keys Enter
