@@ -8,6 +8,7 @@
 #include "formengine/screen.h"
 #include "locking/lock_files.h"
 #include "session/session.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -23,9 +24,7 @@ const char kEstatesNotReleased[] =
 const char kOwnerNotDeleted[] = "NO S'HA POGUT DONAR DE BAIXA EL PROPIETARI.";
 
 std::string Fit(const std::string& text, int16_t length) {
-  std::string fitted = text;
-  fitted.resize(length > 0 ? static_cast<size_t>(length) : 0, ' ');
-  return fitted;
+  return PadOrCut(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 void SetField(int16_t form, int16_t field, const std::string& text) {

@@ -10,6 +10,7 @@
 #include "locking/lock_files.h"
 #include "session/session.h"
 #include "taxid/taxid.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -35,24 +36,7 @@ const char kEstateTaken[] = "AQUESTA FINCA EST\xB7 ASSIGNADA A UN ALTRE PROPIETA
 const char kNoOwnerText[] = "PROPIETARI INEXISTENT";
 
 std::string Fit(const std::string& text, int16_t length) {
-  std::string fitted = text;
-  fitted.resize(length > 0 ? static_cast<size_t>(length) : 0, ' ');
-  return fitted;
-}
-
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
-std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
+  return PadOrCut(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 bool DigitsOnly(const std::string& text) { return CheckNumberSyntax(text, "") == 0; }
@@ -227,7 +211,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
     // The owner code: digits and blanks only, stored as the number it shows, so the code that
     // CheckLeave looks up is exactly the one on the screen ("1 2" is 12, not 1020).
     if (!DigitsOnly(text)) return -1;
-    if (!Trim(text).empty()) stored = FormatFixed(NumberValue(text), "");
+    if (!TrimSpaces(text).empty()) stored = FormatFixed(NumberValue(text), "");
     FieldValue(form, field) = Fit(stored, length);
     ShowField(form, field);
     return 0;
@@ -248,14 +232,14 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
       if (!DigitsOnly(text)) return -1;
       break;
     case kTaxId: {
-      std::string country = Trim(FieldValue(form, static_cast<int16_t>(field - 1)));
+      std::string country = TrimSpaces(FieldValue(form, static_cast<int16_t>(field - 1)));
       if (ValidateTaxId(stored, country) != 0) return -1;
       break;
     }
     case kCountry: {
       OwnerProgramState& program = OwnerProgram();
       int16_t status = 0;
-      FindRecord(kCountriesFile, 0, Upper(text), find_mode::kEqual, status);
+      FindRecord(kCountriesFile, 0, UpperAscii(text), find_mode::kEqual, status);
       if (status != 0 ||
           std::string(program.CountryRecord + country::kMember, 2) != "UE")
         return -1;

@@ -228,7 +228,7 @@ void Browser::ReadFromData() {
     }
   }
   for (;;) {
-    std::string text = forms::TrimRight(hooks_.ListRowText(list_));
+    std::string text = TrimRight(hooks_.ListRowText(list_));
     bool appended = false;
     if (!text.empty()) {
       Append(RecordPosition(file_, 0), text);

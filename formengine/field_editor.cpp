@@ -3,6 +3,7 @@
 
 #include "formengine/screen_state.h"
 #include "session/session.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -26,19 +27,6 @@ std::vector<Option> ParseOptions(const std::string& list) {
   return options;
 }
 
-std::string Fit(const std::string& text, size_t length) {
-  std::string out = text.substr(0, std::min(text.size(), length));
-  out.resize(length, ' ');
-  return out;
-}
-
-std::string Trim(const std::string& text) {
-  size_t a = text.find_first_not_of(' ');
-  if (a == std::string::npos) return "";
-  size_t b = text.find_last_not_of(' ');
-  return text.substr(a, b - a + 1);
-}
-
 bool IsSeparator(char c) { return c == ' ' || c == ',' || c == '.' || c == ';' || c == ':'; }
 
 class Editor {
@@ -57,7 +45,7 @@ class Editor {
     if (!options_.empty()) {
       current_ = 0;
       for (size_t i = 0; i < options_.size(); ++i)
-        if (Fit(options_[i].code, text_.size()) == text_) {
+        if (PadOrCut(options_[i].code, text_.size()) == text_) {
           current_ = static_cast<int>(i);
           break;
         }
@@ -110,7 +98,7 @@ class Editor {
 
   void Display() {
     if (!options_.empty()) {
-      text_ = Fit(options_[static_cast<size_t>(current_)].code, static_cast<size_t>(len_));
+      text_ = PadOrCut(options_[static_cast<size_t>(current_)].code, static_cast<size_t>(len_));
       std::string shown = options_[static_cast<size_t>(current_)].text;
       shown.resize(static_cast<size_t>(displayWidth_), ' ');
       WriteAt(screenRow_, screenColumn_, shown);
@@ -310,7 +298,7 @@ class Editor {
         }
         return true;
       case key::kCtrlC:
-        GetClipboard().Write(CurrentSession().WorkDir, Trim(text_));
+        GetClipboard().Write(CurrentSession().WorkDir, TrimSpaces(text_));
         return false;
       case key::kCtrlV: {
         std::string pasted;
@@ -320,7 +308,7 @@ class Editor {
           unsigned char u = static_cast<unsigned char>(c);
           if (u >= 32 && u != 127 && u != 255) clean.push_back(c);
         }
-        clean = Trim(clean);
+        clean = TrimSpaces(clean);
         for (size_t i = 0; i < clean.size() && pos_ - 1 + static_cast<int>(i) < len_; ++i)
           text_[static_cast<size_t>(pos_ - 1) + i] = clean[i];
         Display();

@@ -7,6 +7,7 @@
 #include "formengine/form_internal.h"
 #include "formengine/screen.h"
 #include "session/session.h"
+#include "platform/text.h"
 
 namespace kap {
 namespace {
@@ -73,12 +74,6 @@ bool EndsEnclosingForm(int16_t key) {
 }
 
 bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
-std::string FitTo(const std::string& value, size_t width) {
-  std::string out = value.substr(0, width);
-  out.resize(width, ' ');
-  return out;
-}
 
 // The editable field under a mouse click, 0 when none. Coordinates are taken relative to the
 // form's own window, or to the window the form is drawn into when it has none.
@@ -267,7 +262,7 @@ class FormRun {
     int16_t listNumber = FieldAttr(form_, field_attr::kList, current_);
     std::string text = place.startsBlank
                            ? std::string(static_cast<size_t>(place.length), ' ')
-                           : FitTo(FieldValue(form_, current_), static_cast<size_t>(place.length));
+                           : PadOrCut(FieldValue(form_, current_), static_cast<size_t>(place.length));
     if (place.hidden) SetKeyList("h", "");
     if (place.extra != 0 && !place.displayOnly) {
       LocateInWindow(place.row, static_cast<int16_t>(place.valueColumn + place.length));
@@ -292,7 +287,7 @@ class FormRun {
     SetFieldOptions(FieldOptions(form_, current_));
     int16_t position = 1;
     if ((place.flags & field_flag::kCursorAtEnd) != 0)
-      position = static_cast<int16_t>(forms::TrimRight(text).size() + 1);
+      position = static_cast<int16_t>(TrimRight(text).size() + 1);
     int16_t editRow = place.row;
     int16_t editColumn = place.valueColumn;
     EditField(editRow, editColumn, place.wrap, text, position, key_);
@@ -301,7 +296,7 @@ class FormRun {
     CurrentField() = current_;
 
     if (key_ == key::kF1) {
-      const std::string topic = forms::TrimRight(CurrentSession().MenuName);
+      const std::string topic = TrimRight(CurrentSession().MenuName);
       if (!topic.empty()) ShowHelp(topic);
       key_ = 0;
       return false;
@@ -321,7 +316,7 @@ class FormRun {
       hooks_.ShowField(form_, current_);
       return false;
     }
-    if (place.startsBlank && IsBlank(text)) text = FitTo(FieldValue(form_, current_), text.size());
+    if (place.startsBlank && IsBlank(text)) text = PadOrCut(FieldValue(form_, current_), text.size());
     return hooks_.CheckField(form_, text, current_, key_) != 0;
   }
 

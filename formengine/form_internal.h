@@ -5,6 +5,7 @@
 #include <string>
 
 #include "formengine/form_driver.h"
+#include "platform/text.h"
 
 namespace kap::forms {
 
@@ -12,10 +13,5 @@ namespace kap::forms {
 FormHooks& Hooks();
 
 void ResetBrowseState();
-
-inline std::string TrimRight(const std::string& text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
 
 }  // namespace kap::forms

@@ -104,7 +104,7 @@ bool SafeForCommandLine(const std::string& topic) {
 }
 
 void HelpViewer::Run() {
-  if (forms::TrimRight(CurrentSession().RunMode) == "WIN") {
+  if (TrimRight(CurrentSession().RunMode) == "WIN") {
     if (SafeForCommandLine(topic_)) {
       GetOs().RunCommandInterpreter(" /C UOPEN AJUDA\\" + topic_ + ".HTM");
     }

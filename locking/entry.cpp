@@ -19,7 +19,7 @@ constexpr size_t kLineEndAt = 119, kLineEndLen = 2;
 }  // namespace
 
 LockEntry LockEntry::Parse(const std::string& bytes) {
-  const std::string b = locking::PadOrCut(bytes, kLockEntrySize);
+  const std::string b = PadOrCut(bytes, kLockEntrySize);
   LockEntry e;
   e.host = b.substr(kHostAt, kHostLen);
   e.number = b.substr(kNumberAt, kNumberLen);
@@ -34,7 +34,6 @@ LockEntry LockEntry::Parse(const std::string& bytes) {
 }
 
 std::string LockEntry::Bytes() const {
-  using locking::PadOrCut;
   std::string b;
   b.reserve(kLockEntrySize);
   b += PadOrCut(host, kHostLen);
@@ -144,30 +143,6 @@ std::string ClearedBytes(const RawEntry& entry) {
   bytes.replace(0, kHostLen + kNumberLen, kHostLen + kNumberLen, ' ');
   bytes[kTypeAt] = ' ';
   return bytes;
-}
-
-std::string RightTrim(const std::string& text) {
-  const size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
-std::string Trim(const std::string& text) {
-  const size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string::npos) return std::string();
-  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-std::string PadOrCut(const std::string& text, size_t width) {
-  std::string out = text.substr(0, width);
-  out.resize(width, ' ');
-  return out;
 }
 
 }  // namespace locking

@@ -101,7 +101,7 @@ const LockIdentity& CurrentLockIdentity() {
 void UseOwnLockIdentity() {
   locking::LockState& state = locking::Locks();
   Os& os = GetOs();
-  state.identity.host = locking::PadOrCut(ComputerName(), kLockHostSize);
+  state.identity.host = PadOrCut(ComputerName(), kLockHostSize);
   state.identity.number = 0;
   // The generator is seeded per process: no other process draws the same sequence.
   for (int draw = 0; draw < 100 && state.identity.number == 0; ++draw) {

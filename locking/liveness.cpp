@@ -182,7 +182,7 @@ void RenewHeldLocks() {
   const int64_t now = locking::NowMinutes();
   if (now >= state.renewedAt && now - state.renewedAt < locking::kRenewMinutes) return;
   Os& os = GetOs();
-  const std::string time = locking::PadOrCut(std::to_string(now), 8);
+  const std::string time = PadOrCut(std::to_string(now), 8);
   bool all = true;
   for (auto file = state.held.begin(); file != state.held.end();) {
     OpenResult result = OpenResult::kFailed;

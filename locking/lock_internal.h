@@ -11,6 +11,7 @@
 
 #include "locking/lock_files.h"
 #include "platform/os.h"
+#include "platform/text.h"
 
 namespace kap::locking {
 
@@ -171,10 +172,5 @@ int64_t ScanEntries(File& file, Visit visit) {
   }
   return whole;
 }
-
-std::string RightTrim(const std::string& text);
-std::string Trim(const std::string& text);
-std::string UpperAscii(std::string text);
-std::string PadOrCut(const std::string& text, size_t width);
 
 }  // namespace kap::locking

@@ -6,6 +6,7 @@
 #include "formengine/screen.h"
 #include "locking/lock_internal.h"
 #include "session/session.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -116,14 +117,14 @@ int16_t LockRange(const std::string& fileName, const std::string& lockType,
                   const std::string& fromKey, const std::string& toKey) {
   // An entry of any other type would block nothing and never be released by its meaning.
   if (lockType.size() != 1) return -1;
-  const char type = locking::UpperAscii(lockType)[0];
+  const char type = UpperAscii(lockType)[0];
   if (type != 'K' && type != 'F') return -1;
   locking::LockWait wait;
   if (!locking::SetUpIdentity(wait)) return -1;
   // The mark goes first: a program that sees an entry must find its holder alive.
   if (!locking::HoldLivenessMark(wait)) return -1;
   RenewHeldLocks();
-  const std::string name = locking::RightTrim(fileName);
+  const std::string name = TrimRight(fileName);
   const std::string from = fromKey.substr(0, kLockKeyMax);
   const std::string to = toKey.substr(0, kLockKeyMax);
   Os& os = GetOs();
@@ -156,7 +157,7 @@ int16_t UnlockRecord(const std::string& fileName) {
   const LockIdentity& id = Locks().identity;
   std::string path;
   std::unique_ptr<File> file =
-      locking::OpenLockFile(locking::UpperAscii(locking::Trim(fileName)), &wait, &path);
+      locking::OpenLockFile(UpperAscii(TrimSpaces(fileName)), &wait, &path);
   if (!file) return -1;
   static const std::set<int64_t> kNone;
   const auto heldHere = Locks().held.find(path);
@@ -188,8 +189,8 @@ int16_t UnlockRecord(const std::string& fileName) {
 
 bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries) {
   entries->clear();
-  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr);
-  if (!file) return !GetOs().FileExists(locking::LockFilePath(locking::Trim(fileName)));
+  std::unique_ptr<File> file = locking::OpenLockFile(TrimSpaces(fileName), nullptr);
+  if (!file) return !GetOs().FileExists(locking::LockFilePath(TrimSpaces(fileName)));
   return locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
     entries->push_back(LockEntry::Parse(std::string(entry.b)));
     return true;
@@ -198,7 +199,7 @@ bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entrie
 
 int ClearAbandonedLockEntries(const std::string& fileName) {
   std::string path;
-  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr, &path);
+  std::unique_ptr<File> file = locking::OpenLockFile(TrimSpaces(fileName), nullptr, &path);
   if (!file) return -1;
   locking::AbandonedCheck abandoned(path, locking::NowMinutes());
   int cleared = 0;
@@ -213,7 +214,7 @@ int ClearAbandonedLockEntries(const std::string& fileName) {
 }
 
 int ClearLockEntry(const std::string& fileName, int64_t index, bool evenLive, LockEntry* was) {
-  std::unique_ptr<File> file = locking::OpenLockFile(locking::Trim(fileName), nullptr);
+  std::unique_ptr<File> file = locking::OpenLockFile(TrimSpaces(fileName), nullptr);
   if (!file || index < 0) return -1;
   std::string bytes;
   if (!file->ReadAt(index * kLockEntrySize, kLockEntrySize, &bytes) ||

@@ -8,6 +8,7 @@
 #include "popups/popups.h"
 #include "popups/popups_internal.h"
 #include "session/session.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -31,13 +32,6 @@ struct Item {
   bool quoted = false;
 };
 
-std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
-
 // Items separated by commas or line ends; a quoted item runs to the next quote. Blank lines
 // are skipped. False when a quoted item is not closed or is followed by other text.
 bool SplitItems(const std::string& text, std::vector<Item>* items) {
@@ -48,7 +42,7 @@ bool SplitItems(const std::string& text, std::vector<Item>* items) {
     std::string line = text.substr(at, end - at);
     at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (Trim(line).empty()) continue;
+    if (TrimSpaces(line, " \t").empty()) continue;
     size_t p = 0;
     for (;;) {
       while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
@@ -64,7 +58,7 @@ bool SplitItems(const std::string& text, std::vector<Item>* items) {
       } else {
         size_t comma = line.find(',', p);
         if (comma == std::string::npos) comma = line.size();
-        item.text = Trim(line.substr(p, comma - p));
+        item.text = TrimSpaces(line.substr(p, comma - p), " \t");
         p = comma;
       }
       items->push_back(item);

@@ -3,12 +3,11 @@
 #include "platform/os.h"
 #include "session/session.h"
 #include "session/text_lines.h"
+#include "platform/text.h"
 
 namespace kap {
 
 using session_detail::TextLines;
-using session_detail::TrimSpaces;
-using session_detail::UpperAscii;
 
 std::string ReadIniValue(const std::string& fileName, const std::string& section,
                          const std::string& key) {

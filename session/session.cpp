@@ -6,6 +6,7 @@
 #include "platform/os.h"
 #include "session/session.h"
 #include "session/text_lines.h"
+#include "platform/text.h"
 
 namespace kap {
 
@@ -45,11 +46,6 @@ void EndWithSeparator(std::string* dir) {
   if (last != ':' && last != '\\' && last != '/') dir->push_back('\\');
 }
 
-std::string FixedWidth(std::string text, size_t width) {
-  text.resize(width, ' ');
-  return text;
-}
-
 bool OnlySpaces(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
 int16_t PairDigits(const std::string& colours, size_t at) {
@@ -74,8 +70,8 @@ void SetCurrency(const std::string& spec) {
   if (kind >= 'a' && kind <= 'z') kind = static_cast<char>(kind - 'a' + 'A');
   size_t comma = spec.find(',');
   if (comma != std::string::npos) {
-    std::string letter = session_detail::TrimSpaces(spec.substr(comma + 1)).substr(0, 1);
-    letter = session_detail::UpperAscii(letter);
+    std::string letter = TrimSpaces(spec.substr(comma + 1)).substr(0, 1);
+    letter = UpperAscii(letter);
     if (kind == 'A') {
       s.BaseCurrency = letter.empty() ? "E" : letter;
       s.CurrentCurrency = s.BaseCurrency;
@@ -137,11 +133,11 @@ void StartSession() {
 
   s.WorkDate = PackDigits(ReadIniValue(terminalFile, "Sistema", "Data"));
   s.OutputDevice = ReadIniValue(terminalFile, "Sistema", "Sortida");
-  s.Language = FixedWidth(ReadIniValue(terminalFile, "Sistema", "Idioma"), 3);
+  s.Language = PadOrCut(ReadIniValue(terminalFile, "Sistema", "Idioma"), 3);
   if (OnlySpaces(s.Language)) {
     // No separator is inserted: KAPROOT is expected to end in one.
     s.Language =
-        FixedWidth(ReadIniValue(s.RootDir + "Vora.ini", "Usuari", "Idioma"), 3);
+        PadOrCut(ReadIniValue(s.RootDir + "Vora.ini", "Usuari", "Idioma"), 3);
   }
 
   if (!os.GetEnv("HTTP_USER_AGENT").empty() || !os.GetEnv("HTTP_ACCEPT").empty()) {

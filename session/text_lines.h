@@ -31,9 +31,4 @@ class TextLines {
   bool eof_ = false;
 };
 
-// Upper-cases ASCII letters; other bytes stay.
-std::string UpperAscii(std::string text);
-// Removes leading and trailing spaces (only the space character).
-std::string TrimSpaces(const std::string& text);
-
 }  // namespace kap::session_detail

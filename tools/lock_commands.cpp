@@ -17,6 +17,7 @@
 #include "platform/console.h"
 #include "session/session.h"
 #include "tools/commands.h"
+#include "platform/text.h"
 
 namespace kap::tool {
 namespace {
@@ -44,12 +45,6 @@ const ToolCommand kLockCommand{
     RunLock};
 
 constexpr int kTaken = 75;
-
-std::string Trimmed(const std::string& field) {
-  const size_t begin = field.find_first_not_of(' ');
-  if (begin == std::string::npos) return "";
-  return field.substr(begin, field.find_last_not_of(' ') - begin + 1);
-}
 
 // Key bytes as they can be printed: anything outside printable ASCII as \xNN.
 std::string Printable(const std::string& bytes) {
@@ -136,8 +131,8 @@ int ClearNamed(const std::string& name, std::vector<std::string> args) {
     }
     LockEntry was;
     const int result = ClearLockEntry(name, index, evenLive, &was);
-    const std::string whose = "computer " + Printable(Trimmed(was.host)) +
-                              ", terminal " + Printable(Trimmed(was.number)) +
+    const std::string whose = "computer " + Printable(TrimSpaces(was.host)) +
+                              ", terminal " + Printable(TrimSpaces(was.number)) +
                               ", " + std::to_string(now - was.TimeValue()) + " minutes old";
     if (result == 0) {
       std::printf("entry %lld cleared (%s, %s)\n", index, whose.c_str(),

@@ -71,8 +71,8 @@ TEST_F(KaptoolLockTest, ListShowsEachEntryAndClearFreesTheStaleOnes) {
   const std::string number3 = std::to_string(CurrentLockIdentity().number);
   const std::string host = CurrentLockIdentity().host;
   auto entry = [](const std::string& host, const std::string& number, int64_t time) {
-    return Pad(host, 15) + Pad(number, 11) + Pad(std::to_string(time), 8) + "K4 " +
-           Pad("0001", 40) + "4 " + Pad("0009", 40) + "\r\n";
+    return PadOrCut(host, 15) + PadOrCut(number, 11) + PadOrCut(std::to_string(time), 8) + "K4 " +
+           PadOrCut("0001", 40) + "4 " + PadOrCut("0009", 40) + "\r\n";
   };
   // Any lock call would clear an abandoned entry: these are written as they would be found.
   // Stale; another computer's, fresh; this computer's with no living holder; dated ahead.

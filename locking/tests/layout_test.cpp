@@ -27,10 +27,10 @@ TEST_F(LockTest, EntriesAndIdentityAreLaidOutByteForByte) {
   const LockIdentity& id = CurrentLockIdentity();
   ASSERT_NE(id.number, 0);
   const std::string head =
-      Pad(ComputerName(), 15) + Pad(std::to_string(id.number), 11) + "29455800";
+      PadOrCut(ComputerName(), 15) + PadOrCut(std::to_string(id.number), 11) + "29455800";
   EXPECT_EQ(Bytes("PROPIETV.lck"),
-            head + "K4 " + Pad("0134", 40) + "4 " + Pad("0134", 40) + "\r\n" +  // 121 bytes
-            head + "K40" + std::string(40, 'A') + "1 " + Pad("B", 40) + "\r\n");
+            head + "K4 " + PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n" +  // 121 bytes
+            head + "K40" + std::string(40, 'A') + "1 " + PadOrCut("B", 40) + "\r\n");
   EXPECT_EQ(Bytes("WHOLE.lck"), head + "F" + std::string(84, ' ') + "\r\n");
 
   const std::string identity = test::ReadFile(TerminalDir(1) + "/LOCKS.TMP");
@@ -38,7 +38,7 @@ TEST_F(LockTest, EntriesAndIdentityAreLaidOutByteForByte) {
   uint32_t n = 0;
   for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<unsigned char>(identity[i]);
   EXPECT_EQ(static_cast<int32_t>(n), id.number);
-  EXPECT_EQ(identity.substr(4), Pad(ComputerName(), 15));
+  EXPECT_EQ(identity.substr(4), PadOrCut(ComputerName(), 15));
 }
 
 TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
@@ -53,7 +53,7 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
   EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
 
   // A file written by another program is used as it stands.
-  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP", std::string("\x2A\0\0\0", 4) + Pad("OTHERHOST", 15));
+  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP", std::string("\x2A\0\0\0", 4) + PadOrCut("OTHERHOST", 15));
   Terminal(1);
   ASSERT_EQ(LockRecord("X", "1"), 0);
   EXPECT_EQ(Bytes("X.lck").substr(0, 26), "OTHERHOST      42         ");

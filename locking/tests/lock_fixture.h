@@ -17,6 +17,7 @@
 #include "platform/os.h"
 #include "session/session.h"
 #include "testsupport/test_support.h"
+#include "platform/text.h"
 
 namespace kap::locktest {
 
@@ -95,11 +96,5 @@ class LockTest : public ::testing::Test {
   std::vector<std::string> shown_;
   int hidden_ = 0;
 };
-
-inline std::string Pad(const std::string& text, size_t width) {
-  std::string out = text.substr(0, width);
-  out.resize(width, ' ');
-  return out;
-}
 
 }  // namespace kap::locktest

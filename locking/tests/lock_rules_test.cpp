@@ -89,7 +89,7 @@ TEST_F(LockTest, StaleEntriesAreReusedAndUnlockReleasesTheNewest) {
   EXPECT_TRUE(entries[0].Free());  // cleared; the new entry went to the last free one
   EXPECT_EQ(Key(entries[2]), "0001");
   EXPECT_EQ(entries[2].TimeValue(), kStartMinutes + 31);
-  EXPECT_EQ(entries[2].number, Pad(std::to_string(CurrentLockIdentity().number), 11));
+  EXPECT_EQ(entries[2].number, PadOrCut(std::to_string(CurrentLockIdentity().number), 11));
 
   EXPECT_EQ(UnlockRecord("E"), 0);
   EXPECT_EQ(UnlockRecord("E"), 0);
@@ -124,8 +124,8 @@ TEST_F(LockTest, DamagedFilesNeitherCrashNorBlockForEver) {
   const std::string fresh = std::to_string(kStartMinutes);
   auto entry = [](const std::string& number, const std::string& time, char type,
                   const std::string& len, const std::string& key) {
-    return Pad("OTHER", 15) + Pad(number, 11) + Pad(time, 8) + type + Pad(len, 2) + Pad(key, 40) +
-           Pad(len, 2) + Pad(key, 40) + "\r\n";
+    return PadOrCut("OTHER", 15) + PadOrCut(number, 11) + PadOrCut(time, 8) + type + PadOrCut(len, 2) + PadOrCut(key, 40) +
+           PadOrCut(len, 2) + PadOrCut(key, 40) + "\r\n";
   };
   struct Case {
     const char* what;
@@ -157,7 +157,7 @@ TEST_F(LockTest, DamagedFilesNeitherCrashNorBlockForEver) {
     }
     const std::string bytes = Bytes("D.lck");
     EXPECT_EQ(bytes.size(), c.size) << c.what;
-    EXPECT_EQ(bytes.substr(c.size - 121, 4), Pad(ComputerName(), 4)) << c.what;
+    EXPECT_EQ(bytes.substr(c.size - 121, 4), PadOrCut(ComputerName(), 4)) << c.what;
     EXPECT_EQ(bytes.substr(c.size - 2), "\r\n") << c.what;
     EXPECT_EQ(UnlockRecord("D"), 0) << c.what;
   }
@@ -298,7 +298,7 @@ TEST_F(LockTest, FailedReadsAndWritesAreRetriedOrReported) {
     }
     // Stale again for the next round.
     std::string bytes = Bytes("PROPIETV.lck");
-    bytes.replace(0, 35, Pad("OTHER", 15) + Pad("5", 11) + Pad("1", 8) + "K");
+    bytes.replace(0, 35, PadOrCut("OTHER", 15) + PadOrCut("5", 11) + PadOrCut("1", 8) + "K");
     test::WriteFile(LockPath("PROPIETV.lck"), bytes);
   }
   SetOs(nullptr);

@@ -135,8 +135,8 @@ TEST_F(HolderTest, AKilledHolderFreesItsKeysToAnotherTerminalAtOnce) {
 TEST_F(HolderTest, AnotherComputersEntryKeepsTheThirtyMinuteRule) {
   test::MakeDirs(root_.file("LOCKS"));
   test::WriteFile(LockPath("PROPIETV.lck"),
-                  Pad("OTHERPC", 15) + Pad("77", 11) + Pad(std::to_string(os_.minutes), 8) +
-                      "K4 " + Pad("0134", 40) + "4 " + Pad("0134", 40) + "\r\n");
+                  PadOrCut("OTHERPC", 15) + PadOrCut("77", 11) + PadOrCut(std::to_string(os_.minutes), 8) +
+                      "K4 " + PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n");
   os_.minutesPerSleep = 1;
   ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
   EXPECT_EQ(os_.sleeps.size(), 31u);  // held for 30 minutes, taken over in the 31st
