@@ -6,6 +6,7 @@
 
 #include "formengine/screen.h"
 #include "locking/lock_internal.h"
+#include "platform/record_manager.h"
 #include "session/session.h"
 
 namespace kap {
@@ -47,11 +48,11 @@ class MarksLivenessImpl : public HolderLiveness {
     if (file_) return file_.get();
     Os& os = GetOs();
     OpenResult result = OpenResult::kFailed;
-    file_ = os.OpenFile(Path(), true, false, Sharing::kShared, &result);
+    file_ = OpenStoreFile(Path(), true, Sharing::kShared, &result);
     if (!file_ && result == OpenResult::kPathMissing) {
       const std::string dir = CurrentSession().RootDir + "LOCKS";
       if (os.MakeDir(dir)) {
-        file_ = os.OpenFile(Path(), true, false, Sharing::kShared, &result);
+        file_ = OpenStoreFile(Path(), true, Sharing::kShared, &result);
       } else if (where) {
         *where = os.MapPath(dir);
         return nullptr;
@@ -72,7 +73,12 @@ const std::string& ThisComputer() {
 // The number of an entry of this computer, or 0 for another computer's or a damaged number.
 int32_t LocalNumber(const RawEntry& entry) {
   const LockIdentity& id = Locks().identity;
-  if (entry.host() != ThisComputer() && (id.number == 0 || entry.host() != id.host)) return 0;
+  // On the server every holder's liveness is known, whatever its computer. Two computers'
+  // terminals of one number share a mark: one is then taken for alive, never the reverse.
+  const bool anyComputer = LocksOnServer();
+  const bool thisComputer =
+      entry.host() == ThisComputer() || (id.number != 0 && entry.host() == id.host);
+  if (!anyComputer && !thisComputer) return 0;
   int64_t number = 0;
   if (!ParseNumber(entry.number(), &number) || number <= 0 || number > INT32_MAX) return 0;
   return static_cast<int32_t>(number);
@@ -154,12 +160,17 @@ void ClearLeftovers() {
   if (liveness.OthersAlive(id.number)) return;
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS";
-  for (const std::string& name : os.ListFiles(dir)) {
+  std::vector<std::string> names = os.ListFiles(dir);
+  if (LocksOnServer()) {
+    names.clear();
+    for (const std::string& name : ServerLockFileNames()) names.push_back(name.substr(6));
+  }
+  for (const std::string& name : names) {
     if (name.size() < 5 || UpperAscii(name.substr(name.size() - 4)) != ".LCK") continue;
     std::unique_ptr<File> file;
     for (int attempt = 0; attempt < kSweepTries && !file; ++attempt) {
       OpenResult result = OpenResult::kFailed;
-      file = os.OpenFile(dir + "\\" + name, false, false, Sharing::kExclusive, &result);
+      file = OpenStoreFile(dir + "\\" + name, false, Sharing::kExclusive, &result);
       if (!file && result != OpenResult::kBusy) break;
       if (!file) os.SleepMs(OpenRetryMs());
     }
@@ -181,14 +192,13 @@ void RenewHeldLocks() {
   if (state.held.empty()) return;
   const int64_t now = locking::NowMinutes();
   if (now >= state.renewedAt && now - state.renewedAt < locking::kRenewMinutes) return;
-  Os& os = GetOs();
   const std::string time = PadOrCut(std::to_string(now), 8);
   bool all = true;
   for (auto file = state.held.begin(); file != state.held.end();) {
     OpenResult result = OpenResult::kFailed;
     // One try: a busy or failing file is renewed on a later call, never waited for here.
     std::unique_ptr<File> open =
-        os.OpenFile(file->first, false, false, Sharing::kExclusive, &result);
+        locking::OpenStoreFile(file->first, false, Sharing::kExclusive, &result);
     if (!open) {
       all = false;
       ++file;

@@ -1,6 +1,7 @@
 // Process-wide lock state, and finding and opening the shared lock files.
 #include "formengine/screen.h"
 #include "locking/lock_internal.h"
+#include "platform/record_manager.h"
 #include "session/session.h"
 
 #include <vector>
@@ -13,9 +14,34 @@ LockState& Locks() {
   return state;
 }
 
+namespace {
+
+// A LOCKS file's name on the server: the folder and the upper-cased file name, the same from
+// every computer wherever it keeps the root.
+std::string ServerName(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return "LOCKS/" + UpperAscii(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace
+
+bool LocksOnServer() { return !RecordServerConnection().empty(); }
+
+std::unique_ptr<File> OpenStoreFile(const std::string& path, bool create, Sharing sharing,
+                                    OpenResult* result) {
+  if (LocksOnServer()) return OpenServerLockFile(ServerName(path), create, sharing, result);
+  return GetOs().OpenFile(path, create, false, sharing, result);
+}
+
+bool StoreFileExists(const std::string& path) {
+  if (LocksOnServer()) return ServerLockFileExists(ServerName(path));
+  return GetOs().FileExists(path);
+}
+
 std::string LockFilePath(const std::string& baseName) {
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS\\";
+  if (LocksOnServer()) return os.MapPath(dir + UpperAscii(baseName) + ".lck");
   std::string& known = Locks().paths[dir + baseName];
   if (!known.empty() && os.FileExists(known)) return known;
   std::string path = os.MapPath(dir + baseName + ".lck");
@@ -36,10 +62,10 @@ std::unique_ptr<File> OpenLockFile(const std::string& baseName, LockWait* wait,
   for (;;) {
     const std::string path = LockFilePath(baseName);
     if (pathOut) *pathOut = path;
-    if (!wait && !os.FileExists(path)) return nullptr;
+    if (!wait && !StoreFileExists(path)) return nullptr;
     OpenResult result = OpenResult::kFailed;
-    std::unique_ptr<File> file = os.OpenFile(path, wait != nullptr, false, Sharing::kExclusive,
-                                             &result);
+    std::unique_ptr<File> file =
+        OpenStoreFile(path, wait != nullptr, Sharing::kExclusive, &result);
     if (file) return file;
     if (!wait) {
       if (result != OpenResult::kBusy) return nullptr;

@@ -84,6 +84,14 @@ void ClearLeftovers();
 // under the upper-cased name, so that every spelling of the name reaches the same file.
 std::string LockFilePath(const std::string& baseName);
 
+// Where the lock files live: on the data server when the installation uses one (its holders'
+// liveness is then their connection, on every computer), else in RootDir\LOCKS.
+bool LocksOnServer();
+// Opens a file of the LOCKS folder (`path` as LockFilePath gives it) wherever they live.
+std::unique_ptr<File> OpenStoreFile(const std::string& path, bool create, Sharing sharing,
+                                    OpenResult* result);
+bool StoreFileExists(const std::string& path);
+
 // Opens the lock file exclusively, retrying after a random 1 to 3000 ms while another process
 // holds it and creating the LOCKS directory when it is missing. A failure other than another
 // holder is shown through `wait` while the attempts go on; null when the operator gave up

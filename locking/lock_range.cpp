@@ -190,7 +190,7 @@ int16_t UnlockRecord(const std::string& fileName) {
 bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entries) {
   entries->clear();
   std::unique_ptr<File> file = locking::OpenLockFile(TrimSpaces(fileName), nullptr);
-  if (!file) return !GetOs().FileExists(locking::LockFilePath(TrimSpaces(fileName)));
+  if (!file) return !locking::StoreFileExists(locking::LockFilePath(TrimSpaces(fileName)));
   return locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
     entries->push_back(LockEntry::Parse(std::string(entry.b)));
     return true;

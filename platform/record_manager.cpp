@@ -41,6 +41,8 @@ void UseRecordServer(const std::string& connection) {
   s.serverConnection = connection;
 }
 
+const std::string& RecordServerConnection() { return State().serverConnection; }
+
 int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                 void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
   // A call may wait on another process (a busy file) or take long (a create, a transaction).

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/os.h"
 
 namespace kap {
 
@@ -134,6 +137,18 @@ void SetRecordEngine(RecordEngine* engine);
 // Chooses the default engine: the server of the libpq `connection` string, or the SQLite files
 // when it is empty. The same string again keeps the engine in use with its open files.
 void UseRecordServer(const std::string& connection);
+
+// The connection string of the server chosen by UseRecordServer; empty for the SQLite files.
+const std::string& RecordServerConnection();
+
+// Lock files kept on the chosen server, for installations whose terminals run on several
+// computers. `name` is the file's name under the installation root. An exclusive open keeps
+// every other open out (kBusy) until the File goes; marks are held by the connection, so they
+// go when the process ends. A build without a server client answers kFailed and nothing.
+std::unique_ptr<File> OpenServerLockFile(const std::string& name, bool create, Sharing sharing,
+                                         OpenResult* result);
+bool ServerLockFileExists(const std::string& name);
+std::vector<std::string> ServerLockFileNames();
 
 // The record manager's entry point. `dataLength` is in/out: capacity (or length sent) on
 // entry, bytes returned on exit. The key buffer must hold at least `keyLength` bytes and, for

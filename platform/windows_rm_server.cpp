@@ -26,4 +26,13 @@ std::string RecordServerProblem() {
   return "this build has no data server support; run the Linux programs or set KAPSERVIDOR=-";
 }
 
+std::unique_ptr<File> OpenServerLockFile(const std::string&, bool, Sharing, OpenResult* result) {
+  *result = OpenResult::kFailed;
+  return nullptr;
+}
+
+bool ServerLockFileExists(const std::string&) { return false; }
+
+std::vector<std::string> ServerLockFileNames() { return {}; }
+
 }  // namespace kap
