@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,39 @@ TEST(OsFiles, OpenFailuresAreTold) {
   EXPECT_EQ(PosixOs().AppendFile(dir.file("log"), "a"), 0);
   EXPECT_EQ(PosixOs().AppendFile(dir.file("log"), "b"), 0);
   EXPECT_EQ(test::ReadFile(dir.file("log")), "ab");
+}
+
+// Whatever the OS layer creates takes the creator's umask on 0666 / 0777, nothing fixed: an
+// operators' group with umask 002 can share it, and umask 077 keeps it private.
+TEST(OsFiles, CreatedFilesAndFoldersFollowTheUmask) {
+  TempDir dir;
+  struct Made {
+    const char* how;
+    std::function<bool(const std::string&)> make;
+    mode_t full;
+  } ways[] = {
+      {"OpenFile", [](const std::string& p) {
+         return PosixOs().OpenFile(p, true, false, Sharing::kShared, nullptr) != nullptr;
+       }, 0666},
+      {"OpenFile exclusive", [](const std::string& p) {
+         return PosixOs().OpenFile(p, true, false, Sharing::kExclusive, nullptr) != nullptr;
+       }, 0666},
+      {"AppendFile", [](const std::string& p) { return PosixOs().AppendFile(p, "x") == 0; },
+       0666},
+      {"MakeDir", [](const std::string& p) { return PosixOs().MakeDir(p); }, 0777},
+  };
+  for (mode_t mask : {mode_t{0}, mode_t{002}, mode_t{022}, mode_t{077}}) {
+    for (const Made& way : ways) {
+      const std::string path = dir.file(std::string(way.how) + std::to_string(mask));
+      const mode_t before = ::umask(mask);
+      const bool made = way.make(path);
+      ::umask(before);
+      ASSERT_TRUE(made) << way.how;
+      struct stat info {};
+      ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+      EXPECT_EQ(info.st_mode & 07777, way.full & ~mask) << way.how << " umask " << std::oct << mask;
+    }
+  }
 }
 
 TEST(OsFiles, MarksLiveAsLongAsTheirHoldersProcess) {
