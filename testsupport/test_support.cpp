@@ -185,6 +185,7 @@ bool SelfChild::WaitForLine(const std::string& wanted) {
   char c = 0;
   DWORD got = 0;
   while (output_ && ::ReadFile(output_, &c, 1, &got, nullptr) && got == 1) {
+    read_ += c;
     if (c == '\n') {
       if (line == wanted) return true;
       line.clear();

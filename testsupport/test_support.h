@@ -86,6 +86,8 @@ class SelfChild {
   bool Started() const { return process_ != nullptr; }
   // Reads the child's output until it writes `line` as a whole line (true) or ends (false).
   bool WaitForLine(const std::string& line);
+  // Everything WaitForLine has read so far, for failure messages.
+  const std::string& Output() const { return read_; }
   void Kill();
   // Waits for the child's end and returns its exit code.
   int Wait();
@@ -93,6 +95,7 @@ class SelfChild {
  private:
   void* process_ = nullptr;
   void* output_ = nullptr;
+  std::string read_;
 };
 #endif
 // The part a SelfChild was given; empty in the test run itself.
