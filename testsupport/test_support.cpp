@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "platform/record_manager.h"
 
 namespace kap::test {
 
@@ -101,6 +104,25 @@ ScopedEnv::~ScopedEnv() {
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string LockFileBytes(const std::string& root, const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (RecordServerConnection().empty()) {
+    // On disk the suite's name is upper-cased before its extension.
+    std::string disk = name;
+    const size_t dot = disk.rfind('.');
+    for (size_t i = 0; i < disk.size() && i < dot; ++i)
+      disk[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(disk[i])));
+    std::string bytes = ReadFile(root + "/LOCKS/" + name);
+    return bytes.empty() && disk != name ? ReadFile(root + "/LOCKS/" + disk) : bytes;
+  }
+  OpenResult result = OpenResult::kFailed;
+  std::unique_ptr<File> file = OpenServerLockFile("LOCKS/" + upper, false, Sharing::kShared, &result);
+  std::string bytes;
+  if (file) file->ReadAt(0, static_cast<size_t>(file->Size()), &bytes);
+  return bytes;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -40,6 +40,10 @@ class ScopedEnv {
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);  // "" when missing
+// The bytes of the lock file LOCKS/<name> of the installation at `root`, wherever the
+// installation keeps its lock files: on disk (the name as given or upper-cased), or on the data
+// server when this process uses one.
+std::string LockFileBytes(const std::string& root, const std::string& name);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 

@@ -100,10 +100,7 @@ inline std::string EstateOwner(const std::string& code) {
 // Entries held by some terminal (number field not blank) in a lock file of `root`; a missing
 // lock file is created with its name in capitals.
 inline int HeldLocks(const std::string& root, const std::string& name) {
-  std::string upper = name;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  std::string bytes = ReadFile(root + "/LOCKS/" + name + ".lck") +
-                      ReadFile(root + "/LOCKS/" + upper + ".lck");
+  std::string bytes = LockFileBytes(root, name + ".lck");
   int held = 0;
   for (size_t at = 0; at + 121 <= bytes.size(); at += 121) {
     if (bytes.substr(at + 15, 11) != std::string(11, ' ')) ++held;

@@ -84,15 +84,7 @@ class LockTest : public ::testing::Test {
   std::string LockPath(const std::string& name) const { return root_.file("LOCKS/" + name); }
   // The lock file's bytes wherever the installation keeps its lock files.
   std::string Bytes(const std::string& name) const {
-    if (RecordServerConnection().empty()) return test::ReadFile(LockPath(name));
-    std::string upper = name;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    OpenResult result = OpenResult::kFailed;
-    std::unique_ptr<File> file =
-        OpenServerLockFile("LOCKS/" + upper, false, Sharing::kShared, &result);
-    std::string bytes;
-    if (file) file->ReadAt(0, static_cast<size_t>(file->Size()), &bytes);
-    return bytes;
+    return test::LockFileBytes(root_.path(), name);
   }
   std::vector<LockEntry> Entries(const std::string& name) const {
     const std::string bytes = Bytes(name);
