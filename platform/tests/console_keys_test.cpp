@@ -179,7 +179,9 @@ TEST(TerminalDecodeTest, Utf8BytesAndInvalidOnes) {
   for (const Case& c : cases) {
     char32_t ch = 0;
     EXPECT_EQ(DecodeUtf8(c.bytes, &ch), c.used) << c.bytes;
-    if (c.used > 0) EXPECT_EQ(static_cast<uint32_t>(ch), static_cast<uint32_t>(c.ch)) << c.bytes;
+    if (c.used > 0) {
+      EXPECT_EQ(static_cast<uint32_t>(ch), static_cast<uint32_t>(c.ch)) << c.bytes;
+    }
   }
 }
 
