@@ -32,7 +32,9 @@ InputEvent Char(uint8_t ch, uint8_t mods = 0) {
   return e;
 }
 
-[[maybe_unused]] uint8_t FKeyScan(int n) { return n <= 10 ? static_cast<uint8_t>(kScanF1 + n - 1) : (n == 11 ? kScanF11 : kScanF12); }
+[[maybe_unused]] uint8_t FKeyScan(int n) {
+  return n <= 10 ? static_cast<uint8_t>(kScanF1 + n - 1) : (n == 11 ? kScanF11 : kScanF12);
+}
 
 // xterm's modifier parameter: 1 + Shift(1) + Alt(2) + Ctrl(4).
 uint8_t ModifiersOfParameter(int m) {
