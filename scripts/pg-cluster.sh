@@ -5,7 +5,8 @@
 #       connection string to STATE_DIR/conninfo and its folder to STATE_DIR/cluster.
 #       With WATCH_PID, a watchdog stops the cluster once that process is gone, so a crashed
 #       run never leaves a server behind.
-#   pg-cluster.sh stop STATE_DIR                 stops it and removes its folder.
+#   pg-cluster.sh stop STATE_DIR [CLUSTER_DIR]   stops it (or the cluster in CLUSTER_DIR) and
+#       removes its folder.
 # The server refuses to run as root: as root it runs as the postgres user.
 set -euo pipefail
 
@@ -18,18 +19,22 @@ as_owner() {
   if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
 }
 
+# Stops the cluster in folder $1 (default: the one STATE_DIR names); STATE_DIR forgets it only
+# when it still names that cluster, so an old run's watchdog never stops a newer run's server.
 stop_cluster() {
-  local dir
-  dir=$(cat "$state/cluster" 2>/dev/null || true)
+  local dir=${1:-}
+  [ -n "$dir" ] || dir=$(cat "$state/cluster" 2>/dev/null || true)
   [ -n "$dir" ] && [ -d "$dir" ] || return 0
   as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
   rm -rf "$dir"
-  rm -f "$state/cluster" "$state/conninfo"
+  if [ "$(cat "$state/cluster" 2>/dev/null || true)" = "$dir" ]; then
+    rm -f "$state/cluster" "$state/conninfo"
+  fi
 }
 
 case "$action" in
   stop)
-    stop_cluster
+    stop_cluster "${3:-}"
     ;;
   start)
     stop_cluster
@@ -56,7 +61,7 @@ case "$action" in
     if [ -n "${3:-}" ]; then
       watched=$3
       setsid bash -c "while kill -0 $watched 2>/dev/null && [ -d '$dir/data' ]; do sleep 2; done
-        '$0' stop '$state'" </dev/null >/dev/null 2>&1 &
+        '$0' stop '$state' '$dir'" </dev/null >/dev/null 2>&1 &
     fi
     echo "PostgreSQL cluster in $dir: $(cat "$state/conninfo")"
     ;;

@@ -1,8 +1,11 @@
 // Two computers on one data server, simulated: two installation roots with nothing shared on
 // disk (each its own forms, language, help, dictionaries and terminal folders) and the real
 // vownmain in tmux on each. Runs in the server pass (KAPSERVIDOR set).
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -68,6 +71,43 @@ TEST_F(TwoComputersTest, OwnerRemovedOnOneIsGoneOnTheOther) {
   other->SendText("4");
   other->SendKeys({"Enter"});
   EXPECT_TRUE(other->WaitFor("CONFIRMEU LA BAIXA")) << other->ScreenText();
+}
+
+// The vownmain running in `root` (its working folder) is killed with SIGKILL.
+bool KillProgramIn(const std::string& root) {
+  namespace fs = std::filesystem;
+  const fs::path program = fs::canonical(BuildPath("app/vownmain"));
+  for (const fs::directory_entry& e : fs::directory_iterator("/proc")) {
+    std::error_code error;
+    if (fs::read_symlink(e.path() / "exe", error) != program || error) continue;
+    if (fs::read_symlink(e.path() / "cwd", error) != fs::canonical(root) || error) continue;
+    return ::kill(std::stoi(e.path().filename().string()), SIGKILL) == 0;
+  }
+  return false;
+}
+
+TEST_F(TwoComputersTest, SecondWaitsForTheFirstsOwnerAndAKilledHolderFreesItAtOnce) {
+  auto one = Start(first_);
+  one->SendText("5");
+  one->SendKeys({"Enter"});
+  ASSERT_TRUE(one->WaitFor("CONFIRMEU LA BAIXA")) << one->ScreenText();
+
+  // The other computer asks for the same owner: it waits, and says so.
+  auto other = Start(second_);
+  other->SendText("5");
+  other->SendKeys({"Enter"});
+  ASSERT_TRUE(other->WaitFor("FITXER BLOQUEJAT")) << other->ScreenText();
+  EXPECT_EQ(other->ScreenText().find("CONFIRMEU LA BAIXA"), std::string::npos);
+  // The first answers no: the second gets the owner.
+  one->SendKeys({"Enter"});
+  ASSERT_TRUE(other->WaitFor("CONFIRMEU LA BAIXA")) << other->ScreenText();
+
+  // Now the first waits for the second, whose program is killed: the owner is free at once.
+  one->SendText("5");
+  one->SendKeys({"Enter"});
+  ASSERT_TRUE(one->WaitFor("FITXER BLOQUEJAT")) << one->ScreenText();
+  ASSERT_TRUE(KillProgramIn(second_));
+  EXPECT_TRUE(one->WaitFor("CONFIRMEU LA BAIXA")) << one->ScreenText();
 }
 
 }  // namespace
