@@ -160,12 +160,7 @@ void ClearLeftovers() {
   if (liveness.OthersAlive(id.number)) return;
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS";
-  std::vector<std::string> names = os.ListFiles(dir);
-  if (LocksOnServer()) {
-    names.clear();
-    for (const std::string& name : ServerLockFileNames()) names.push_back(name.substr(6));
-  }
-  for (const std::string& name : names) {
+  for (const std::string& name : StoreFileNames(dir)) {
     if (name.size() < 5 || UpperAscii(name.substr(name.size() - 4)) != ".LCK") continue;
     std::unique_ptr<File> file;
     for (int attempt = 0; attempt < kSweepTries && !file; ++attempt) {

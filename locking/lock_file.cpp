@@ -38,6 +38,14 @@ bool StoreFileExists(const std::string& path) {
   return GetOs().FileExists(path);
 }
 
+std::vector<std::string> StoreFileNames(const std::string& dir) {
+  if (!LocksOnServer()) return GetOs().ListFiles(dir);
+  std::vector<std::string> names;
+  for (const std::string& name : ServerLockFileNames())
+    names.push_back(name.substr(name.find_last_of('/') + 1));
+  return names;
+}
+
 std::string LockFilePath(const std::string& baseName) {
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS\\";

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "locking/lock_files.h"
 #include "platform/os.h"
@@ -91,6 +92,8 @@ bool LocksOnServer();
 std::unique_ptr<File> OpenStoreFile(const std::string& path, bool create, Sharing sharing,
                                     OpenResult* result);
 bool StoreFileExists(const std::string& path);
+// The names of the files in the LOCKS folder `dir`, wherever the installation keeps them.
+std::vector<std::string> StoreFileNames(const std::string& dir);
 
 // Opens the lock file exclusively, retrying after a random 1 to 3000 ms while another process
 // holds it and creating the LOCKS directory when it is missing. A failure other than another

@@ -60,7 +60,8 @@ class WindowsFile : public File {
       OVERLAPPED o = OverlappedAt(offset + static_cast<int64_t>(done));
       DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
       DWORD put = 0;
-      if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o)) return Failed(::GetLastError());
+      if (!::WriteFile(handle_, bytes.data() + done, chunk, &put, &o))
+        return Failed(::GetLastError());
       if (put == 0) return Failed(ERROR_HANDLE_DISK_FULL);
       done += put;
     }
