@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct pg_conn;
+
 namespace kap::rm {
 
 enum class SegmentKind { kString, kUnsigned, kSigned };
@@ -95,5 +97,11 @@ class LockFile {
   std::map<int64_t, bool> held_;
 #endif
 };
+
+// Connects to the data server under a session name that says which process it serves
+// ("kap <pid>"), so the server's list of sessions tells who holds a lock. A name the
+// connection string gives itself wins. Both of a process's connections are named alike.
+struct pg_conn* ConnectDataServer(const std::string& connection);
+std::string DataServerSessionName(int pid);
 
 }  // namespace kap::rm

@@ -327,7 +327,7 @@ class ServerEngine : public RecordEngine {
       conn_ = nullptr;
       ForgetSession();
     }
-    PGconn* conn = PQconnectdb(connection_.c_str());
+    PGconn* conn = ConnectDataServer(connection_);
     if (PQstatus(conn) != CONNECTION_OK) {
       ProblemText() = "cannot reach the data server " + DescribeServer(connection_) + ": " +
                       FirstLine(PQerrorMessage(conn));
@@ -1086,6 +1086,18 @@ class ServerEngine : public RecordEngine {
 };
 
 }  // namespace
+
+std::string DataServerSessionName(int pid) { return "kap " + std::to_string(pid); }
+
+PGconn* ConnectDataServer(const std::string& connection) {
+  const std::string name = DataServerSessionName(getpid());
+  // The connection string is read as a whole, the way PQconnectdb reads it; the name comes
+  // after it only as a fallback.
+  const char* keys[] = {"dbname", "fallback_application_name", nullptr};
+  const char* values[] = {connection.c_str(), name.c_str(), nullptr};
+  return PQconnectdbParams(keys, values, 1);
+}
+
 }  // namespace rm
 
 std::unique_ptr<RecordEngine> MakeServerEngine(const std::string& connection) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/record_manager.h"
+#include "platform/rm_internal.h"
 
 namespace kap {
 namespace {
@@ -90,7 +91,7 @@ PGconn* Connected() {
     s.marks.clear();
   }
   if (wanted.empty()) return nullptr;
-  PGconn* conn = PQconnectdb(wanted.c_str());
+  PGconn* conn = rm::ConnectDataServer(wanted);
   if (PQstatus(conn) != CONNECTION_OK) {
     PQfinish(conn);
     return nullptr;

@@ -22,6 +22,11 @@
 #include <thread>
 
 #include "platform/record_manager.h"
+#ifndef _WIN32
+#include <libpq-fe.h>
+
+#include "platform/rm_internal.h"
+#endif
 
 namespace kap::test {
 
@@ -149,6 +154,15 @@ std::string SourcePath(const std::string& relative) {
   return std::string(KAP_SOURCE_DIR) + "/" + relative;
 }
 
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 #ifndef _WIN32  // child processes and tmux: POSIX only for now
 namespace {
 
@@ -255,6 +269,24 @@ int WaitChild(int pid) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int WaitChildAndItsSessions(int pid) {
+  const int code = WaitChild(pid);
+  const char* server = std::getenv("KAPSERVIDOR");
+  if (server == nullptr || *server == '\0') return code;
+  PGconn* conn = PQconnectdb(server);
+  const std::string name = rm::DataServerSessionName(pid);
+  const char* values[] = {name.c_str()};
+  const bool ended = PQstatus(conn) == CONNECTION_OK && Eventually([&] {
+    PGresult* r = PQexecParams(conn, "SELECT 1 FROM pg_stat_activity WHERE application_name = $1",
+                               1, nullptr, values, nullptr, nullptr, 0);
+    const bool none = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 0;
+    PQclear(r);
+    return none;
+  });
+  PQfinish(conn);
+  return ended ? code : -2;
 }
 
 // --- tmux ---

@@ -76,6 +76,17 @@ int ForkChild(const std::function<int()>& body);
 // Waits for a forked child; returns its exit code, or -1 when a signal ended it.
 int WaitChild(int pid);
 
+// WaitChild, then, when the tests run on the data server, waits until the server has ended
+// the child's sessions too (it does so a moment after the process): only then are the locks
+// they held free. -2 when the sessions outlive the wait.
+int WaitChildAndItsSessions(int pid);
+
+// Asks `condition` again every few milliseconds until it holds or `limit` has passed; true when
+// it held. For what a third party finishes after the process a test ended: a database server
+// frees a dead client's locks only once it has noticed the closed connection.
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
 // A private tmux server with one session of the given size running one command.
 class Tmux {
  public:

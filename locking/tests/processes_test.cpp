@@ -120,7 +120,7 @@ TEST_F(HolderTest, AKilledHolderFreesItsKeysToAnotherTerminalAtOnce) {
     LockWaitMode() = "S";
     EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1) << "signal " << signal;  // alive
     kill(holder, signal);
-    test::WaitChild(holder);
+    test::WaitChildAndItsSessions(holder);
     // Still mode "S": free at the first attempt, no waiting for it to expire.
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0) << "signal " << signal;
@@ -167,7 +167,7 @@ TEST_F(HolderTest, ALivingHolderKeepsItsKeysPastTheStaleTime) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_GT(entries[0].TimeValue(), os_.minutes - 10);  // renewed
   kill(holder, SIGKILL);
-  test::WaitChild(holder);
+  test::WaitChildAndItsSessions(holder);
 }
 
 TEST_F(HolderTest, ARerunAfterACrashLeavesNoEntryBehind) {
@@ -182,7 +182,7 @@ TEST_F(HolderTest, ARerunAfterACrashLeavesNoEntryBehind) {
     raise(SIGKILL);
     return 3;
   });
-  EXPECT_EQ(test::WaitChild(crashed), -1);
+  EXPECT_EQ(test::WaitChildAndItsSessions(crashed), -1);
   Terminal(1);
   ASSERT_EQ(LockRecord("UPaisos", "ES"), 0);  // the first lock of the re-run
   for (const char* file : {"PROPIETV.lck", "FINQUESV.lck"}) {
@@ -213,7 +213,7 @@ TEST_F(HolderTest, TwoProgramsOfOneTerminalKeepEachOthersEntries) {
   LockWaitMode() = "S";
   EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), -1);
   kill(other, SIGKILL);
-  test::WaitChild(other);
+  test::WaitChildAndItsSessions(other);
   EXPECT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
 }
 

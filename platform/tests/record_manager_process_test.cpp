@@ -99,7 +99,7 @@ class HoldingChild {
   void Kill() { ::kill(pid_, SIGKILL); }
   int Wait() {
     waited_ = true;
-    return test::WaitChild(pid_);
+    return test::WaitChildAndItsSessions(pid_);
   }
 
  private:

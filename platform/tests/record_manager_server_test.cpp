@@ -1,6 +1,6 @@
 // The server engine only: two installations in two schemas of one database keep apart, though
-// their catalogs number files alike and advisory locks are database-wide. Runs in the server
-// pass (KAPSERVIDOR set).
+// their catalogs number files alike and advisory locks are database-wide; sessions are named
+// after their process. Runs in the server pass (KAPSERVIDOR set).
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/record_manager.h"
+#include "platform/rm_internal.h"
 #include "platform/tests/record_manager_support.h"
 #include "testsupport/test_support.h"
 
@@ -46,6 +47,24 @@ TEST(RecordManagerServerTest, InstallationsInTwoSchemasDoNotShareLocks) {
   other.reset();
   PQclear(PQexec(admin, ("DROP SCHEMA " + schema + " CASCADE").c_str()));
   PQfinish(admin);
+}
+
+// Who holds a lock is read off the server's sessions: each process's connection carries its
+// pid, unless the connection string names the sessions itself.
+TEST(RecordManagerServerTest, SessionsAreNamedAfterTheirProcess) {
+  const char* server = std::getenv("KAPSERVIDOR");
+  if (server == nullptr) GTEST_SKIP() << "runs in the server pass";
+  for (const std::string given : {"", "office"}) {
+    std::string connection = server;
+    if (!given.empty()) connection += " application_name=" + given;
+    PGconn* conn = rm::ConnectDataServer(connection);
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    PGresult* r = PQexec(conn, "SELECT current_setting('application_name')");
+    ASSERT_EQ(PQntuples(r), 1);
+    EXPECT_EQ(PQgetvalue(r, 0, 0), given.empty() ? "kap " + std::to_string(getpid()) : given);
+    PQclear(r);
+    PQfinish(conn);
+  }
 }
 
 }  // namespace
