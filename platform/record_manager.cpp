@@ -43,6 +43,8 @@ void UseRecordServer(const std::string& connection) {
 
 const std::string& RecordServerConnection() { return State().serverConnection; }
 
+std::string DataServerSessionName(int pid) { return "kap " + std::to_string(pid); }
+
 int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                 void* keyBuffer, uint8_t keyLength, int8_t keyNumber) {
   // A call may wait on another process (a busy file) or take long (a create, a transaction).

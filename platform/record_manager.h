@@ -131,6 +131,9 @@ std::unique_ptr<RecordEngine> MakeSqliteEngine();
 std::unique_ptr<RecordEngine> MakeServerEngine(const std::string& connection);
 // Why the server engine last answered 20, naming the server but never the password.
 std::string RecordServerProblem();
+// The name a process's sessions carry on the server ("kap <pid>"), so that the server's list of
+// sessions tells which process holds a lock; a connection string that names them wins.
+std::string DataServerSessionName(int pid);
 
 // Installs `engine` (not owned) for BTRCALL; nullptr puts the default one back.
 void SetRecordEngine(RecordEngine* engine);

@@ -98,10 +98,8 @@ class LockFile {
 #endif
 };
 
-// Connects to the data server under a session name that says which process it serves
-// ("kap <pid>"), so the server's list of sessions tells who holds a lock. A name the
-// connection string gives itself wins. Both of a process's connections are named alike.
+// Connects to the data server with the session named after this process (see
+// DataServerSessionName). Both of a process's connections are named alike.
 struct pg_conn* ConnectDataServer(const std::string& connection);
-std::string DataServerSessionName(int pid);
 
 }  // namespace kap::rm

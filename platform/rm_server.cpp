@@ -1087,10 +1087,8 @@ class ServerEngine : public RecordEngine {
 
 }  // namespace
 
-std::string DataServerSessionName(int pid) { return "kap " + std::to_string(pid); }
-
 PGconn* ConnectDataServer(const std::string& connection) {
-  const std::string name = DataServerSessionName(getpid());
+  const std::string name = kap::DataServerSessionName(getpid());
   // The connection string is read as a whole, the way PQconnectdb reads it; the name comes
   // after it only as a fallback.
   const char* keys[] = {"dbname", "fallback_application_name", nullptr};

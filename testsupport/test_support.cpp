@@ -24,8 +24,6 @@
 #include "platform/record_manager.h"
 #ifndef _WIN32
 #include <libpq-fe.h>
-
-#include "platform/rm_internal.h"
 #endif
 
 namespace kap::test {
@@ -276,7 +274,7 @@ int WaitChildAndItsSessions(int pid) {
   const char* server = std::getenv("KAPSERVIDOR");
   if (server == nullptr || *server == '\0') return code;
   PGconn* conn = PQconnectdb(server);
-  const std::string name = rm::DataServerSessionName(pid);
+  const std::string name = DataServerSessionName(pid);
   const char* values[] = {name.c_str()};
   const bool ended = PQstatus(conn) == CONNECTION_OK && Eventually([&] {
     PGresult* r = PQexecParams(conn, "SELECT 1 FROM pg_stat_activity WHERE application_name = $1",
