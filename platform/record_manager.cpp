@@ -12,6 +12,7 @@ struct RecordManagerState {
   RecordEngine* sqlite = nullptr;
   RecordEngine* server = nullptr;
   std::string serverConnection;
+  bool durable = true;
 };
 
 RecordManagerState& State() {
@@ -42,6 +43,9 @@ void UseRecordServer(const std::string& connection) {
 }
 
 const std::string& RecordServerConnection() { return State().serverConnection; }
+
+void SetDurableCommits(bool durable) { State().durable = durable; }
+bool DurableCommits() { return State().durable; }
 
 std::string DataServerSessionName(int pid) { return "kap " + std::to_string(pid); }
 

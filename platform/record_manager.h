@@ -95,6 +95,9 @@ constexpr int16_t kBadKeyLength = 29;
 constexpr int16_t kNotRecordFile = 30;
 constexpr int16_t kTransactionActive = 37;
 constexpr int16_t kNoTransaction = 39;
+// A write inside a transaction to a file that cannot join it: opened after the transaction's
+// first write, or beyond the files one transaction can hold (eleven).
+constexpr int16_t kTransactionTooManyFiles = 40;
 constexpr int16_t kInvalidRecordAddress = 43;
 constexpr int16_t kInconsistentKeyFlags = 45;
 constexpr int16_t kAccessDenied = 46;
@@ -143,6 +146,12 @@ void UseRecordServer(const std::string& connection);
 
 // The connection string of the server chosen by UseRecordServer; empty for the SQLite files.
 const std::string& RecordServerConnection();
+
+// Whether an acknowledged commit must survive a power cut (the default). An installation may
+// trade that for speed: a power cut shortly after a commit may then undo it (never damaging a
+// file). Applies to the files and server connections opened afterwards.
+void SetDurableCommits(bool durable);
+bool DurableCommits();
 
 // Lock files kept on the chosen server, for installations whose terminals run on several
 // computers. `name` is the file's name under the installation root. An exclusive open keeps

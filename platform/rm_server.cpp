@@ -336,7 +336,9 @@ class ServerEngine : public RecordEngine {
     }
     conn_ = conn;
     pid_ = getpid();
-    Result quiet(PQexec(conn_, "SET client_min_messages = warning"));
+    Result quiet(PQexec(conn_, DurableCommits() ? "SET client_min_messages = warning"
+                                                : "SET client_min_messages = warning; "
+                                                  "SET synchronous_commit = off"));
     Result exists(PQexec(conn_, "SELECT to_regclass('kap_files') IS NOT NULL"));
     if (exists.Rows() == 1 && std::string(PQgetvalue(exists.r, 0, 0)) == "t") return true;
     // Two processes starting on an empty database: one makes the catalog.

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -62,12 +64,35 @@ int BusyWait(void*, int count) {
   return 1;
 }
 
+// An acknowledged commit survives a power cut: the journal is synced before the file is
+// written, and the journal's deletion (the commit itself) is synced into the folder too.
+void SetDurability(sqlite3* db, const char* schema = "main") {
+  const std::string sql = std::string("PRAGMA ") + schema + ".synchronous=" +
+                          (DurableCommits() ? "EXTRA" : "NORMAL");
+  sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
 bool PathExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
 std::string LockPath(const std::string& path) { return path + "-lock"; }
+
+// The file itself, however its path is spelt: two handles of one file join a transaction once.
+std::string FileIdentity(const std::string& path, const struct stat& st) {
+#ifdef _WIN32
+  // No inode numbers here: the full path, in one case, names the file.
+  char full[4096];
+  if (_fullpath(full, path.c_str(), sizeof full) == nullptr) return path;
+  std::string identity = full;
+  for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return identity;
+#else
+  (void)path;
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+#endif
+}
 
 enum KeyedQuery {
   kqEqual,
@@ -95,12 +120,14 @@ enum FixedQuery {
   kFixedQueryCount
 };
 
-std::string KeyedSql(KeyedQuery q, int key, bool unique) {
+// `table` is the records table as the connection names it: "main.records", or an attached
+// file's "f1.records" inside a transaction over several files.
+std::string KeyedSql(KeyedQuery q, int key, bool unique, const std::string& table) {
   std::string k = "k";
   k += std::to_string(key);
   std::string asc = " ORDER BY " + k + ",pos LIMIT 1";
   std::string desc = " ORDER BY " + k + " DESC,pos DESC LIMIT 1";
-  std::string head = "SELECT pos,data FROM records";
+  std::string head = "SELECT pos,data FROM " + table;
   switch (q) {
     case kqEqual: return head + " WHERE " + k + "=?1" + asc;
     case kqGreater: return head + " WHERE " + k + ">?1" + asc;
@@ -119,7 +146,7 @@ std::string KeyedSql(KeyedQuery q, int key, bool unique) {
   }
 }
 
-std::string FixedSql(FixedQuery q, size_t keys) {
+std::string FixedSql(FixedQuery q, size_t keys, const std::string& table) {
   std::string cols, marks, sets;
   for (size_t i = 0; i < keys; ++i) {
     std::string k = "k";
@@ -134,17 +161,18 @@ std::string FixedSql(FixedQuery q, size_t keys) {
   std::string last = std::to_string(keys + 2);
   std::string after = std::to_string(keys + 3);
   switch (q) {
-    case fqStepFirst: return "SELECT pos,data FROM records ORDER BY pos LIMIT 1";
-    case fqStepLast: return "SELECT pos,data FROM records ORDER BY pos DESC LIMIT 1";
-    case fqStepNext: return "SELECT pos,data FROM records WHERE pos>?1 ORDER BY pos LIMIT 1";
+    case fqStepFirst: return "SELECT pos,data FROM " + table + " ORDER BY pos LIMIT 1";
+    case fqStepLast: return "SELECT pos,data FROM " + table + " ORDER BY pos DESC LIMIT 1";
+    case fqStepNext: return "SELECT pos,data FROM " + table + " WHERE pos>?1 ORDER BY pos LIMIT 1";
     case fqStepPrevious:
-      return "SELECT pos,data FROM records WHERE pos<?1 ORDER BY pos DESC LIMIT 1";
-    case fqDirect: return "SELECT pos,data FROM records WHERE pos=?1";
-    case fqInsert: return "INSERT INTO records(data" + cols + ") VALUES(?1" + marks + ")";
+      return "SELECT pos,data FROM " + table + " WHERE pos<?1 ORDER BY pos DESC LIMIT 1";
+    case fqDirect: return "SELECT pos,data FROM " + table + " WHERE pos=?1";
+    case fqInsert: return "INSERT INTO " + table + "(data" + cols + ") VALUES(?1" + marks + ")";
     case fqUpdate:
-      return "UPDATE records SET data=?1" + sets + " WHERE pos=?" + last + " AND data=?" + after;
-    case fqDelete: return "DELETE FROM records WHERE pos=?1 AND data=?2";
-    case fqCount: return "SELECT count(*) FROM records";
+      return "UPDATE " + table + " SET data=?1" + sets + " WHERE pos=?" + last + " AND data=?" +
+             after;
+    case fqDelete: return "DELETE FROM " + table + " WHERE pos=?1 AND data=?2";
+    case fqCount: return "SELECT count(*) FROM " + table;
     default: return "";
   }
 }
@@ -158,7 +186,12 @@ struct Handle {
   uint32_t id = 0;
   std::string path;
   FileDef def;
-  sqlite3* db = nullptr;
+  std::string identity;  // the file itself, however its path is spelt
+  sqlite3* db = nullptr;  // the handle's own connection
+  // While the file is in a transaction over several files, its statements run on the
+  // transaction's connection, where the file is `schema`.
+  sqlite3* route = nullptr;
+  std::string schema = "main";
   LockFile locks;
   bool readOnly = false;
   bool inTransaction = false;  // this file has been written inside the open transaction
@@ -183,17 +216,35 @@ struct Handle {
   std::set<int64_t> multipleLocks;
 
   ~Handle() {
-    for (sqlite3_stmt* s : keyed) sqlite3_finalize(s);
-    for (sqlite3_stmt* s : fixed) sqlite3_finalize(s);
+    ForgetStatements();
     if (db != nullptr) sqlite3_close_v2(db);
+  }
+
+  sqlite3* Conn() const { return route != nullptr ? route : db; }
+
+  // Statements are prepared again on the connection the file is now reached through.
+  void Reroute(sqlite3* connection, const std::string& name) {
+    ForgetStatements();
+    route = connection;
+    schema = name;
+  }
+
+  void ForgetStatements() {
+    for (sqlite3_stmt* s : keyed) sqlite3_finalize(s);
+    keyed.clear();
+    for (sqlite3_stmt*& s : fixed) {
+      sqlite3_finalize(s);
+      s = nullptr;
+    }
   }
 
   sqlite3_stmt* Keyed(KeyedQuery q, int key) {
     size_t index = static_cast<size_t>(key) * kKeyedQueryCount + q;
     if (keyed.size() <= index) keyed.resize(def.keys.size() * kKeyedQueryCount, nullptr);
     if (keyed[index] == nullptr) {
-      std::string sql = KeyedSql(q, key, !def.keys[static_cast<size_t>(key)].duplicates);
-      if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &keyed[index],
+      std::string sql =
+          KeyedSql(q, key, !def.keys[static_cast<size_t>(key)].duplicates, schema + ".records");
+      if (sqlite3_prepare_v3(Conn(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &keyed[index],
                              nullptr) != SQLITE_OK)
         keyed[index] = nullptr;
     }
@@ -203,8 +254,8 @@ struct Handle {
 
   sqlite3_stmt* Fixed(FixedQuery q) {
     if (fixed[q] == nullptr) {
-      std::string sql = FixedSql(q, def.keys.size());
-      if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &fixed[q],
+      std::string sql = FixedSql(q, def.keys.size(), schema + ".records");
+      if (sqlite3_prepare_v3(Conn(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &fixed[q],
                              nullptr) != SQLITE_OK)
         fixed[q] = nullptr;
     }
@@ -274,8 +325,8 @@ class SqliteEngine : public RecordEngine {
     switch (op) {
       case kReset:
       case kStop:
-        handles_.clear();  // closing rolls back an unfinished transaction
-        inTransaction_ = false;
+        if (inTransaction_) EndTransaction(false);
+        handles_.clear();
         return kOk;
       case kBeginTransaction:
         if (inTransaction_) return kTransactionActive;
@@ -294,9 +345,14 @@ class SqliteEngine : public RecordEngine {
     if (dataLength == nullptr) return kDataBufferTooShort;
     switch (op) {
       case kClose: {
-        // Closing a file keeps what the open transaction wrote to it.
-        if (h->inTransaction) FinishTransaction(*h, true);
-        handles_.erase(h->id);
+        // Closing a file does not end the transaction: what it wrote stays in it, and the
+        // handle (with its hold on the file) is kept until the transaction ends.
+        auto it = handles_.find(h->id);
+        if (h->inTransaction) {
+          h->ForgetStatements();
+          transaction_.closed.push_back(std::move(it->second));
+        }
+        handles_.erase(it);
         std::memset(positionBlock, 0, kPositionBlockSize);
         return kOk;
       }
@@ -353,6 +409,12 @@ class SqliteEngine : public RecordEngine {
       handle.release();  // deliberately leaked: its resources are the parent's
     }
     handles_.clear();
+    for (auto& handle : transaction_.closed) {
+      handle->locks.Abandon();
+      handle->db = nullptr;
+      handle.release();
+    }
+    transaction_ = {};  // its connection is the parent's too
     inTransaction_ = false;
     pid_ = pid;
   }
@@ -375,9 +437,11 @@ class SqliteEngine : public RecordEngine {
     return mode;
   }
 
+  // The rollback journal: only with it does SQLite commit a transaction over several
+  // databases all or none (its super-journal), which a transaction over several files needs.
   static bool UseJournalMode(sqlite3* db) {
-    if (JournalMode(db, "PRAGMA journal_mode") == "wal") return true;
-    return JournalMode(db, "PRAGMA journal_mode=WAL") == "wal";
+    if (JournalMode(db, "PRAGMA journal_mode") == "delete") return true;
+    return JournalMode(db, "PRAGMA journal_mode=DELETE") == "delete";
   }
 
   static bool ReadMeta(sqlite3* db, FileDef* def) {
@@ -397,38 +461,94 @@ class SqliteEngine : public RecordEngine {
     return ok;
   }
 
-  int16_t FinishTransaction(Handle& h, bool commit) {
-    int rc = sqlite3_exec(h.db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
-    h.inTransaction = false;
-    h.locks.Unlock(kTransactionLockByte);
-    return rc == SQLITE_OK ? kOk : FromSqlite(rc);
-  }
-
+  // Ends the transaction over every file it wrote, all or none: one connection holds them all
+  // (the first file written as its main database, the others attached), so one COMMIT or
+  // ROLLBACK covers them.
   int16_t EndTransaction(bool commit) {
     if (!inTransaction_) return kNoTransaction;
     inTransaction_ = false;
     int16_t status = kOk;
+    if (transaction_.db != nullptr) {
+      int rc = sqlite3_exec(transaction_.db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr,
+                            nullptr);
+      if (rc != SQLITE_OK && commit) {
+        // Nothing of a commit that failed stays: the transaction is undone as a whole.
+        sqlite3_exec(transaction_.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        status = FromSqlite(rc);
+      }
+    }
     for (auto& [id, h] : handles_) {
       if (!h->inTransaction) continue;
-      int16_t s = FinishTransaction(*h, commit);
-      if (status == kOk) status = s;
+      h->inTransaction = false;
+      h->locks.Unlock(kTransactionLockByte);
+      h->Reroute(nullptr, "main");
     }
+    transaction_.closed.clear();
+    if (transaction_.db != nullptr) sqlite3_close_v2(transaction_.db);
+    transaction_ = {};
     return status;
+  }
+
+  // The transaction's connection, made at its first write: the file written first is its main
+  // database and every other file open for writing is attached, since SQLite attaches nothing
+  // once a transaction has begun.
+  int16_t StartTransactionConnection(const Handle& first) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(first.path.c_str(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_close_v2(db);
+      return rc == SQLITE_CANTOPEN ? kAccessDenied : FromSqlite(rc);
+    }
+    sqlite3_busy_handler(db, BusyWait, nullptr);
+    transaction_.db = db;
+    transaction_.schemas[first.identity] = "main";
+    const int room = sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, -1);
+    int attached = 0;
+    for (auto& [id, h] : handles_) {
+      if (h->readOnly || attached >= room) continue;
+      const std::string identity = h->identity;
+      if (transaction_.schemas.count(identity) > 0) continue;
+      const std::string name = "f" + std::to_string(attached + 1);
+      sqlite3_stmt* attach = nullptr;
+      if (sqlite3_prepare_v2(db, ("ATTACH ?1 AS " + name).c_str(), -1, &attach, nullptr) !=
+          SQLITE_OK) {
+        sqlite3_finalize(attach);
+        continue;
+      }
+      sqlite3_bind_text(attach, 1, h->path.c_str(), -1, SQLITE_TRANSIENT);
+      const bool ok = sqlite3_step(attach) == SQLITE_DONE;
+      sqlite3_finalize(attach);
+      if (!ok) continue;  // that file then cannot join: its writes answer 40
+      transaction_.schemas[identity] = name;
+      ++attached;
+    }
+    for (const auto& [identity, schema] : transaction_.schemas) SetDurability(db, schema.c_str());
+    rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    return FromSqlite(rc);
   }
 
   // Before a write: another process's transaction holding the file gives 85; inside our own
   // transaction the file joins it (its writes stay invisible to others until the end).
+  // Another handle of this process on the same file may already have it in the transaction.
   int16_t EnterWrite(Handle& h) {
     if (h.inTransaction) return kOk;
-    if (h.locks.HeldByOther(kTransactionLockByte)) return kFileLocked;
+    const bool joined = inTransaction_ && transaction_.joined.count(h.identity) > 0;
+    if (!joined && h.locks.HeldByOther(kTransactionLockByte)) return kFileLocked;
     if (!inTransaction_) return kOk;
-    if (!h.locks.TryLock(kTransactionLockByte, true)) return kFileLocked;
-    int rc = sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-      h.locks.Unlock(kTransactionLockByte);
-      return FromSqlite(rc);
+    if (!joined && !h.locks.TryLock(kTransactionLockByte, true)) return kFileLocked;
+    int16_t status = kOk;
+    if (transaction_.db == nullptr) status = StartTransactionConnection(h);
+    auto schema = transaction_.schemas.find(h.identity);
+    if (status == kOk && schema == transaction_.schemas.end()) status = kTransactionTooManyFiles;
+    if (status != kOk) {
+      if (!joined) h.locks.Unlock(kTransactionLockByte);
+      return status;
     }
+    h.Reroute(transaction_.db, schema->second);
     h.inTransaction = true;
+    transaction_.joined.insert(h.identity);
     return kOk;
   }
 
@@ -446,6 +566,7 @@ class SqliteEngine : public RecordEngine {
 
     auto h = std::make_unique<Handle>();
     h->path = path;
+    h->identity = FileIdentity(path, st);
     h->readOnly = mode == kModeReadOnly;
     if (!h->locks.Open(LockPath(path))) return kAccessDenied;
     if (!h->locks.TryLock(kFileOpenLockByte, mode == kModeExclusive)) return kFileLocked;
@@ -460,7 +581,7 @@ class SqliteEngine : public RecordEngine {
     // at every commit. The mode is read back, not trusted: a file switched to another journal
     // mode by some outside tool is put back, and one that cannot be is refused.
     // Checked only once the file is known to be ours, so nothing else is ever written to.
-    sqlite3_exec(h->db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    SetDurability(h->db);
     if (!ReadMeta(h->db, &h->def)) return kNotRecordFile;
     if (!UseJournalMode(h->db)) return kIoError;
     if (h->Fixed(fqDirect) == nullptr) return kNotRecordFile;
@@ -495,7 +616,7 @@ class SqliteEngine : public RecordEngine {
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                              nullptr);
     std::string schema =
-        "PRAGMA journal_mode=WAL; BEGIN; "
+        "BEGIN; "
         "CREATE TABLE meta(name TEXT PRIMARY KEY, value BLOB); "
         "CREATE TABLE records(pos INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL";
     for (size_t k = 0; k < def.keys.size(); ++k) schema += ", k" + std::to_string(k) + " BLOB";
@@ -544,8 +665,8 @@ class SqliteEngine : public RecordEngine {
       unlink(temp.c_str());
       return kFileLocked;  // someone has the old file open
     }
-    unlink((path + "-wal").c_str());
-    unlink((path + "-shm").c_str());
+    // The old file's journals must not be applied to the new one.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) unlink((path + suffix).c_str());
     if (!PlaceFile(temp, path, true, nullptr)) {
       unlink(temp.c_str());
       return kCannotCreate;
@@ -567,10 +688,11 @@ class SqliteEngine : public RecordEngine {
         unique.push_back(records);
         continue;
       }
-      std::string sql = "SELECT count(DISTINCT k" + std::to_string(k) + ") FROM records";
+      std::string sql =
+          "SELECT count(DISTINCT k" + std::to_string(k) + ") FROM " + h.schema + ".records";
       sqlite3_stmt* s = nullptr;
       uint32_t n = 0;
-      if (sqlite3_prepare_v2(h.db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
+      if (sqlite3_prepare_v2(h.Conn(), sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
           sqlite3_step(s) == SQLITE_ROW)
         n = static_cast<uint32_t>(sqlite3_column_int64(s, 0));
       sqlite3_finalize(s);
@@ -781,7 +903,7 @@ class SqliteEngine : public RecordEngine {
     int rc = Execute(s);
     if (rc != SQLITE_OK) return FromSqlite(rc);
     ReleaseSingle(h);
-    Row row{sqlite3_last_insert_rowid(h.db), record};
+    Row row{sqlite3_last_insert_rowid(h.Conn()), record};
     if (a.keyNumber >= 0) {
       SetCurrent(h, row, a.keyNumber);
       WriteKey(h, a, a.keyNumber, record);
@@ -820,7 +942,7 @@ class SqliteEngine : public RecordEngine {
     BindBlob(s, n + 3, h.currentData);
     int rc = Execute(s);
     if (rc != SQLITE_OK) return FromSqlite(rc);
-    if (sqlite3_changes(h.db) == 0) return kRecordChanged;
+    if (sqlite3_changes(h.Conn()) == 0) return kRecordChanged;
     ReleaseSingle(h);
     h.currentData = record;
     if (a.keyNumber >= 0) {
@@ -849,7 +971,7 @@ class SqliteEngine : public RecordEngine {
     BindBlob(s, 2, h.currentData);
     int rc = Execute(s);
     if (rc != SQLITE_OK) return FromSqlite(rc);
-    if (sqlite3_changes(h.db) == 0) return kRecordChanged;
+    if (sqlite3_changes(h.Conn()) == 0) return kRecordChanged;
     if (h.singleLock == h.currentPos) ReleaseSingle(h);
     if (h.multipleLocks.erase(h.currentPos) > 0) h.locks.Unlock(h.currentPos + 1);
     if (a.keyNumber != h.logicalKey && h.logicalKey >= 0) h.logicalBroken = true;
@@ -879,8 +1001,16 @@ class SqliteEngine : public RecordEngine {
     return kLockError;
   }
 
+  struct TransactionConnection {
+    sqlite3* db = nullptr;
+    std::map<std::string, std::string> schemas;    // file identity -> schema name
+    std::set<std::string> joined;                  // files written in the transaction
+    std::vector<std::unique_ptr<Handle>> closed;  // closed inside the transaction
+  };
+
   pid_t pid_ = getpid();
   bool inTransaction_ = false;  // Begin Transaction seen, End or Abort not yet
+  TransactionConnection transaction_;
   uint32_t nextId_ = 1;
   std::map<uint32_t, std::unique_ptr<Handle>> handles_;
 };

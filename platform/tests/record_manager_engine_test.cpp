@@ -94,7 +94,7 @@ TEST_F(RecordManagerTest, CreateOverExistingFileAndOpenErrors) {
 
 #ifndef _WIN32
 // An operators' group shares the data files only when the creator's umask, not a fixed 0644,
-// decides their mode; the journal and shared-memory files follow the data file.
+// decides their mode; the journal follows the data file.
 TEST_F(RecordManagerTest, CreatedFilesFollowTheCreatorsUmask) {
   if (std::getenv("KAP_TEST_ENGINE")) GTEST_SKIP() << "the SQLite engine's own files";
   for (mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
@@ -105,7 +105,7 @@ TEST_F(RecordManagerTest, CreatedFilesFollowTheCreatorsUmask) {
     ASSERT_EQ(f.Open(made), 0);
     EXPECT_EQ(f.Insert(Rec(1, "A")), 0);
     ::umask(before);
-    for (const char* suffix : {"", "-wal", "-shm"}) {
+    for (const char* suffix : {"", "-journal"}) {
       struct stat info {};
       if (::stat((made + suffix).c_str(), &info) != 0) continue;
       EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << std::oct << mask << " " << suffix;
@@ -404,7 +404,8 @@ TEST_F(RecordManagerTest, PositionAndDirectRoundTrip) {
 
 TEST_F(RecordManagerTest, OpenPutsBackTheJournalModeAnOutsideToolChanged) {
   if (std::getenv("KAP_TEST_ENGINE") != nullptr) GTEST_SKIP() << "looks inside the SQLite file";
-  // Durability rests on the journal mode; a file left in another mode must not be used as is.
+  // Transactions over several files rest on the rollback journal; a file left in another mode
+  // (write-ahead, as files of earlier installations are) must not be used as is.
   Fill({{1, "A"}});
   ASSERT_EQ(file.Close(), 0);
   auto modeOnDisk = [&] {
@@ -421,11 +422,11 @@ TEST_F(RecordManagerTest, OpenPutsBackTheJournalModeAnOutsideToolChanged) {
   };
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
-  ASSERT_EQ(modeOnDisk(), "delete");
+  ASSERT_EQ(modeOnDisk(), "wal");
   ASSERT_EQ(file.Open(path), 0);
-  EXPECT_EQ(modeOnDisk(), "wal");
+  EXPECT_EQ(modeOnDisk(), "delete");
   std::string r;
   EXPECT_EQ(file.Get(rm::kGetEqual, 0, Num(1), &r), 0);
 }
