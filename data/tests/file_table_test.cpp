@@ -295,5 +295,18 @@ TEST_F(DataTest, ShortAnswerOverwritesOnlyItsBytesAndCountsAsFound) {
   SetRecordEngine(nullptr);  // before `engine` goes
 }
 
+TEST_F(DataTest, VoraIniSaysHowSafeACommitIs) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"", true}, {"Escriptura=RAPIDA\r\n", false}, {"Escriptura= rapida \r\n", false},
+      {"Escriptura=SEGURA\r\n", true}};
+  for (const auto& [line, durable] : cases) {
+    test::WriteFile(CurrentSession().RootDir + "Vora.ini", "[Dades]\r\n" + line);
+    SetDurableCommits(!durable);
+    ChooseRecordEngine();
+    EXPECT_EQ(DurableCommits(), durable) << line;
+  }
+  SetDurableCommits(true);
+}
+
 }  // namespace
 }  // namespace kap
