@@ -2,8 +2,10 @@
 // middle of its commits included.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -125,6 +127,7 @@ TEST_F(RecordManagerTransactionTest, AFileOpenedAfterTheFirstWriteCannotJoin) {
   EXPECT_EQ(Ids(a), std::set<uint32_t>{1});
 }
 
+#ifndef _WIN32
 // Which of the transactions from `first` on a file holds (each writes ids t*100 .. t*100+19);
 // a transaction found in part is marked 'P'.
 std::string Transactions(const std::string& path, uint32_t first, uint32_t count) {
@@ -189,6 +192,7 @@ TEST_F(RecordManagerTransactionTest, KilledDuringCommitsBothFilesOrNeither) {
   }
   EXPECT_GE(acknowledged, 2 * kKills);
 }
+#endif  // _WIN32: no fork there
 
 }  // namespace
 }  // namespace kap
