@@ -37,7 +37,7 @@ std::string TempDir() {
   return mkdtemp(pattern);
 }
 
-int Run(const std::string& command) { return std::system((command + " >/dev/null").c_str()); }
+int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
 const std::string kTool = std::string(KAP_BINARY_DIR) + "/tools/kaptool";
 

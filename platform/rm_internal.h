@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/bytes.h"
+
 struct pg_conn;
 
 namespace kap::rm {
@@ -54,18 +56,10 @@ std::string KeyImageOf(const FileDef& def, int key, const std::string& value);
 std::string BuildStat(const FileDef& def, uint32_t records, const std::vector<uint32_t>& unique,
                       bool compactKeyCount);
 
-inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline void Put16(char* p, uint16_t v) {
-  p[0] = static_cast<char>(v & 0xFF);
-  p[1] = static_cast<char>(v >> 8);
-}
-inline void Put32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-inline uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+inline uint16_t Get16(const uint8_t* p) { return LittleEndian16(p); }
+inline uint32_t Get32(const uint8_t* p) { return LittleEndian32(p); }
+inline void Put16(char* p, uint16_t v) { PutLittleEndian16(p, v); }
+inline void Put32(char* p, uint32_t v) { PutLittleEndian32(p, v); }
 
 // Moves the finished file `from` to the name `to` in one step. Without `replace` an existing
 // `to` is refused: false, with *existed set. `from` may remain after a refusal.

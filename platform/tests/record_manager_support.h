@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/record_manager.h"
 
 namespace kap::test {
@@ -16,18 +17,9 @@ struct Seg {
   uint8_t type = 0;  // extended type, used with flag 0x100
 };
 
-inline void Put16(std::string* s, size_t at, uint16_t v) {
-  (*s)[at] = static_cast<char>(v & 0xFF);
-  (*s)[at + 1] = static_cast<char>(v >> 8);
-}
-
-inline uint16_t Get16(const std::string& s, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8));
-}
-
-inline uint32_t Get32(const std::string& s, size_t at) {
-  return static_cast<uint32_t>(Get16(s, at)) | (static_cast<uint32_t>(Get16(s, at + 2)) << 16);
-}
+inline void Put16(std::string* s, size_t at, uint16_t v) { PutLittleEndian16(s, at, v); }
+inline uint16_t Get16(const std::string& s, size_t at) { return LittleEndian16(s, at); }
+inline uint32_t Get32(const std::string& s, size_t at) { return LittleEndian32(s, at); }
 
 // A Create data buffer. Segments of one key get the segmented flag except the last.
 inline std::string CreationBlock(uint16_t recordLength, const std::vector<std::vector<Seg>>& keys,
