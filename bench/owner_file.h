@@ -7,6 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/bytes.h"
+#include "platform/record_manager.h"
+
 namespace kap::bench {
 
 constexpr int kRecordLength = 321;
@@ -27,22 +30,20 @@ inline std::string Image(uint32_t id) {
   return std::string(k.rbegin(), k.rend());
 }
 
-// The dictionary file: 2-byte length, then the creation block.
-inline std::string Dictionary() {
-  std::string block(32, '\0');
-  auto put16 = [&](size_t at, int v) {
-    block[at] = static_cast<char>(v & 0xFF);
-    block[at + 1] = static_cast<char>(v >> 8);
-  };
-  put16(0, kRecordLength);
-  put16(2, 4096);
-  put16(4, 1);
-  put16(16, 1);
-  put16(18, 4);
-  put16(20, 0x0004);  // binary, unique
+// A dictionary file: 2-byte length, then the creation block.
+inline std::string DictionaryFile(const rm::FileLayout& layout) {
+  const std::string block = rm::BuildCreationBlock(layout);
   std::string d(2, '\0');
-  d[0] = static_cast<char>(block.size());
+  PutLittleEndian16(&d, 0, static_cast<uint16_t>(block.size()));
   return d + block;
+}
+
+// The owner-sized file's dictionary.
+inline std::string Dictionary() {
+  rm::FileLayout layout;
+  layout.recordLength = kRecordLength;
+  layout.keys = {{{1, 4, rm::kKeyBinary}}};
+  return DictionaryFile(layout);
 }
 
 }  // namespace kap::bench

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/owner_file.h"
 #include "app/owner_program.h"
 #include "data/data_files.h"
 #include "format/format.h"
@@ -29,22 +30,13 @@ namespace {
 constexpr int kEstates = 20;
 constexpr int kEstateLength = 120;
 
-void Put16(std::string& s, size_t at, int v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
 // Dictionary with one key of one segment at position 1, length 2.
 std::string Dictionary(int recordLength) {
-  std::string block(32, '\0');
-  Put16(block, 0, recordLength);
-  Put16(block, 2, 1024);
-  Put16(block, 4, 1);
-  Put16(block, 16, 1);
-  Put16(block, 18, 2);
-  std::string file(2, '\0');
-  Put16(file, 0, static_cast<int>(block.size()));
-  return file + block;
+  rm::FileLayout layout;
+  layout.recordLength = static_cast<uint16_t>(recordLength);
+  layout.pageSize = 1024;
+  layout.keys = {{{1, 2}}};
+  return bench::DictionaryFile(layout);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -109,15 +109,12 @@ struct File {
     return BTRCALL(op, block, data->data(), &length, key.data(), 255, static_cast<int8_t>(keyNumber));
   }
   int16_t Create(const std::string& path, int recordLength) {
-    std::string spec(32, '\0');
-    spec[0] = static_cast<char>(recordLength & 0xFF);
-    spec[1] = static_cast<char>(recordLength >> 8);
-    spec[3] = 4;  // page size 1024
-    spec[4] = 1;  // one key
-    spec[16] = 1;   // position 1
-    spec[18] = 4;   // length 4
-    spec[20] = 4;   // binary, unique
-    uint32_t length = 32;
+    rm::FileLayout layout;
+    layout.recordLength = static_cast<uint16_t>(recordLength);
+    layout.pageSize = 1024;
+    layout.keys = {{{1, 4, rm::kKeyBinary}}};
+    std::string spec = rm::BuildCreationBlock(layout);
+    uint32_t length = static_cast<uint32_t>(spec.size());
     std::string key = path;
     return BTRCALL(rm::kCreate, block, spec.data(), &length, key.data(),
                    static_cast<uint8_t>(key.size()), -1);

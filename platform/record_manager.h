@@ -112,6 +112,31 @@ constexpr int16_t kIncompatibleLocks = 93;
 constexpr int kPositionBlockSize = 128;
 constexpr int kMaxKeyLength = 255;
 constexpr int kMaxRecordLength = 4088;
+
+// --- Creation blocks: the Create data buffer (the layout Stat answers with) ---
+
+struct KeySegment {
+  uint16_t position = 1;  // 1-based
+  uint16_t length = 0;
+  uint16_t flags = 0;        // kKey* flags; kKeySegmented is the builder's to set
+  uint8_t extendedType = 0;  // with kKeyExtendedType
+  bool operator==(const KeySegment&) const = default;
+};
+
+struct FileLayout {
+  uint16_t recordLength = 0;
+  uint16_t pageSize = 4096;
+  uint16_t fileFlags = 0;
+  std::vector<std::vector<KeySegment>> keys;  // each key's segments, in key-number order
+  std::string acs;  // 265 bytes (0xAC, an 8-byte name, a 256-byte table) when a key uses it
+};
+
+// The Create data buffer: the 16-byte file specification, 16 bytes per segment (the segmented
+// flag on every segment but a key's last), then the collating sequence when there is one.
+std::string BuildCreationBlock(const FileLayout& layout);
+// The layout a creation block or a Stat answer describes; false when `block` is shorter than
+// the segments it announces (a collating sequence is read when a segment uses one).
+bool ReadCreationBlock(const std::string& block, FileLayout* layout);
 }  // namespace rm
 
 // A storage backend. Call has BTRCALL's contract; ForgetAll drops every open handle of this

@@ -24,21 +24,15 @@ inline uint32_t Get32(const std::string& s, size_t at) { return LittleEndian32(s
 // A Create data buffer. Segments of one key get the segmented flag except the last.
 inline std::string CreationBlock(uint16_t recordLength, const std::vector<std::vector<Seg>>& keys,
                                  uint16_t pageSize = 4096, const std::string& acs = "") {
-  std::string block(16, '\0');
-  Put16(&block, 0, recordLength);
-  Put16(&block, 2, pageSize);
-  Put16(&block, 4, static_cast<uint16_t>(keys.size()));
+  rm::FileLayout layout;
+  layout.recordLength = recordLength;
+  layout.pageSize = pageSize;
   for (const auto& key : keys) {
-    for (size_t i = 0; i < key.size(); ++i) {
-      std::string s(16, '\0');
-      Put16(&s, 0, key[i].position);
-      Put16(&s, 2, key[i].length);
-      Put16(&s, 4, static_cast<uint16_t>(key[i].flags | (i + 1 < key.size() ? 0x10 : 0)));
-      s[10] = static_cast<char>(key[i].type);
-      block += s;
-    }
+    layout.keys.emplace_back();
+    for (const Seg& seg : key) layout.keys.back().push_back({seg.position, seg.length, seg.flags, seg.type});
   }
-  return block + acs;
+  layout.acs = acs;
+  return rm::BuildCreationBlock(layout);
 }
 
 // An upper-casing collating sequence named `name`.
