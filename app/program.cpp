@@ -17,13 +17,6 @@ bool IsAbsolute(const std::string& path) {
          (path.size() > 1 && path[1] == ':');
 }
 
-// Alt+X and Alt+C in any field: what the pop-up returns is typed into the field.
-std::string HotKey(int16_t hotKey) {
-  if (hotKey == key::kAltX) return PopupCalculator();
-  if (hotKey == key::kAltC) return PopupCalendar();
-  return "";
-}
-
 // True when `dir` (ending in a separator) names an existing folder.
 bool FolderExists(const std::string& dir) { return GetOs().FileExists(dir + "."); }
 
@@ -115,7 +108,7 @@ int RunOwnerProgram(std::string* fatal) {
   int16_t status = 0;
   OpenOwnerFiles(status);
   SetFormHooks(&OwnerProgram().Hooks);
-  SetHotKeyHandler(HotKey);
+  RegisterPopupHotKeys();  // Alt+X and Alt+C in any field
   RunOwnerCycle();
   SetHotKeyHandler(nullptr);
   SetFormHooks(nullptr);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/os.h"
 
 extern char** environ;
@@ -46,12 +47,8 @@ bool Failed(int error) {
 bool SameIgnoringCase(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (y == 0) return false;
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (b[i] == 0) return false;
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   }
   return b[i] == 0;
 }

@@ -1,6 +1,7 @@
 // Creation blocks, key values and key images of the SQLite record engine.
 #include <algorithm>
 
+#include "platform/text.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
 
@@ -38,8 +39,7 @@ void ImageSegment(const Segment& seg, const std::string& acs, const char* src, s
         for (size_t i = 0; i < seg.length; ++i)
           p[i] = acs[9 + static_cast<uint8_t>(p[i])];
       } else if (seg.noCase) {
-        for (size_t i = 0; i < seg.length; ++i)
-          if (p[i] >= 'a' && p[i] <= 'z') p[i] = static_cast<char>(p[i] - 'a' + 'A');
+        for (size_t i = 0; i < seg.length; ++i) p[i] = UpperAscii(p[i]);
       }
       break;
     case SegmentKind::kUnsigned:

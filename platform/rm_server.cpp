@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
@@ -136,9 +137,7 @@ std::string ServerFileName(const std::string& given) {
   }
   std::string name;
   for (size_t i = first; i < parts.size(); ++i) name += (i > first || first == 0 ? "/" : "") + parts[i];
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return name;
+  return UpperAscii(name);
 }
 
 // A table name made only of lower-case letters, digits and '_', so no byte of a path ever

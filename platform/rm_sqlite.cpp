@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
 
@@ -87,9 +88,7 @@ std::string FileIdentity(const std::string& path, const struct stat& st) {
   // No inode numbers here: the full path, in one case, names the file.
   char full[4096];
   if (_fullpath(full, path.c_str(), sizeof full) == nullptr) return path;
-  std::string identity = full;
-  for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return identity;
+  return UpperAscii(full);
 #else
   (void)path;
   return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);

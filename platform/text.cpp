@@ -20,9 +20,7 @@ std::string PadOrCut(const std::string& text, size_t width) {
 }
 
 std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : text) c = UpperAscii(c);
   return text;
 }
 

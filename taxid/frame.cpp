@@ -9,7 +9,7 @@ namespace kap::taxid_detail {
 Parts SplitUsual(const std::string& value) {
   Parts parts;
   for (char raw : value) {
-    char c = Upper(raw);
+    char c = UpperAscii(raw);
     if (IsLetter(c)) {
       parts.letters += c;
     } else if (IsDigit(c)) {

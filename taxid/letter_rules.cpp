@@ -30,7 +30,7 @@ int Mod97(const std::string& text) {
 Outcome CyprusRule(const std::string& value) {
   std::string number, extra, check;
   for (char raw : value) {
-    char c = Upper(raw);
+    char c = UpperAscii(raw);
     if (IsLetter(c)) {
       check += c;
     } else if (IsDigit(c)) {
@@ -58,7 +58,7 @@ Outcome CyprusRule(const std::string& value) {
 Outcome FranceRule(const std::string& value) {
   std::string key, number, extra;
   for (char raw : value) {
-    char c = Upper(raw);
+    char c = UpperAscii(raw);
     if (c == 'I' || c == 'O') {
       extra += c;
     } else if (IsLetter(c)) {
@@ -130,7 +130,7 @@ Outcome BritainRule(const std::string& value) {
 Outcome IrelandRule(const std::string& value) {
   std::string prefix, number, trailing;
   for (char raw : value) {
-    char c = Upper(raw);
+    char c = UpperAscii(raw);
     if (c == '*' || c == '+') {
       prefix += c;
     } else if (IsLetter(c)) {

@@ -27,7 +27,7 @@ bool IsOneOf(const std::string& p, std::initializer_list<std::string_view> set) 
 Outcome SpainRule(const std::string& value) {
   std::string prefix, number, suffix;
   for (char raw : value) {
-    char c = Upper(raw);
+    char c = UpperAscii(raw);
     if (IsDigit(c)) {
       number += c;
     } else if (IsLetter(c)) {

@@ -60,7 +60,7 @@ int16_t ValidateTaxId(std::string& value, const std::string& country) {
   if (IsBlank(value)) return TaxIdOk;
   std::string code;
   code.reserve(country.size());
-  for (char c : country) code += Upper(c);
+  for (char c : country) code += UpperAscii(c);
   for (const CountryEntry& entry : kCountries) {
     if (code != entry.code) continue;
     Outcome outcome = entry.rule(code, value);

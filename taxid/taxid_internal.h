@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/text.h"
 #include "taxid/taxid.h"
 
 namespace kap::taxid_detail {
@@ -17,8 +18,6 @@ struct Outcome {
 inline Outcome Fail(int16_t code) { return Outcome{code, {}}; }
 inline Outcome Accept(std::string canonical) { return Outcome{TaxIdOk, std::move(canonical)}; }
 
-// ASCII upper-casing only: accented code-page letters are dropped by the split anyway.
-inline char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool IsLetter(char c) { return c >= 'A' && c <= 'Z'; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline int DigitValue(char c) { return c - '0'; }

@@ -54,7 +54,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"format_packed", {}},
     {"session", {"platform", "format_packed"}},
     {"format", {"platform", "format_packed", "session"}},
-    {"taxid", {}},
+    {"taxid", {"platform"}},  // its text helpers only
     {"screen", {"platform", "session"}},
     {"data", {"platform", "session", "screen"}},
     {"locking", {"platform", "format_packed", "session", "screen"}},
