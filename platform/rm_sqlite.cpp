@@ -49,6 +49,7 @@ int16_t FromSqlite(int rc) {
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
+    case SQLITE_CANTOPEN:  // also a journal that cannot be made, or is a link
       return kAccessDenied;
     case SQLITE_NOTADB:
       return kNotRecordFile;

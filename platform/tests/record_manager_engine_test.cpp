@@ -113,6 +113,19 @@ TEST_F(RecordManagerTest, CreatedFilesFollowTheCreatorsUmask) {
     f.Close();
   }
 }
+
+// A journal planted as a link would let a write overwrite its target: the write is refused.
+TEST_F(RecordManagerTest, AJournalThatIsALinkIsNotFollowed) {
+  if (std::getenv("KAP_TEST_ENGINE")) GTEST_SKIP() << "the SQLite engine's own files";
+  Fill({{1, "A"}});
+  const std::string target = dir.file("precious");
+  test::WriteFile(target, "kept");
+  ASSERT_EQ(::symlink(target.c_str(), (path + "-journal").c_str()), 0);
+  EXPECT_EQ(file.Insert(Rec(2, "B")), rm::kAccessDenied);
+  EXPECT_EQ(test::ReadFile(target), "kept");
+  ASSERT_EQ(::unlink((path + "-journal").c_str()), 0);
+  EXPECT_EQ(file.Insert(Rec(2, "B")), 0);
+}
 #endif
 
 TEST_F(RecordManagerTest, CreateRefusesWhatItCannotKeep) {
