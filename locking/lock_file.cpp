@@ -29,7 +29,13 @@ bool LocksOnServer() { return !RecordServerConnection().empty(); }
 
 std::unique_ptr<File> OpenStoreFile(const std::string& path, bool create, Sharing sharing,
                                     OpenResult* result) {
-  if (LocksOnServer()) return OpenServerLockFile(ServerName(path), create, sharing, result);
+  if (LocksOnServer()) {
+    std::unique_ptr<File> file = OpenServerLockFile(ServerName(path), create, sharing, result);
+    if (!file) return nullptr;
+    file = GetOs().AdoptFile(std::move(file));
+    if (!file && result) *result = OpenResult::kFailed;
+    return file;
+  }
   return GetOs().OpenFile(path, create, false, sharing, result);
 }
 

@@ -113,6 +113,10 @@ class Os {
   virtual OsError LastError() { return OsError::kOther; }
   // Names of the plain files in a folder (mapped like every path), empty when it cannot be read.
   virtual std::vector<std::string> ListFiles(const std::string& /*folder*/) { return {}; }
+  // A file kept elsewhere than on this disk (a lock file on the data server), handed to the Os
+  // so that every file the program works on passes one place, as OpenFile's do: an Os standing
+  // in front of this one sees it and may refuse it (nullptr) or wrap it.
+  virtual std::unique_ptr<File> AdoptFile(std::unique_ptr<File> file) { return file; }
 };
 
 // Forwards every call to another Os, so a test fake overrides only what it needs.
@@ -144,6 +148,9 @@ class OsWrapper : public Os {
   OsError LastError() override { return target_->LastError(); }
   std::vector<std::string> ListFiles(const std::string& f) override {
     return target_->ListFiles(f);
+  }
+  std::unique_ptr<File> AdoptFile(std::unique_ptr<File> f) override {
+    return target_->AdoptFile(std::move(f));
   }
   Os* target() const { return target_; }
 

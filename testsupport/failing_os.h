@@ -35,6 +35,12 @@ class FailingOs : public OsWrapper {
     if (!file) return nullptr;
     return std::make_unique<FailingFile>(std::move(file), this);
   }
+  std::unique_ptr<File> AdoptFile(std::unique_ptr<File> file) override {
+    if (Fails()) return nullptr;
+    file = OsWrapper::AdoptFile(std::move(file));
+    if (!file) return nullptr;
+    return std::make_unique<FailingFile>(std::move(file), this);
+  }
   bool MakeDir(const std::string& path) override { return !Fails() && OsWrapper::MakeDir(path); }
   bool RemoveFile(const std::string& path) override {
     return !Fails() && OsWrapper::RemoveFile(path);

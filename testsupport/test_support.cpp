@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <thread>
 
 #include "platform/record_manager.h"
+#include "platform/text.h"
 #ifndef _WIN32
 #include <libpq-fe.h>
 #endif
@@ -125,6 +127,33 @@ std::string LockFileBytes(const std::string& root, const std::string& name) {
   std::string bytes;
   if (file) file->ReadAt(0, static_cast<size_t>(file->Size()), &bytes);
   return bytes;
+}
+
+void WriteLockFileBytes(const std::string& root, const std::string& name, const std::string& bytes) {
+  if (RecordServerConnection().empty()) {
+    MakeDirs(root + "/LOCKS");
+    WriteFile(root + "/LOCKS/" + name, bytes);
+    return;
+  }
+  OpenResult result = OpenResult::kFailed;
+  std::unique_ptr<File> file =
+      OpenServerLockFile("LOCKS/" + UpperAscii(name), true, Sharing::kExclusive, &result);
+  if (!file || !file->Truncate(0) || !file->WriteAt(0, bytes))
+    throw std::runtime_error("cannot write the lock file " + name + " on the server");
+}
+
+std::vector<std::string> LockFileNames(const std::string& root) {
+  std::vector<std::string> names;
+  if (RecordServerConnection().empty()) {
+    std::error_code ignored;
+    for (const auto& f : fs::directory_iterator(root + "/LOCKS", ignored))
+      names.push_back(f.path().filename().string());
+  } else {
+    for (const std::string& name : ServerLockFileNames())
+      names.push_back(name.substr(name.find_last_of('/') + 1));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -44,6 +44,10 @@ std::string ReadFile(const std::string& path);  // "" when missing
 // installation keeps its lock files: on disk (the name as given or upper-cased), or on the data
 // server when this process uses one.
 std::string LockFileBytes(const std::string& root, const std::string& name);
+// Puts `bytes` as the whole lock file LOCKS/<name> there, the name kept as given on disk.
+void WriteLockFileBytes(const std::string& root, const std::string& name, const std::string& bytes);
+// The names in the installation's LOCKS folder, wherever it keeps its lock files, sorted.
+std::vector<std::string> LockFileNames(const std::string& root);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 

@@ -86,6 +86,11 @@ class LockTest : public ::testing::Test {
   std::string Bytes(const std::string& name) const {
     return test::LockFileBytes(root_.path(), name);
   }
+  // Writes a lock file's bytes by hand (another program's, or a damaged one) wherever the
+  // installation keeps its lock files.
+  void WriteLockFile(const std::string& name, const std::string& bytes) const {
+    test::WriteLockFileBytes(root_.path(), name, bytes);
+  }
   std::vector<LockEntry> Entries(const std::string& name) const {
     const std::string bytes = Bytes(name);
     std::vector<LockEntry> out;

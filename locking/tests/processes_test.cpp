@@ -56,7 +56,8 @@ bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
 
 TEST_F(LockTest, ContendingTerminalsNeverHoldTheSameKeyTogether) {
   constexpr int kTerminals = 4;
-  constexpr int kRounds = 500;
+  // Every lock and unlock costs round trips on the server: fewer rounds keep the test's time.
+  const int kRounds = RecordServerConnection().empty() ? 500 : 100;
   const std::string counter = root_.file("counter");
   const std::string inside = root_.file("inside");
   test::WriteFile(counter, "0");
@@ -133,13 +134,14 @@ TEST_F(HolderTest, AKilledHolderFreesItsKeysToAnotherTerminalAtOnce) {
 }
 
 TEST_F(HolderTest, AnotherComputersEntryKeepsTheThirtyMinuteRule) {
-  test::MakeDirs(root_.file("LOCKS"));
-  test::WriteFile(LockPath("PROPIETV.lck"),
+  WriteLockFile("PROPIETV.lck",
                   PadOrCut("OTHERPC", 15) + PadOrCut("77", 11) + PadOrCut(std::to_string(os_.minutes), 8) +
                       "K4 " + PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n");
   os_.minutesPerSleep = 1;
   ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
-  EXPECT_EQ(os_.sleeps.size(), 31u);  // held for 30 minutes, taken over in the 31st
+  // Held for 30 minutes, taken over in the 31st; the server knows that no terminal 77 lives
+  // on any computer, so there it is taken at once.
+  EXPECT_EQ(os_.sleeps.size(), RecordServerConnection().empty() ? 31u : 0u);
 }
 
 TEST_F(HolderTest, ALivingHolderKeepsItsKeysPastTheStaleTime) {
