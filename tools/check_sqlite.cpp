@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,8 +73,10 @@ class SqliteScan : public StoreScan {
     int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &s, nullptr);
     while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
       const unsigned char* text = sqlite3_column_text(s, 0);
-      std::string line = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-      if (line != "ok") problems.push_back("store: " + line);
+      // One answer may hold several lines, under a heading naming the database.
+      std::istringstream lines(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      for (std::string line; std::getline(lines, line);)
+        if (line != "ok" && line.rfind("*** ", 0) != 0) problems.push_back("store: " + line);
       rc = SQLITE_OK;
     }
     if (rc != SQLITE_DONE) problems.push_back(std::string("store: ") + sqlite3_errmsg(db_));
