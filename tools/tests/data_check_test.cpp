@@ -5,9 +5,13 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +90,9 @@ struct Damage {
   std::function<void(const std::string& root, Store& store)> damage;
   std::string expected;  // a line of the report, after the root; a trailing * matches any rest
 };
+
+// Names the case in the test's name and messages.
+void PrintTo(const Damage& d, std::ostream* out) { *out << d.name; }
 
 const Damage kDamages[] = {
     {"KeyImageChanged",
