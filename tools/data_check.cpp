@@ -174,7 +174,7 @@ int CheckDataFiles(const std::vector<std::string>& paths) {
     if (BaseName(path) == "finquesv" && program.estatesFile.empty()) program.estatesFile = path;
   }
   const std::string server = RecordServerConnection();
-  bool allOpened = true;
+  size_t unopened = 0;
   for (const std::string& path : paths) {
     std::unique_ptr<StoreScan> scan = server.empty() ? MakeSqliteScan() : MakeServerScan(server);
     if (scan == nullptr) {
@@ -182,17 +182,22 @@ int CheckDataFiles(const std::vector<std::string>& paths) {
       return kCheckCannotOpen;
     }
     if (!CheckFile(*scan, path, &report, &program)) {
-      allOpened = false;
+      ++unopened;
       // Comparing with a file that was not read would report every estate or owner.
       if (path == program.ownersFile || path == program.estatesFile) program = ProgramFiles{};
     }
   }
   program.Compare(&report);
+  auto files = [](size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+  std::string total;
   if (report.problems() > 0)
-    std::printf("%ld problem%s found\n", report.problems(), report.problems() == 1 ? "" : "s");
-  else if (allOpened)
-    std::printf("no problems found in %zu file%s\n", paths.size(), paths.size() == 1 ? "" : "s");
-  if (!allOpened) return kCheckCannotOpen;
+    total = std::to_string(report.problems()) +
+            (report.problems() == 1 ? " problem found" : " problems found");
+  else if (unopened < paths.size())
+    total = "no problems found in " + files(paths.size() - unopened);
+  if (unopened > 0) total += (total.empty() ? "" : "; ") + files(unopened) + " could not be opened";
+  std::printf("%s\n", total.c_str());
+  if (unopened > 0) return kCheckCannotOpen;
   return report.problems() > 0 ? kCheckProblems : kCheckSound;
 }
 
