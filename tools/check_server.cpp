@@ -1,8 +1,8 @@
-// The data server's files read for the check: one read-only transaction with a snapshot (so
-// the catalog, the count and the scan agree while terminals write), the table read through a
-// cursor so that a large file never sits in memory whole.
+// The data server's files read for the check: one read-only transaction with one snapshot for
+// every file (so the catalog, the counts and the scans agree while terminals write, and a
+// transaction over several files is seen whole or not at all), each table read through a cursor
+// so that a large file never sits in memory whole. Writers never wait for the check.
 #include <libpq-fe.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +46,7 @@ bool NamesTail(const std::string& full, const std::string& name) {
 class Result {
  public:
   explicit Result(PGresult* r) : r_(r) {}
+  Result(Result&& other) noexcept : r_(other.r_) { other.r_ = nullptr; }
   ~Result() { PQclear(r_); }
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
@@ -64,31 +65,84 @@ class Result {
     for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
     return v;
   }
+  bool True(int row, int column) const { return Bytes(row, column) == std::string(1, '\1'); }
   std::string Error() const { return FirstLine(PQresultErrorMessage(r_)); }
 
  private:
   PGresult* r_;
 };
 
+// One connection in one read-only transaction whose snapshot every scan open at once reads.
+class Snapshot {
+ public:
+  explicit Snapshot(const std::string& connection) {
+    conn_ = rm::ConnectDataServer(connection);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      problem_ = "cannot reach the data server: " + FirstLine(PQerrorMessage(conn_));
+      return;
+    }
+    Result quiet(Exec("SET client_min_messages = warning"));
+    Result begin(Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    if (!begin.Ok()) problem_ = begin.Error();
+  }
+  ~Snapshot() { PQfinish(conn_); }
+  Snapshot(const Snapshot&) = delete;
+  Snapshot& operator=(const Snapshot&) = delete;
+
+  // Why the snapshot could not be taken; "" when it was.
+  const std::string& problem() const { return problem_; }
+
+  // Runs `sql`, results in binary, so that a failure spoils nothing else of the transaction.
+  Result Run(const std::string& sql) {
+    Result mark(Exec("SAVEPOINT one"));
+    Result result(Exec(sql));
+    Result end(Exec(result.Ok() ? "RELEASE SAVEPOINT one" : "ROLLBACK TO SAVEPOINT one"));
+    return result;
+  }
+  std::string Identifier(const std::string& name) { return Quoted(PQescapeIdentifier, name); }
+  std::string Literal(const std::string& text) { return Quoted(PQescapeLiteral, text); }
+  int NextCursor() { return ++cursors_; }
+
+ private:
+  PGresult* Exec(const std::string& sql) {
+    return PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
+  }
+  std::string Quoted(char* (*quote)(PGconn*, const char*, size_t), const std::string& text) {
+    char* quoted = quote(conn_, text.data(), text.size());
+    std::string out = quoted != nullptr ? quoted : "\"\"";
+    PQfreemem(quoted);
+    return out;
+  }
+
+  PGconn* conn_ = nullptr;
+  std::string problem_;
+  int cursors_ = 0;
+};
+
+// The snapshot of the scans open now, or a new one when none is.
+std::shared_ptr<Snapshot> SharedSnapshot(const std::string& connection) {
+  static std::weak_ptr<Snapshot> current;
+  static std::string currentConnection;
+  std::shared_ptr<Snapshot> snapshot = current.lock();
+  if (snapshot == nullptr || currentConnection != connection) {
+    snapshot = std::make_shared<Snapshot>(connection);
+    current = snapshot;
+    currentConnection = connection;
+  }
+  return snapshot;
+}
+
 class ServerScan : public StoreScan {
  public:
   explicit ServerScan(std::string connection) : connection_(std::move(connection)) {}
-  ~ServerScan() override {
-    if (conn_ != nullptr) PQfinish(conn_);
-  }
 
   std::string Open(const std::string& path) override {
-    conn_ = rm::ConnectDataServer(connection_);
-    if (PQstatus(conn_) != CONNECTION_OK)
-      return "cannot reach the data server: " + FirstLine(PQerrorMessage(conn_));
-    Result quiet(Exec("SET client_min_messages = warning"));
-    Result begin(Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
-    if (!begin.Ok()) return begin.Error();
-    Result there(Exec("SELECT to_regclass('kap_files') IS NOT NULL"));
-    if (there.Rows() != 1 || there.Bytes(0, 0) != std::string(1, '\1'))
-      return "the data server holds no data files";
-    Result catalog(Exec("SELECT name,tab,creation,to_regclass(quote_ident(tab)) IS NOT NULL "
-                        "FROM kap_files"));
+    db_ = SharedSnapshot(connection_);
+    if (!db_->problem().empty()) return db_->problem();
+    Result there(db_->Run("SELECT to_regclass('kap_files') IS NOT NULL"));
+    if (there.Rows() != 1 || !there.True(0, 0)) return "the data server holds no data files";
+    Result catalog(db_->Run("SELECT name,tab,creation,to_regclass(quote_ident(tab)) IS NOT NULL "
+                            "FROM kap_files"));
     if (!catalog.Ok()) return "the file catalog cannot be read: " + catalog.Error();
     const std::string full = CatalogForm(path);
     size_t best = 0;
@@ -98,12 +152,10 @@ class ServerScan : public StoreScan {
       best = name.size();
       table_ = catalog.Bytes(row, 1);
       creation_ = catalog.Bytes(row, 2);
-      tableThere_ = catalog.Bytes(row, 3) == std::string(1, '\1');
+      tableThere_ = catalog.True(row, 3);
     }
     if (best == 0) return "no such file on the data server";
-    char* quoted = PQescapeIdentifier(conn_, table_.data(), table_.size());
-    quotedTable_ = quoted != nullptr ? quoted : "";
-    PQfreemem(quoted);
+    quotedTable_ = db_->Identifier(table_);
     return "";
   }
 
@@ -113,23 +165,20 @@ class ServerScan : public StoreScan {
     if (!tableThere_) return {"store: the catalog names the table " + table_ + ", which is missing"};
     std::vector<std::string> problems;
     // The server's own check of its indexes, where the administrator has installed it.
-    Result amcheck(Exec("SELECT 1 FROM pg_extension WHERE extname='amcheck'"));
-    if (amcheck.Rows() != 1) return problems;
-    Result indexes(Exec("SELECT indexrelid::regclass::text FROM pg_index WHERE indrelid=" +
-                        Literal(table_) + "::regclass"));
+    if (db_->Run("SELECT 1 FROM pg_extension WHERE extname='amcheck'").Rows() != 1) return problems;
+    Result indexes(db_->Run("SELECT indexrelid::regclass::text FROM pg_index WHERE indrelid=" +
+                            db_->Literal(table_) + "::regclass"));
     for (int row = 0; row < indexes.Rows(); ++row) {
       std::string index = indexes.Bytes(row, 0);
-      Result mark(Exec("SAVEPOINT c"));
-      Result checked(Exec("SELECT bt_index_check(" + Literal(index) + "::regclass)"));
+      Result checked(db_->Run("SELECT bt_index_check(" + db_->Literal(index) + "::regclass)"));
       if (!checked.Ok()) problems.push_back("store: index " + index + ": " + checked.Error());
-      Result back(Exec(checked.Ok() ? "RELEASE SAVEPOINT c" : "ROLLBACK TO SAVEPOINT c"));
     }
     return problems;
   }
 
   int64_t RecordCount() override {
     if (!tableThere_) return -1;
-    Result count(Exec("SELECT count(*)::int8 FROM " + quotedTable_));
+    Result count(db_->Run("SELECT count(*)::int8 FROM " + quotedTable_));
     return count.Rows() == 1 ? count.Int8(0, 0) : -1;
   }
 
@@ -139,10 +188,11 @@ class ServerScan : public StoreScan {
       return false;
     }
     keys_ = keys;
-    std::string sql = "DECLARE records NO SCROLL CURSOR FOR SELECT pos::int8,data";
+    cursor_ = "records" + std::to_string(db_->NextCursor());
+    std::string sql = "DECLARE " + cursor_ + " NO SCROLL CURSOR FOR SELECT pos::int8,data";
     for (int k = 0; k < keys; ++k) sql += ",k" + std::to_string(k);
     sql += " FROM " + quotedTable_ + " ORDER BY pos";
-    Result declared(Exec(sql));
+    Result declared(db_->Run(sql));
     if (declared.Ok()) return true;
     *problem = declared.Error();
     return false;
@@ -152,7 +202,7 @@ class ServerScan : public StoreScan {
     if (batch_ == nullptr || next_ >= batch_->Rows()) {
       if (batch_ != nullptr && batch_->Rows() < kFetchRows) return false;
       batch_ = std::make_unique<Result>(
-          Exec("FETCH " + std::to_string(kFetchRows) + " FROM records"));
+          db_->Run("FETCH " + std::to_string(kFetchRows) + " FROM " + cursor_));
       next_ = 0;
       if (!batch_->Ok()) {
         *problem = batch_->Error();
@@ -169,20 +219,9 @@ class ServerScan : public StoreScan {
   }
 
  private:
-  // Runs `sql` with its results in binary form.
-  PGresult* Exec(const std::string& sql) {
-    return PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
-  }
-  std::string Literal(const std::string& text) {
-    char* quoted = PQescapeLiteral(conn_, text.data(), text.size());
-    std::string out = quoted != nullptr ? quoted : "''";
-    PQfreemem(quoted);
-    return out;
-  }
-
   std::string connection_;
-  PGconn* conn_ = nullptr;
-  std::string table_, quotedTable_, creation_;
+  std::shared_ptr<Snapshot> db_;
+  std::string table_, quotedTable_, creation_, cursor_;
   bool tableThere_ = false;
   std::unique_ptr<Result> batch_;
   int next_ = 0;

@@ -1,6 +1,7 @@
 // The SQLite files read for the check: the database opened read-only (so the check can never
 // change a byte of it) and held in one read transaction, so the integrity check and the scan see
-// one state of the file while writers wait.
+// one state of the file while writers wait. Scans open at once hold every file's read lock
+// together, so no transaction over several files can commit between the reads of two of them.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -15,8 +16,10 @@
 namespace kap::tool {
 namespace {
 
-// A writer holds the file only for one commit; a stopped one should not hang the check.
-constexpr int kBusyWaitMs = 60000;
+// A writer holds a file only for one commit. A writer committing over several files may wait
+// for this check's lock on one of them while holding another: the check gives way (drops every
+// lock and tries again) rather than wait for it.
+constexpr int kBusyWaitMs = 250;
 
 class SqliteScan : public StoreScan {
  public:
@@ -53,6 +56,7 @@ class SqliteScan : public StoreScan {
       case SQLITE_NOTADB:
         return "not a data file";
       case SQLITE_BUSY:
+        busy_ = true;
         return "locked by another program";
       case SQLITE_READONLY:
         // A hot journal: a write was interrupted and must be undone by a writer first.
@@ -65,6 +69,7 @@ class SqliteScan : public StoreScan {
     }
   }
 
+  bool Busy() const override { return busy_; }
   std::string Creation() override { return creation_; }
 
   std::vector<std::string> IntegrityProblems() override {
@@ -131,6 +136,7 @@ class SqliteScan : public StoreScan {
   sqlite3_stmt* rows_ = nullptr;
   std::string creation_;
   int keys_ = 0;
+  bool busy_ = false;
 };
 
 }  // namespace

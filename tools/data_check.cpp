@@ -2,9 +2,11 @@
 // owners and estates of the owner-removal program against each other. Reads only.
 #include "tools/data_check.h"
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -21,6 +23,8 @@ namespace kap::tool {
 namespace {
 
 constexpr long kProgressEvery = 10000;
+// How long the check keeps giving way to writers before it calls a file locked.
+constexpr std::chrono::milliseconds kWriterPatience{60000};
 
 // Problems, one line each on stdout as they are found.
 class Report {
@@ -97,13 +101,38 @@ struct ProgramFiles {
   static constexpr size_t kEstateEnd = estate::kOwner + 2;
 };
 
-// Checks one file; false when it cannot be opened.
-bool CheckFile(StoreScan& scan, const std::string& path, Report* report, ProgramFiles* program) {
-  std::string why = scan.Open(path);
-  if (!why.empty()) {
-    std::fprintf(stderr, "kaptool data: cannot open %s: %s\n", path.c_str(), why.c_str());
-    return false;
+// Opens a scan of every file at once, so that they share one snapshot; an entry is nullptr
+// where the file cannot be opened (said on stderr). Gives way to writers that hold a file for a
+// moment, up to `patience`.
+std::vector<std::unique_ptr<StoreScan>> OpenScans(const std::vector<std::string>& paths,
+                                                  const std::string& server,
+                                                  std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  for (;;) {
+    std::vector<std::unique_ptr<StoreScan>> scans;
+    std::vector<std::string> why;
+    bool busy = false;
+    for (const std::string& path : paths) {
+      scans.push_back(server.empty() ? MakeSqliteScan() : MakeServerScan(server));
+      why.push_back(scans.back()->Open(path));
+      busy = busy || scans.back()->Busy();
+    }
+    if (busy && std::chrono::steady_clock::now() < deadline) {
+      scans.clear();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      continue;
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (why[i].empty()) continue;
+      std::fprintf(stderr, "kaptool data: cannot open %s: %s\n", paths[i].c_str(), why[i].c_str());
+      scans[i].reset();
+    }
+    return scans;
   }
+}
+
+// Checks one opened file.
+void CheckFile(StoreScan& scan, const std::string& path, Report* report, ProgramFiles* program) {
   for (const std::string& problem : scan.IntegrityProblems()) report->Problem(path, problem);
   const std::string creation = scan.Creation();
   rm::FileDef def;
@@ -111,7 +140,7 @@ bool CheckFile(StoreScan& scan, const std::string& path, Report* report, Program
       rm::ParseCreationBlock(reinterpret_cast<const uint8_t*>(creation.data()), creation.size(),
                              &def) != rm::kOk) {
     report->Problem(path, "its definition cannot be read, so its records cannot be checked");
-    return true;
+    return;
   }
   const int keys = static_cast<int>(def.keys.size());
   const int64_t total = scan.RecordCount();
@@ -155,7 +184,6 @@ bool CheckFile(StoreScan& scan, const std::string& path, Report* report, Program
                               (checked > 0 ? " after position " + std::to_string(last) : "") +
                               ": " + problem);
   std::fprintf(stderr, "%s: %ld records checked\n", path.c_str(), checked);
-  return true;
 }
 
 }  // namespace
@@ -174,18 +202,20 @@ int CheckDataFiles(const std::vector<std::string>& paths) {
     if (BaseName(path) == "finquesv" && program.estatesFile.empty()) program.estatesFile = path;
   }
   const std::string server = RecordServerConnection();
+  if (!server.empty() && MakeServerScan(server) == nullptr) {
+    std::fprintf(stderr, "kaptool data: this build cannot read the data server's files\n");
+    return kCheckCannotOpen;
+  }
+  std::vector<std::unique_ptr<StoreScan>> scans = OpenScans(paths, server, kWriterPatience);
   size_t unopened = 0;
-  for (const std::string& path : paths) {
-    std::unique_ptr<StoreScan> scan = server.empty() ? MakeSqliteScan() : MakeServerScan(server);
-    if (scan == nullptr) {
-      std::fprintf(stderr, "kaptool data: this build cannot read the data server's files\n");
-      return kCheckCannotOpen;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (scans[i] != nullptr) {
+      CheckFile(*scans[i], paths[i], &report, &program);
+      continue;
     }
-    if (!CheckFile(*scan, path, &report, &program)) {
-      ++unopened;
-      // Comparing with a file that was not read would report every estate or owner.
-      if (path == program.ownersFile || path == program.estatesFile) program = ProgramFiles{};
-    }
+    ++unopened;
+    // Comparing with a file that was not read would report every estate or owner.
+    if (paths[i] == program.ownersFile || paths[i] == program.estatesFile) program = ProgramFiles{};
   }
   program.Compare(&report);
   auto files = [](size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };

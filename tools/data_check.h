@@ -34,12 +34,17 @@ struct StoredRecord {
   std::vector<std::string> images;  // one per key, in key order
 };
 
-// One data file's store, read in one consistent snapshot.
+// One data file's store, read in one snapshot. The scans of one engine that are open at once
+// share one snapshot, so that files changed together by one transaction are seen together.
 class StoreScan {
  public:
   virtual ~StoreScan() = default;
-  // Opens the file read-only; "" on success, else why it cannot be opened.
+  // Opens the file read-only and takes its snapshot; "" on success, else why it cannot be
+  // opened.
   virtual std::string Open(const std::string& path) = 0;
+  // After a failed Open: only because a writer holds the file for a moment, so that dropping
+  // every open scan and trying again will do.
+  virtual bool Busy() const { return false; }
   // The creation block the file was made from.
   virtual std::string Creation() = 0;
   // What the store's own check finds wrong, one text per problem.
