@@ -4,6 +4,7 @@
 // engine too (KAPSERVIDOR set).
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -57,6 +58,11 @@ class Store {
     return OnServer() ? "'\\x" + hex + "'::bytea" : "X'" + hex + "'";
   }
 
+  // `bytes` (an expression) as a record's bytes: SQLite's || makes text of them.
+  static std::string Blob(const std::string& bytes) {
+    return OnServer() ? bytes : "CAST(" + bytes + " AS BLOB)";
+  }
+
   // The server's table of `file`.
   static std::string Table(PGconn* conn, const std::string& file) {
     std::string name = file + ".DAT";
@@ -77,11 +83,16 @@ class Store {
   std::string root_;
 };
 
+// A record's data with the two bytes at offset `at` replaced by `hex`.
+std::string WithBytes(size_t at, const std::string& hex) {
+  return Store::Blob("substr(data,1," + std::to_string(at) + ")||" + Store::Bytes(hex) +
+                     "||substr(data," + std::to_string(at + 3) + ")");
+}
+
 // The estate at `position` names the owner of packed code `hex`, its key image kept in step, as
 // the engine would write it.
 void GiveEstate(Store& s, int position, const std::string& hex) {
-  s.Run("DADES/FinquesV", "UPDATE {} SET data=substr(data,1,6)||" + Store::Bytes(hex) +
-                              "||substr(data,9), k1=" + Store::Bytes(hex) +
+  s.Run("DADES/FinquesV", "UPDATE {} SET data=" + WithBytes(6, hex) + ", k1=" + Store::Bytes(hex) +
                               " WHERE pos=" + std::to_string(position));
 }
 
@@ -107,8 +118,9 @@ const Damage kDamages[] = {
     {"UniqueKeyRepeatedUnderAStaleImage",
      [](const std::string&, Store& s) {
        s.Run("DADES/PropietV",
-             "UPDATE {} SET data=(SELECT substr(data,1,2) FROM {} WHERE pos=1)||substr(data,3) "
-             "WHERE pos=2");
+             "UPDATE {} SET data=" +
+                 Store::Blob("(SELECT substr(data,1,2) FROM {} WHERE pos=1)||substr(data,3)") +
+                 " WHERE pos=2");
      },
      "/DADES/PropietV.dat: record at position 2: key 0 repeats the value of the record at "
      "position 1, on a key without duplicates"},
@@ -223,6 +235,49 @@ TEST_F(DataCheckTest, SoundFilesGive0AndFilesThatCannotBeOpenedGive2) {
     EXPECT_NE(r.errors.find(c.error), std::string::npos) << r.errors;
     EXPECT_EQ(r.output, c.total) << c.args.back();
   }
+}
+
+// Hands estate 0001 between owners 0001 and 0002 in one transaction over both files, again and
+// again, until killed: every committed state is sound, every state in between is not.
+[[noreturn]] void HandEstateBackAndForth(const std::string& root) {
+  const char* const kMoves[2][3] = {{"8082", "8080", "8081"}, {"8081", "8081", "8080"}};
+  auto sql = [](const std::string& estates, const std::string& owners, const char* const* move) {
+    return "UPDATE " + estates + " SET data=" + WithBytes(6, move[0]) + ", k1=" + Store::Bytes(move[0]) +
+           " WHERE pos=1; UPDATE " + owners + " SET data=" + WithBytes(184, move[1]) +
+           " WHERE pos=1; UPDATE " + owners + " SET data=" + WithBytes(188, move[2]) + " WHERE pos=2;";
+  };
+  if (OnServer()) {
+    PGconn* conn = PQconnectdb(std::getenv("KAPSERVIDOR"));
+    const std::string estates = Store::Table(conn, "DADES/FinquesV");
+    const std::string owners = Store::Table(conn, "DADES/PropietV");
+    for (int i = 0;; i ^= 1) {
+      PQclear(PQexec(conn, ("BEGIN; " + sql(estates, owners, kMoves[i]) + " COMMIT").c_str()));
+      usleep(1000);
+    }
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open((root + "/DADES/FinquesV.dat").c_str(), &db);
+  sqlite3_busy_timeout(db, 60000);
+  sqlite3_exec(db, ("ATTACH '" + root + "/DADES/PropietV.dat' AS o").c_str(), nullptr, nullptr,
+               nullptr);
+  for (int i = 0;; i ^= 1) {
+    const std::string move = "BEGIN IMMEDIATE; " + sql("main.records", "o.records", kMoves[i]) + " COMMIT";
+    sqlite3_exec(db, move.c_str(), nullptr, nullptr, nullptr);
+    usleep(1000);
+  }
+}
+
+// Terminals keep writing while the check reads: a transaction over both files is never seen in
+// part, so a sound installation stays sound in every report.
+TEST_F(DataCheckTest, WritesOverSeveralFilesAreSeenWholeWhileTheCheckReads) {
+  int writer = test::ForkChild([&]() -> int { HandEstateBackAndForth(root_); });
+  for (int run = 0; run < 4; ++run) {
+    auto r = Kaptool({"data", "check", root_ + "/DADES/PropietV", root_ + "/DADES/FinquesV"});
+    EXPECT_EQ(r.exitCode, 0) << "run " << run << ":\n" << r.output << r.errors;
+    EXPECT_EQ(r.output, "no problems found in 2 files\n") << "run " << run;
+  }
+  kill(writer, SIGKILL);
+  test::WaitChildAndItsSessions(writer);
 }
 
 // A writer killed inside a transaction leaves its journal for the next writer to undo: the
