@@ -155,8 +155,8 @@ void CheckFile(StoreScan& scan, const std::string& path, Report* report, Program
     while (scan.Next(&record, &problem)) {
       last = record.position;
       if (++checked % kProgressEvery == 0)
-        std::fprintf(stderr, "%s: %ld of %lld records checked\r", path.c_str(), checked,
-                     static_cast<long long>(total));
+        std::fprintf(stderr, "%s: %ld%s records checked\r", path.c_str(), checked,
+                     total >= 0 ? (" of " + std::to_string(total)).c_str() : "");
       if (record.data.size() != def.recordLength) {
         report->Problem(path, Position(record.position) + ": " +
                                   std::to_string(record.data.size()) +
