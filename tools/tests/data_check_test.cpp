@@ -1,7 +1,8 @@
 // kaptool data check on a demo installation: each damage done behind the engine's back (straight
 // in the SQLite file, or in the server's table) is reported on its own line with status 1, a
 // sound installation gives 0, and the check never changes a byte of a file. Runs on the server
-// engine too (KAPSERVIDOR set).
+// engine too (KAPSERVIDOR set). POSIX only: it runs kaptool and a writer as child processes.
+#ifndef _WIN32
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <signal.h>
@@ -306,3 +307,4 @@ TEST_F(DataCheckTest, AnInterruptedWriteIsLeftForAWriterToUndo) {
 
 }  // namespace
 }  // namespace kap
+#endif  // _WIN32
