@@ -137,6 +137,28 @@ std::string BuildCreationBlock(const FileLayout& layout);
 // The layout a creation block or a Stat answer describes; false when `block` is shorter than
 // the segments it announces (a collating sequence is read when a segment uses one).
 bool ReadCreationBlock(const std::string& block, FileLayout* layout);
+
+// The key images the engines store beside each record (sortable bytes per key), for tools that
+// check a data file's store from outside the record manager.
+struct FileDef;
+class KeyImages {
+ public:
+  // kOk, or the status Create answers for such a block.
+  int16_t Read(const std::string& creationBlock);
+  uint16_t RecordLength() const;
+  int KeyCount() const;
+  bool Duplicates(int key) const;
+  // The image of key `key` (0 .. KeyCount()-1) of `record` (RecordLength() bytes).
+  std::string ImageOf(int key, const std::string& record) const;
+
+ private:
+  std::shared_ptr<const FileDef> def_;
+};
+
+// Connects to the data server as the server engine does (the session named after this
+// process), for tools that read its tables themselves; nullptr in a build without a server
+// client. The caller finishes the connection with PQfinish.
+struct pg_conn* ConnectDataServer(const std::string& connection);
 }  // namespace rm
 
 // A storage backend. Call has BTRCALL's contract; ForgetAll drops every open handle of this

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
-
-struct pg_conn;
+#include "platform/record_manager.h"
 
 namespace kap::rm {
 
@@ -92,8 +91,5 @@ class LockFile {
 #endif
 };
 
-// Connects to the data server with the session named after this process (see
-// DataServerSessionName). Both of a process's connections are named alike.
-struct pg_conn* ConnectDataServer(const std::string& connection);
 
 }  // namespace kap::rm

@@ -178,4 +178,21 @@ std::string BuildStat(const FileDef& def, uint32_t records, const std::vector<ui
   return stat;
 }
 
+int16_t KeyImages::Read(const std::string& creationBlock) {
+  auto def = std::make_shared<FileDef>();
+  const int16_t status = ParseCreationBlock(reinterpret_cast<const uint8_t*>(creationBlock.data()),
+                                            creationBlock.size(), def.get());
+  if (status == kOk) def_ = std::move(def);
+  return status;
+}
+
+uint16_t KeyImages::RecordLength() const { return def_ ? def_->recordLength : 0; }
+int KeyImages::KeyCount() const { return def_ ? static_cast<int>(def_->keys.size()) : 0; }
+bool KeyImages::Duplicates(int key) const {
+  return def_->keys[static_cast<size_t>(key)].duplicates;
+}
+std::string KeyImages::ImageOf(int key, const std::string& record) const {
+  return KeyImageOf(*def_, key, KeyValueOf(*def_, key, record));
+}
+
 }  // namespace kap::rm

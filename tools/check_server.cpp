@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/record_manager.h"
-#include "platform/rm_internal.h"
+#include "platform/record_manager.h"
 #include "tools/data_check.h"
 
 namespace kap::tool {

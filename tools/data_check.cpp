@@ -16,7 +16,6 @@
 #include "platform/record_manager.h"
 // The engine's own definition parser and key-image code, so that the check recomputes the
 // images exactly as the engine stored them.
-#include "platform/rm_internal.h"
 #include "session/session.h"
 
 namespace kap::tool {
@@ -135,14 +134,12 @@ std::vector<std::unique_ptr<StoreScan>> OpenScans(const std::vector<std::string>
 void CheckFile(StoreScan& scan, const std::string& path, Report* report, ProgramFiles* program) {
   for (const std::string& problem : scan.IntegrityProblems()) report->Problem(path, problem);
   const std::string creation = scan.Creation();
-  rm::FileDef def;
-  if (creation.empty() ||
-      rm::ParseCreationBlock(reinterpret_cast<const uint8_t*>(creation.data()), creation.size(),
-                             &def) != rm::kOk) {
+  rm::KeyImages images;
+  if (creation.empty() || images.Read(creation) != rm::kOk) {
     report->Problem(path, "its definition cannot be read, so its records cannot be checked");
     return;
   }
-  const int keys = static_cast<int>(def.keys.size());
+  const int keys = images.KeyCount();
   const int64_t total = scan.RecordCount();
   std::string problem;
   long checked = 0;
@@ -150,26 +147,26 @@ void CheckFile(StoreScan& scan, const std::string& path, Report* report, Program
   if (scan.Start(keys, &problem)) {
     // Recomputed images of the unique keys, to find values that the unique index should have
     // refused but could not see because the stored image was wrong.
-    std::vector<std::unordered_map<std::string, int64_t>> seen(def.keys.size());
+    std::vector<std::unordered_map<std::string, int64_t>> seen(static_cast<size_t>(keys));
     StoredRecord record;
     while (scan.Next(&record, &problem)) {
       last = record.position;
       if (++checked % kProgressEvery == 0)
         std::fprintf(stderr, "%s: %ld%s records checked\r", path.c_str(), checked,
                      total >= 0 ? (" of " + std::to_string(total)).c_str() : "");
-      if (record.data.size() != def.recordLength) {
+      if (record.data.size() != images.RecordLength()) {
         report->Problem(path, Position(record.position) + ": " +
                                   std::to_string(record.data.size()) +
                                   " bytes, not the record length " +
-                                  std::to_string(def.recordLength));
+                                  std::to_string(images.RecordLength()));
         continue;
       }
       for (int k = 0; k < keys; ++k) {
-        std::string image = rm::KeyImageOf(def, k, rm::KeyValueOf(def, k, record.data));
+        std::string image = images.ImageOf(k, record.data);
         if (image != record.images[static_cast<size_t>(k)])
           report->Problem(path, Position(record.position) + ": the stored image of key " +
                                     std::to_string(k) + " does not match the record");
-        if (def.keys[static_cast<size_t>(k)].duplicates) continue;
+        if (images.Duplicates(k)) continue;
         auto [first, fresh] = seen[static_cast<size_t>(k)].emplace(image, record.position);
         if (!fresh)
           report->Problem(path, Position(record.position) + ": key " + std::to_string(k) +
