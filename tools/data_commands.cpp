@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/bytes.h"
 #include "platform/record_manager.h"
 #include "tools/commands.h"
 #include "tools/data_check.h"
@@ -56,16 +57,6 @@ const ToolCommand kDataCommand{
     "              acs NAME upper             or NAME and 256 hex bytes\n",
     RunData};
 
-uint16_t Get16(const std::string& s, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8));
-}
-uint32_t Get32(const std::string& s, size_t at) {
-  return Get16(s, at) | (static_cast<uint32_t>(Get16(s, at + 2)) << 16);
-}
-void Put16(std::string* s, size_t at, uint16_t v) {
-  (*s)[at] = static_cast<char>(v & 0xFF);
-  (*s)[at + 1] = static_cast<char>(v >> 8);
-}
 
 std::string DataPath(const std::string& file) {
   std::string path = file;
@@ -111,8 +102,8 @@ class DataFile {
     if (status == 0) *out = data.substr(0, length);
     return status;
   }
-  uint16_t RecordLength() const { return Get16(stat_, 0); }
-  uint16_t Keys() const { return Get16(stat_, 4); }
+  uint16_t RecordLength() const { return LittleEndian16(stat_, 0); }
+  uint16_t Keys() const { return LittleEndian16(stat_, 4); }
   // Reads the first (or next) record in key 0 order, or physical order without keys.
   int16_t Read(bool first, std::string* record) {
     std::string data(65000, '\0');
@@ -127,7 +118,7 @@ class DataFile {
     char data[4] = {};
     uint32_t length = 4;
     int16_t status = BTRCALL(rm::kGetPosition, block_, data, &length, key_, 255, 0);
-    *pos = Get32(std::string(data, 4), 0);
+    *pos = LittleEndian32(std::string(data, 4), 0);
     return status;
   }
   // Deletes the record just read.
@@ -168,7 +159,7 @@ int Create(const std::vector<std::string>& args) {
     std::fprintf(stderr, "kaptool data: cannot read dictionary %s\n", rest[1].c_str());
     return 1;
   }
-  int16_t n = static_cast<int16_t>(Get16(dictionary, 0));
+  int16_t n = static_cast<int16_t>(LittleEndian16(dictionary, 0));
   std::string block = dictionary.substr(2, n > 0 ? static_cast<size_t>(n) : 0);
   std::string path = DataPath(rest[0]);
   char positionBlock[rm::kPositionBlockSize] = {};
@@ -211,19 +202,19 @@ int Stat(const std::vector<std::string>& args) {
   if (OpenOrSay(&file, path) != 0) return 1;
   const std::string& s = file.stat();
   std::printf("file         %s\n", path.c_str());
-  std::printf("record       %u bytes\n", Get16(s, 0));
-  std::printf("page         %u bytes\n", Get16(s, 2));
-  std::printf("records      %u\n", Get32(s, 6));
-  std::printf("keys         %u\n", Get16(s, 4));
+  std::printf("record       %u bytes\n", LittleEndian16(s, 0));
+  std::printf("page         %u bytes\n", LittleEndian16(s, 2));
+  std::printf("records      %u\n", LittleEndian32(s, 6));
+  std::printf("keys         %u\n", LittleEndian16(s, 4));
   size_t at = 16;
   bool acs = false;
-  for (unsigned k = 0; k < Get16(s, 4); ++k) {
+  for (unsigned k = 0; k < LittleEndian16(s, 4); ++k) {
     int segment = 0;
     for (;;) {
       if (at + 16 > s.size()) return 1;
-      uint16_t flags = Get16(s, at + 4);
+      uint16_t flags = LittleEndian16(s, at + 4);
       std::printf("key %-3u seg %d  position %-5u length %-4u values %-9u %s\n", k, segment++,
-                  Get16(s, at), Get16(s, at + 2), Get32(s, at + 6), FlagNames(flags).c_str());
+                  LittleEndian16(s, at), LittleEndian16(s, at + 2), LittleEndian32(s, at + 6), FlagNames(flags).c_str());
       acs = acs || (flags & rm::kKeyAcs);
       at += 16;
       if (!(flags & rm::kKeySegmented)) break;
@@ -534,22 +525,19 @@ std::string CompileDescription(const std::string& text, std::string* error) {
   if (!keys.empty() && keys.back().segments.empty()) return fail(keys.back().line, "key without a segment");
   if (record + 8 > page) return fail(number, "record does not fit the page");
   if (anyAcs && acs.empty()) return fail(number, "a segment uses acs but no acs is given");
-  std::string block(16, '\0');
-  Put16(&block, 0, static_cast<uint16_t>(record));
-  Put16(&block, 2, static_cast<uint16_t>(page));
-  Put16(&block, 4, static_cast<uint16_t>(keys.size()));
+  rm::FileLayout layout;
+  layout.recordLength = static_cast<uint16_t>(record);
+  layout.pageSize = static_cast<uint16_t>(page);
   for (const KeySpec& key : keys) {
-    for (size_t i = 0; i < key.segments.size(); ++i) {
-      std::string spec(16, '\0');
-      Put16(&spec, 0, static_cast<uint16_t>(key.segments[i].position));
-      Put16(&spec, 2, static_cast<uint16_t>(key.segments[i].length));
-      uint16_t flags = key.flags | key.segments[i].flags;
-      if (i + 1 < key.segments.size()) flags |= rm::kKeySegmented;
-      Put16(&spec, 4, flags);
-      block += spec;
+    layout.keys.emplace_back();
+    for (const SegmentSpec& seg : key.segments) {
+      layout.keys.back().push_back({static_cast<uint16_t>(seg.position),
+                                    static_cast<uint16_t>(seg.length),
+                                    static_cast<uint16_t>(key.flags | seg.flags)});
     }
   }
-  if (anyAcs) block += acs;
+  if (anyAcs) layout.acs = acs;
+  std::string block = rm::BuildCreationBlock(layout);
   if (block.size() > 32767) return fail(number, "too many segments");
   return block;
 }
@@ -568,7 +556,7 @@ int Dictionary(const std::vector<std::string>& args) {
     return 1;
   }
   std::string out(2, '\0');
-  Put16(&out, 0, static_cast<uint16_t>(block.size()));
+  PutLittleEndian16(&out, 0, static_cast<uint16_t>(block.size()));
   out += block;
   std::ofstream file(args[1], std::ios::binary | std::ios::trunc);
   file.write(out.data(), static_cast<std::streamsize>(out.size()));
