@@ -31,8 +31,9 @@ class TimesReporter : public benchmark::ConsoleReporter {
   void PrintRatio(const std::string& project, const std::string& baseline) const {
     double pr = Real(project), br = Real(baseline), pc = Cpu(project), bc = Cpu(baseline);
     if (pr <= 0 || br <= 0 || pc <= 0 || bc <= 0) return;
-    std::printf("  %-26s %10.3f (cpu %10.3f)  vs %-24s %10.3f (cpu %10.3f)  ratio %6.2f (cpu %6.2f)\n",
-                project.c_str(), pr, pc, baseline.c_str(), br, bc, pr / br, pc / bc);
+    std::printf(
+        "  %-26s %10.3f (cpu %10.3f)  vs %-24s %10.3f (cpu %10.3f)  ratio %6.2f (cpu %6.2f)\n",
+        project.c_str(), pr, pc, baseline.c_str(), br, bc, pr / br, pc / bc);
   }
 
  private:

@@ -73,11 +73,12 @@ std::vector<int16_t> gKeys;
 size_t gNextKey = 0;
 
 void OpenOrBuild(DataFile& f) {
-  const std::string name = kap::CurrentSession().RootDir + "DADES\\Browse" +
-                           std::to_string(f.records);
+  const std::string name =
+      kap::CurrentSession().RootDir + "DADES\\Browse" + std::to_string(f.records);
   const std::string done = BenchDir() + "DADES/Browse" + std::to_string(f.records) + ".ok";
   bool built = kap::GetOs().FileExists(done);
-  if (!built) std::remove((BenchDir() + "DADES/Browse" + std::to_string(f.records) + ".dat").c_str());
+  if (!built)
+    std::remove((BenchDir() + "DADES/Browse" + std::to_string(f.records) + ".dat").c_str());
   int16_t status = 0;
   kap::OpenDataFile(f.number, name, f.record, sizeof f.record, status);
   if (status != 0) {
@@ -165,8 +166,8 @@ Direct& DirectFor(int records) {
     std::fprintf(stderr, "sqlite open %s failed\n", path.c_str());
     std::exit(1);
   }
-  sqlite3_prepare_v2(d.db, "SELECT pos,data,k0 FROM records ORDER BY k0,pos LIMIT ?1", -1,
-                     &d.first, nullptr);
+  sqlite3_prepare_v2(d.db, "SELECT pos,data,k0 FROM records ORDER BY k0,pos LIMIT ?1", -1, &d.first,
+                     nullptr);
   sqlite3_prepare_v2(d.db,
                      "SELECT pos,data,k0 FROM records WHERE (k0,pos)>(?1,?2) "
                      "ORDER BY k0,pos LIMIT ?3",
@@ -262,7 +263,6 @@ BENCHMARK(BM_BrowseOpen)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_SqliteOpen)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BrowsePaging)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SqlitePaging)->Arg(1000000)->Unit(benchmark::kMicrosecond);
-
 
 }  // namespace
 

@@ -108,13 +108,12 @@ void BM_ChronoWeekday(benchmark::State& state) {
   }
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
   for (const PictureCase& c : Pictures()) {
-    benchmark::RegisterBenchmark((std::string("FormatNumber/") + c.name).c_str(),
-                                 BM_FormatNumber, &c);
+    benchmark::RegisterBenchmark((std::string("FormatNumber/") + c.name).c_str(), BM_FormatNumber,
+                                 &c);
     benchmark::RegisterBenchmark((std::string("snprintf/") + c.name).c_str(), BM_Snprintf, &c);
   }
   benchmark::RegisterBenchmark("DayOfWeek", BM_DayOfWeek);

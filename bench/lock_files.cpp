@@ -239,8 +239,7 @@ ContendResult Contend(Runner runner, bool yieldOnly, double seconds) {
   const std::string inside = root + "inside";
   int pipes[2];
   if (pipe(pipes) != 0) return {};
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   std::vector<pid_t> pids;
   for (int p = 0; p < kProcesses; ++p) {
     std::fflush(nullptr);
@@ -392,24 +391,26 @@ int main(int argc, char** argv) {
     const std::string lib = std::string("library") + waits, min = std::string("minimal") + waits,
                       old = std::string("unmarked") + waits;
     if (contended.count(lib) && contended.count(min) && contended[min] > 0) {
-      std::printf("8 processes, one key, waits %s: library / minimal loop: %.0f / %.0f cycles/s "
-                  "= %.2f\n",
-                  waits + 1, contended[lib], contended[min], contended[lib] / contended[min]);
+      std::printf(
+          "8 processes, one key, waits %s: library / minimal loop: %.0f / %.0f cycles/s "
+          "= %.2f\n",
+          waits + 1, contended[lib], contended[min], contended[lib] / contended[min]);
     }
     if (contended.count(lib) && contended.count(old) && contended[lib] > 0) {
-      std::printf("8 processes, one key, waits %s: without marks (before) / with marks (now): "
-                  "%.0f / %.0f cycles/s = %.2f (above 1: slower now)\n",
-                  waits + 1, contended[old], contended[lib], contended[old] / contended[lib]);
+      std::printf(
+          "8 processes, one key, waits %s: without marks (before) / with marks (now): "
+          "%.0f / %.0f cycles/s = %.2f (above 1: slower now)\n",
+          waits + 1, contended[old], contended[lib], contended[old] / contended[lib]);
     }
   }
   if (markedRate > 0) {
-    std::printf("8 processes, one key, waits yield, 4 alternating rounds: without marks "
-                "(before) / with marks (now): %.0f / %.0f cycles/s = %.2f (above 1: slower now); "
-                "%lld cycles "
-                "with marks, %lld overlaps\n",
-                unmarkedRate, markedRate, unmarkedRate / markedRate,
-                static_cast<long long>(marksTotal.cycles),
-                static_cast<long long>(marksTotal.overlaps));
+    std::printf(
+        "8 processes, one key, waits yield, 4 alternating rounds: without marks "
+        "(before) / with marks (now): %.0f / %.0f cycles/s = %.2f (above 1: slower now); "
+        "%lld cycles "
+        "with marks, %lld overlaps\n",
+        unmarkedRate, markedRate, unmarkedRate / markedRate,
+        static_cast<long long>(marksTotal.cycles), static_cast<long long>(marksTotal.overlaps));
   }
   for (const auto& [name, run] : contendedRuns) {
     std::printf("  %-16s %8lld cycles, %lld overlaps\n", name.c_str(),

@@ -34,7 +34,6 @@ std::string Dir() {
   return env != nullptr ? env : "/tmp/kap-bench-rm";
 }
 
-
 char gRecord[kRecordLength];
 sqlite3* gDirect = nullptr;
 sqlite3_stmt* gEqual = nullptr;
@@ -82,8 +81,9 @@ void Prepare() {
   Exec(gDirect, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
   if (directFresh) {
     std::fprintf(stderr, "filling the direct table...\n");
-    Exec(gDirect, "CREATE TABLE records(pos INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL, k0 BLOB);"
-                  "CREATE UNIQUE INDEX records_k0 ON records(k0)");
+    Exec(gDirect,
+         "CREATE TABLE records(pos INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL, k0 BLOB);"
+         "CREATE UNIQUE INDEX records_k0 ON records(k0)");
     Exec(gDirect, "BEGIN");
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(gDirect, "INSERT INTO records(data,k0) VALUES(?1,?2)", -1, &s, nullptr);

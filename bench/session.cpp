@@ -115,7 +115,6 @@ void BM_Stat(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(stat(path.c_str(), &info));
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -45,8 +45,7 @@ const std::string kTool = std::string(KAP_BINARY_DIR) + "/tools/kaptool";
 std::string MakeLoadInput(const std::string& dir) {
   const std::string path = dir + "/owners.txt";
   std::ofstream out(path, std::ios::binary);
-  for (uint32_t n = 1; n <= kRecords; ++n)
-    out << kOwnerLength << ',' << Record(n, 7) << "\r\n";
+  for (uint32_t n = 1; n <= kRecords; ++n) out << kOwnerLength << ',' << Record(n, 7) << "\r\n";
   out << '\x1a';
   return path;
 }
@@ -62,7 +61,8 @@ void BM_LoadWithKaptool(benchmark::State& state) {
       state.SkipWithError("kaptool data load failed");
       return;
     }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   Run("rm -rf " + dir);
 }
@@ -94,7 +94,8 @@ void BM_LoadStraightIntoSqlite(benchmark::State& state) {
     sqlite3_finalize(insert);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   Run("rm -rf " + dir);
 }
@@ -106,7 +107,8 @@ struct File {
   int16_t Call(int op, std::string* data, std::string key, int keyNumber) {
     uint32_t length = static_cast<uint32_t>(data->size());
     key.resize(255, '\0');
-    return BTRCALL(op, block, data->data(), &length, key.data(), 255, static_cast<int8_t>(keyNumber));
+    return BTRCALL(op, block, data->data(), &length, key.data(), 255,
+                   static_cast<int8_t>(keyNumber));
   }
   int16_t Create(const std::string& path, int recordLength) {
     rm::FileLayout layout;
@@ -160,7 +162,8 @@ void Removal(benchmark::State& state, bool oneTransaction) {
     std::string found(kOwnerLength, '\0');
     owners.Call(rm::kGetEqual, &found, Key(owner), 0);
     owners.Call(rm::kDelete, &found, "", 0);
-    if (oneTransaction && Transaction(rm::kEndTransaction) != 0) state.SkipWithError("commit failed");
+    if (oneTransaction && Transaction(rm::kEndTransaction) != 0)
+      state.SkipWithError("commit failed");
   }
   Transaction(rm::kReset);
   Run("rm -rf " + dir);

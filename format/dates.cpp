@@ -87,18 +87,18 @@ long DiffDays(const DateValue& start, const DateValue& end) {
 }
 
 // Month names, one field of 10 characters per month as the tables of the suite hold them.
-const char* const kMonthsCat[12] = {"gener",  "febrer",  "mar\x87",  "abril",   "maig",    "juny",
-                                    "juliol", "agost",   "setembre", "octubre", "novembre",
-                                    "desembre"};
-const char* const kMonthsSpa[12] = {"enero",   "febrero",    "marzo",   "abril",
-                                    "mayo",    "junio",      "julio",   "agosto",
+const char* const kMonthsCat[12] = {"gener",    "febrer",  "mar\x87",  "abril",
+                                    "maig",     "juny",    "juliol",   "agost",
+                                    "setembre", "octubre", "novembre", "desembre"};
+const char* const kMonthsSpa[12] = {"enero",      "febrero", "marzo",     "abril",
+                                    "mayo",       "junio",   "julio",     "agosto",
                                     "septiembre", "octubre", "noviembre", "diciembre"};
-const char* const kMonthsGlg[12] = {"janeiro", "fevereiro", "mar\x87o", "abril",
-                                    "maio",    "junho",     "julho",    "agosto",
-                                    "setembro", "outubro",  "novembro", "dezembro"};
-const char* const kMonthsOci[12] = {"g\x8Ar",    "hereu\x8Ar", "mar\x87",  "abriu",
-                                    "mai",       "junh",       "junhsega", "agost",
-                                    "seteme",    "octobre",    "noveme",   "deseme"};
+const char* const kMonthsGlg[12] = {"janeiro",  "fevereiro", "mar\x87o", "abril",
+                                    "maio",     "junho",     "julho",    "agosto",
+                                    "setembro", "outubro",   "novembro", "dezembro"};
+const char* const kMonthsOci[12] = {"g\x8Ar", "hereu\x8Ar", "mar\x87",  "abriu",
+                                    "mai",    "junh",       "junhsega", "agost",
+                                    "seteme", "octobre",    "noveme",   "deseme"};
 
 struct LanguageWords {
   const char* const* months;

@@ -52,8 +52,8 @@ Decimal DecimalOf(double value) {
   if (!std::isfinite(value)) return d;
   // Fixed notation of the largest double needs 309 digits, of the smallest 326 characters.
   char text[400];
-  auto [end, error] = std::to_chars(text, text + sizeof text, std::fabs(value),
-                                    std::chars_format::fixed);
+  auto [end, error] =
+      std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::fixed);
   if (error != std::errc()) return d;
   std::string all(text, end);
   size_t point = all.find('.');

@@ -24,12 +24,28 @@ std::string FormatFixed(double value, const std::string& spec) {
       pointGiven = true;
     } else {
       switch (c) {
-        case 'V': case 'v': optV = true; break;
-        case 'Z': case 'z': optZ = true; break;
-        case 'S': case 's': optS = true; break;
-        case 'N': case 'n': optN = true; break;
-        case 'M': case 'm': optM = true; break;
-        default: break;
+        case 'V':
+        case 'v':
+          optV = true;
+          break;
+        case 'Z':
+        case 'z':
+          optZ = true;
+          break;
+        case 'S':
+        case 's':
+          optS = true;
+          break;
+        case 'N':
+        case 'n':
+          optN = true;
+          break;
+        case 'M':
+        case 'm':
+          optM = true;
+          break;
+        default:
+          break;
       }
     }
   }

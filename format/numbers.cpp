@@ -209,13 +209,13 @@ class PictureWriter {
   const format_internal::FormatSettings& settings_;
   std::string out_;
   const long width_;
-  long decimals_;       // decimal positions still to the right of the point; 0 once passed
-  const bool signed_;   // the picture has a sign position
-  bool negative_;       // a minus still to be written
+  long decimals_;      // decimal positions still to the right of the point; 0 once passed
+  const bool signed_;  // the picture has a sign position
+  bool negative_;      // a minus still to be written
   const bool zero_;
-  long next_;           // the next digit to write, counted from the left
-  long at_;             // the picture position being written, from 1
-  char fill_ = 0;       // what the last digit position fills with (' ', '*' or none)
+  long next_;      // the next digit to write, counted from the left
+  long at_;        // the picture position being written, from 1
+  char fill_ = 0;  // what the last digit position fills with (' ', '*' or none)
   bool fillBlank_ = false;
 };
 

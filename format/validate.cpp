@@ -77,8 +77,7 @@ int16_t CheckNumberSyntax(const std::string& text, const std::string& allowed) {
   return result;
 }
 
-int16_t ValidateNumber(const std::string& text, double minimum, double maximum,
-                       int16_t decimals) {
+int16_t ValidateNumber(const std::string& text, double minimum, double maximum, int16_t decimals) {
   if (std::isnan(minimum) || std::isnan(maximum)) return -1;
   if (maximum < minimum || decimals < 0 || decimals > 16) return -1;
   std::string allowed;

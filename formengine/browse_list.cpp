@@ -325,8 +325,7 @@ void Browser::DrawTitle() {
       c = ' ';
     }
   }
-  bool beyond = maxOverflow_ >= offset_ ||
-                static_cast<int>(title.size()) - (offset_ - 1) > width_;
+  bool beyond = maxOverflow_ >= offset_ || static_cast<int>(title.size()) - (offset_ - 1) > width_;
   SetColour("n");
   GetConsole().SetCursor(top_, left_);
   WriteText(std::string(1, offset_ == 1 ? '\xC9' : static_cast<char>(kMarkerLeft)));
@@ -355,8 +354,8 @@ bool Browser::OpenWindow() {
   if (file_ > 0) SetLockMode(file_, "+d", status);
   SetColour("+n");
   int16_t depthBefore = CurrentWindow().depth;
-  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_),
-             static_cast<int16_t>(bottom_), static_cast<int16_t>(right_));
+  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_), static_cast<int16_t>(bottom_),
+             static_cast<int16_t>(right_));
   const bool windowOpen = CurrentWindow().depth > depthBefore;
   if (!windowOpen || rows_ < 1 || width_ < 1) {
     if (windowOpen) PopWindow();
@@ -482,8 +481,8 @@ void Browser::Run(int16_t& result) {
     return;
   }
   secondList_ = ListAttr(list_, list_attr::kSecondList);
-  SetKeyList("+ea", KeyList({key::kEnter, key::kEsc, key::kUp, key::kDown, key::kPgUp,
-                             key::kPgDn, key::kLeft, key::kRight}));
+  SetKeyList("+ea", KeyList({key::kEnter, key::kEsc, key::kUp, key::kDown, key::kPgUp, key::kPgDn,
+                             key::kLeft, key::kRight}));
   if (secondList_ != 0) SetKeyList("a", KeyList({key::kF4}));
 
   noMore_ = file_ == 0;

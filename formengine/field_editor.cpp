@@ -2,8 +2,8 @@
 #include <algorithm>
 
 #include "formengine/screen_state.h"
-#include "session/session.h"
 #include "platform/text.h"
+#include "session/session.h"
 
 namespace kap {
 
@@ -18,10 +18,13 @@ std::vector<Option> ParseOptions(const std::string& list) {
   size_t at = list.find('|');
   while (at != std::string::npos) {
     size_t next = list.find('|', at + 1);
-    std::string entry = list.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    std::string entry =
+        list.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
     size_t comma = entry.find(',');
-    if (comma == std::string::npos) options.push_back({entry, ""});
-    else options.push_back({entry.substr(0, comma), entry.substr(comma + 1)});
+    if (comma == std::string::npos)
+      options.push_back({entry, ""});
+    else
+      options.push_back({entry.substr(0, comma), entry.substr(comma + 1)});
     at = next;
   }
   return options;
@@ -32,7 +35,10 @@ bool IsSeparator(char c) { return c == ' ' || c == ',' || c == '.' || c == ';' |
 class Editor {
  public:
   Editor(int16_t row, int16_t column, int wrap, std::string& text, int position)
-      : con_(GetConsole()), text_(text), len_(static_cast<int>(text.size())), wrap_(wrap),
+      : con_(GetConsole()),
+        text_(text),
+        len_(static_cast<int>(text.size())),
+        wrap_(wrap),
         pos_(position) {
     screenRow_ = WindowOriginRow() - 1 + row;
     screenColumn_ = WindowOriginColumn() - 1 + column;
@@ -49,7 +55,8 @@ class Editor {
           current_ = static_cast<int>(i);
           break;
         }
-      for (const Option& o : options_) displayWidth_ = std::max(displayWidth_, static_cast<int>(o.text.size()));
+      for (const Option& o : options_)
+        displayWidth_ = std::max(displayWidth_, static_cast<int>(o.text.size()));
       PutMarker(screenColumn_ - 1, kMarkerLeft);
       PutMarker(screenColumn_ + displayWidth_, kMarkerRight);
     }
@@ -84,14 +91,17 @@ class Editor {
   int Position() const { return pos_; }
 
  private:
-  void PutMarker(int column, uint8_t ch) { con_.PutCell(screenRow_, column, Cell{ch, con_.Attribute()}); }
+  void PutMarker(int column, uint8_t ch) {
+    con_.PutCell(screenRow_, column, Cell{ch, con_.Attribute()});
+  }
 
   void WriteAt(int row, int column, const std::string& text) {
     con_.SetCursor(row, column);
     // Clip at the right edge rather than wrap onto the next row.
     int room = con_.Columns() - column + 1;
     if (room <= 0 || row > con_.Rows()) return;
-    con_.Write(text.substr(0, static_cast<size_t>(std::min<int>(room, static_cast<int>(text.size())))));
+    con_.Write(
+        text.substr(0, static_cast<size_t>(std::min<int>(room, static_cast<int>(text.size())))));
   }
 
   int Lines() const { return single_ ? 1 : (len_ + wrap_ - 1) / wrap_; }
@@ -110,12 +120,14 @@ class Editor {
         WriteAt(screenRow_, screenColumn_, std::string(static_cast<size_t>(len_), echo));
       } else {
         for (int line = 0; line < Lines(); ++line)
-          WriteAt(screenRow_ + line, screenColumn_, std::string(static_cast<size_t>(std::max(0, wrap_ - 1)), echo));
+          WriteAt(screenRow_ + line, screenColumn_,
+                  std::string(static_cast<size_t>(std::max(0, wrap_ - 1)), echo));
       }
       return;
     }
     for (int line = 0; line < Lines(); ++line)
-      WriteAt(screenRow_ + line, screenColumn_, text_.substr(static_cast<size_t>(line) * wrap_, static_cast<size_t>(wrap_)));
+      WriteAt(screenRow_ + line, screenColumn_,
+              text_.substr(static_cast<size_t>(line) * wrap_, static_cast<size_t>(wrap_)));
   }
 
   void PlaceCursor() {
@@ -166,9 +178,12 @@ class Editor {
     const int r = clickRow_ - screenRow_, c = clickColumn_ - screenColumn_;
     if (!options_.empty()) {
       if (r != 0) return true;
-      if (c == -1) Select(current_ - 1);
-      else if (c == displayWidth_) Select(current_ + 1);
-      else if (c < 0 || c > displayWidth_) return true;
+      if (c == -1)
+        Select(current_ - 1);
+      else if (c == displayWidth_)
+        Select(current_ + 1);
+      else if (c < 0 || c > displayWidth_)
+        return true;
       return false;
     }
     const int width = single_ ? len_ : wrap_;
@@ -200,9 +215,13 @@ class Editor {
       return false;
     }
     switch (key) {
-      case key::kLeft: Select(current_ - 1); return false;
+      case key::kLeft:
+        Select(current_ - 1);
+        return false;
       case key::kRight:
-      case key::kSpace: Select(current_ + 1); return false;
+      case key::kSpace:
+        Select(current_ + 1);
+        return false;
       case key::kBackspace:
       case key::kDel:
       case key::kCtrlY:
@@ -211,10 +230,15 @@ class Editor {
       case key::kCtrlRight:
       case key::kCtrlV:
         return false;
-      case key::kHome: pos_ = 1; return false;
-      case key::kEnd: pos_ = static_cast<int>(text_.find_last_not_of(' ') + 1) + 1; return false;
+      case key::kHome:
+        pos_ = 1;
+        return false;
+      case key::kEnd:
+        pos_ = static_cast<int>(text_.find_last_not_of(' ') + 1) + 1;
+        return false;
       case key::kCtrlC:
-        GetClipboard().Write(CurrentSession().WorkDir, options_[static_cast<size_t>(current_)].text);
+        GetClipboard().Write(CurrentSession().WorkDir,
+                             options_[static_cast<size_t>(current_)].text);
         return false;
       default:
         return true;
@@ -239,8 +263,12 @@ class Editor {
       return false;
     }
     switch (key) {
-      case key::kLeft: pos_ = std::max(1, pos_ - 1); return false;
-      case key::kRight: pos_ = std::min(len_ + 1, pos_ + 1); return false;
+      case key::kLeft:
+        pos_ = std::max(1, pos_ - 1);
+        return false;
+      case key::kRight:
+        pos_ = std::min(len_ + 1, pos_ + 1);
+        return false;
       case key::kBackspace:
         if (pos_ > 1) {
           --pos_;
@@ -256,7 +284,9 @@ class Editor {
           Display();
         }
         return false;
-      case key::kHome: pos_ = 1; return false;
+      case key::kHome:
+        pos_ = 1;
+        return false;
       case key::kEnd: {
         size_t last = text_.find_last_not_of(' ');
         pos_ = last == std::string::npos ? 1 : static_cast<int>(last) + 2;

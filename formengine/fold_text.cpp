@@ -49,7 +49,8 @@ const FoldTables& Tables() {
         {'U', "\x81\x96\x97\x9A\xA3\xE9\xEA\xEB"},
         {'Y', "\x98\xEC\xED"}};
     for (const Group& g : kGroups)
-      for (const char* p = g.bytes; *p; ++p) t.folding[static_cast<uint8_t>(*p)] = static_cast<uint8_t>(g.letter);
+      for (const char* p = g.bytes; *p; ++p)
+        t.folding[static_cast<uint8_t>(*p)] = static_cast<uint8_t>(g.letter);
     return t;
   }();
   return tables;
@@ -64,7 +65,9 @@ std::string FoldTextMode(const std::string& text, bool folding) {
   return out;
 }
 
-std::string FoldText(const std::string& text) { return FoldTextMode(text, ScreenStateRef().foldMode); }
+std::string FoldText(const std::string& text) {
+  return FoldTextMode(text, ScreenStateRef().foldMode);
+}
 
 void SetFoldMode(bool folding) { ScreenStateRef().foldMode = folding; }
 

@@ -6,8 +6,8 @@
 
 #include "formengine/form_internal.h"
 #include "formengine/screen.h"
-#include "session/session.h"
 #include "platform/text.h"
+#include "session/session.h"
 
 namespace kap {
 namespace {
@@ -121,8 +121,7 @@ class NestingGuard {
 };
 
 // Runs the continuation form `next` of a page; true when the page must leave as well.
-bool RunContinuation(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeaves,
-                     int16_t& key) {
+bool RunContinuation(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key) {
   if (Driver().nesting >= kMaxNesting) return false;
   int16_t nested = static_cast<int16_t>(-next);
   RunForm(nested, pageUpLeaves, pageDownLeaves, key);
@@ -194,8 +193,12 @@ FieldPlace PlaceOf(int16_t form, int16_t field) {
 class FormRun {
  public:
   FormRun(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key)
-      : hooks_(forms::Hooks()), form_(form), pageUpLeaves_(pageUpLeaves),
-        pageDownLeaves_(pageDownLeaves), key_(key), continuation_(form < 0) {
+      : hooks_(forms::Hooks()),
+        form_(form),
+        pageUpLeaves_(pageUpLeaves),
+        pageDownLeaves_(pageDownLeaves),
+        key_(key),
+        continuation_(form < 0) {
     if (continuation_) form_ = static_cast<int16_t>(std::abs(static_cast<int>(form_)));
   }
 
@@ -260,9 +263,9 @@ class FormRun {
     SetKeyList("+ea", FormKeys(form_) + "," + KeyList({key::kF1}));
     const FieldPlace place = PlaceOf(form_, current_);
     int16_t listNumber = FieldAttr(form_, field_attr::kList, current_);
-    std::string text = place.startsBlank
-                           ? std::string(static_cast<size_t>(place.length), ' ')
-                           : PadOrCut(FieldValue(form_, current_), static_cast<size_t>(place.length));
+    std::string text = place.startsBlank ? std::string(static_cast<size_t>(place.length), ' ')
+                                         : PadOrCut(FieldValue(form_, current_),
+                                                    static_cast<size_t>(place.length));
     if (place.hidden) SetKeyList("h", "");
     if (place.extra != 0 && !place.displayOnly) {
       LocateInWindow(place.row, static_cast<int16_t>(place.valueColumn + place.length));
@@ -316,7 +319,8 @@ class FormRun {
       hooks_.ShowField(form_, current_);
       return false;
     }
-    if (place.startsBlank && IsBlank(text)) text = PadOrCut(FieldValue(form_, current_), text.size());
+    if (place.startsBlank && IsBlank(text))
+      text = PadOrCut(FieldValue(form_, current_), text.size());
     return hooks_.CheckField(form_, text, current_, key_) != 0;
   }
 

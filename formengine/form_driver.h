@@ -33,9 +33,9 @@ constexpr int16_t kCursorAtEnd = 8;  // cursor starts after the last non-blank c
 
 // The attributes of a browse list, ListAttr's second index.
 namespace list_attr {
-constexpr int16_t kFile = 0;        // data file number listed
-constexpr int16_t kKey = 1;         // key number it is listed by
-constexpr int16_t kTop = 2;         // the list window's frame, screen coordinates
+constexpr int16_t kFile = 0;  // data file number listed
+constexpr int16_t kKey = 1;   // key number it is listed by
+constexpr int16_t kTop = 2;   // the list window's frame, screen coordinates
 constexpr int16_t kLeft = 3;
 constexpr int16_t kBottom = 4;
 constexpr int16_t kRight = 5;
@@ -47,15 +47,15 @@ constexpr int16_t kCount = 8;
 struct FieldDef {
   int16_t Attr[field_attr::kCount] = {};
   std::string Label;
-  std::string Options;   // "|code,text|code,text"
-  std::string Value;     // always as wide as the length
+  std::string Options;  // "|code,text|code,text"
+  std::string Value;    // always as wide as the length
 };
 
 struct FormDef {
-  std::string Keys;            // the form's ending keys, SetKeyList's `keys` text
+  std::string Keys;  // the form's ending keys, SetKeyList's `keys` text
   int16_t FieldCount = 0;
-  int16_t NextForm = 0;            // the continuation page, 0 for none
-  int16_t Window[4] = {};      // top, left, bottom, right (screen); top 0 = no window
+  int16_t NextForm = 0;          // the continuation page, 0 for none
+  int16_t Window[4] = {};        // top, left, bottom, right (screen); top 0 = no window
   std::vector<FieldDef> Fields;  // index 1 .. MaxFields (0 unused)
 };
 
@@ -94,7 +94,7 @@ constexpr int16_t kLeft = 2;
 constexpr int16_t kBottom = 3;
 constexpr int16_t kRight = 4;
 }  // namespace form_window
-int16_t& FormWindow(int16_t form, int16_t side);  // side: form_window
+int16_t& FormWindow(int16_t form, int16_t side);                     // side: form_window
 int16_t& FieldAttr(int16_t form, int16_t attribute, int16_t field);  // attribute: field_attr
 std::string& FieldLabel(int16_t form, int16_t field);
 std::string& FieldOptions(int16_t form, int16_t field);

@@ -125,8 +125,8 @@ void HelpViewer::Run() {
   visible_ = bottom_ - top_ - 1;
   SetColour("+h");
   const int16_t depthBefore = CurrentWindow().depth;
-  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_),
-             static_cast<int16_t>(bottom_), static_cast<int16_t>(right_));
+  PushWindow(static_cast<int16_t>(top_), static_cast<int16_t>(left_), static_cast<int16_t>(bottom_),
+             static_cast<int16_t>(right_));
   // On a screen too small for the viewer the window is refused: nothing to show.
   if (CurrentWindow().depth <= depthBefore || visible_ < 1) {
     if (CurrentWindow().depth > depthBefore) PopWindow();

@@ -12,11 +12,16 @@ int16_t ParseHex(const std::string& item) {
   uint32_t v = 0;
   for (char c : item) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c == ' ') continue;
-    else break;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else if (c == ' ')
+      continue;
+    else
+      break;
     v = ((v << 4) | static_cast<uint32_t>(d)) & 0xFFFF;
   }
   return static_cast<int16_t>(static_cast<uint16_t>(v));
@@ -29,7 +34,8 @@ std::vector<std::string> Items(const std::string& keys) {
   size_t from = 0;
   for (;;) {
     size_t comma = keys.find(',', from);
-    items.push_back(keys.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+    items.push_back(
+        keys.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
     if (comma == std::string::npos) break;
     from = comma + 1;
   }

@@ -12,17 +12,28 @@ constexpr uint8_t kScanF1 = 0x3B, kScanF10 = 0x44, kScanF11 = 0x85, kScanF12 = 0
 int KeypadDigit(const InputEvent& e) {
   if (e.kind != InputEvent::Kind::kKeyDown || e.character != 0) return -1;
   switch (e.scan) {
-    case 0x52: return 0;  // Ins
-    case 0x4F: return 1;  // End
-    case 0x50: return 2;  // Down
-    case 0x51: return 3;  // PgDn
-    case 0x4B: return 4;  // Left
-    case 0x4C: return 5;  // centre
-    case 0x4D: return 6;  // Right
-    case 0x47: return 7;  // Home
-    case 0x48: return 8;  // Up
-    case 0x49: return 9;  // PgUp
-    default: return -1;
+    case 0x52:
+      return 0;  // Ins
+    case 0x4F:
+      return 1;  // End
+    case 0x50:
+      return 2;  // Down
+    case 0x51:
+      return 3;  // PgDn
+    case 0x4B:
+      return 4;  // Left
+    case 0x4C:
+      return 5;  // centre
+    case 0x4D:
+      return 6;  // Right
+    case 0x47:
+      return 7;  // Home
+    case 0x48:
+      return 8;  // Up
+    case 0x49:
+      return 9;  // PgUp
+    default:
+      return -1;
   }
 }
 
@@ -57,17 +68,26 @@ int16_t KeyCode(const InputEvent& e) {
   } else {
     int s = e.scan;
     if (s >= kScanF1 && s <= kScanF10) {
-      if (alt) s += 0x2D;
-      else if (ctrl) s += 0x23;
-      else if (shift) s += 0x19;
+      if (alt)
+        s += 0x2D;
+      else if (ctrl)
+        s += 0x23;
+      else if (shift)
+        s += 0x19;
     } else if (s == kScanF11 || s == kScanF12) {
-      if (alt) s += 0x06;
-      else if (ctrl) s += 0x04;
-      else if (shift) s += 0x02;
+      if (alt)
+        s += 0x06;
+      else if (ctrl)
+        s += 0x04;
+      else if (shift)
+        s += 0x02;
     } else if (ctrl) {
-      if (s == 0x47) s = 0x77;
-      else if (s == 0x4D) s = 0x74;
-      else if (s == 0x4B) s = 0x73;
+      if (s == 0x47)
+        s = 0x77;
+      else if (s == 0x4D)
+        s = 0x74;
+      else if (s == 0x4B)
+        s = 0x73;
     }
     code = s << 8;
   }
@@ -104,7 +124,9 @@ int16_t ComposeDigits(int first) {
 
 void RunHotKey(int16_t code) {
   ScreenState& s = ScreenStateRef();
-  bool* guard = code == key::kAltX ? &s.calculatorOpen : code == key::kAltC ? &s.calendarOpen : nullptr;
+  bool* guard = code == key::kAltX   ? &s.calculatorOpen
+                : code == key::kAltC ? &s.calendarOpen
+                                     : nullptr;
   if (!guard || *guard || !s.hotKeys) return;
   *guard = true;
   HotKeyHandler handler = s.hotKeys;  // the pop-up may register another while it runs
@@ -173,7 +195,8 @@ void WaitKey(int16_t& key) {
     ReadKey(key, buttons, row, column);
     if (key != 0) return;
     if (buttons != 0) {
-      key = static_cast<int16_t>(static_cast<uint16_t>((column * 256 + buttons * 64 + row) & 0xFFFF));
+      key =
+          static_cast<int16_t>(static_cast<uint16_t>((column * 256 + buttons * 64 + row) & 0xFFFF));
       return;
     }
     RunIdleHandler();

@@ -162,8 +162,8 @@ int16_t EchoChar();
 // With options set (SetFieldOptions) the field is a choice: Left, Right and Space step through
 // them and `text` receives the chosen code. Alt+X and Alt+C type what the hot-key handler
 // gives; Ctrl+C and Ctrl+V copy and paste through the clipboard.
-void EditField(int16_t& row, int16_t& column, int16_t wrap, std::string& text,
-               int16_t& position, int16_t& key);
+void EditField(int16_t& row, int16_t& column, int16_t wrap, std::string& text, int16_t& position,
+               int16_t& key);
 // Never waits: key = 0 and buttons = 0 when nothing is pending. A mouse button press gives
 // buttons != 0 with the screen row and column; keys come as the codes of namespace key.
 void ReadKey(int16_t& key, int16_t& buttons, int16_t& row, int16_t& column);

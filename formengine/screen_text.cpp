@@ -23,8 +23,10 @@ void Justify(std::string& line, size_t wordsFrom, int missing) {
   std::vector<size_t> gaps;  // index of the last blank of each gap between two words
   bool afterWord = false;
   for (size_t i = wordsFrom; i + 1 < line.size(); ++i) {
-    if (line[i] != ' ') afterWord = true;
-    else if (line[i + 1] != ' ' && afterWord) gaps.push_back(i);
+    if (line[i] != ' ')
+      afterWord = true;
+    else if (line[i + 1] != ' ' && afterWord)
+      gaps.push_back(i);
   }
   if (gaps.empty()) {
     line.append(static_cast<size_t>(missing), ' ');
@@ -40,7 +42,8 @@ void Justify(std::string& line, size_t wordsFrom, int missing) {
 void WrapText(std::string& text, int16_t indent, int16_t width, const std::string& mode) {
   const int firstIndent = indent > 0 ? indent : 0;
   const int nextIndent = indent < 0 ? -indent : 0;
-  const char m = mode.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(mode[0])));
+  const char m =
+      mode.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(mode[0])));
   std::string out;
   size_t pos = 0;
   const size_t n = text.size();
@@ -70,20 +73,24 @@ void WrapText(std::string& text, int16_t indent, int16_t width, const std::strin
     const bool last = pos >= n;
     const int missing = std::max(0, width - lineIndent - VisibleLength(text, start, end));
     switch (m) {
-      case 'E': case 'L': case 'I':
+      case 'E':
+      case 'L':
+      case 'I':
         line.append(static_cast<size_t>(missing), ' ');
         break;
       case 'N':
         line.append(static_cast<size_t>(missing), '-');
         break;
-      case 'D': case 'R':
+      case 'D':
+      case 'R':
         line.insert(static_cast<size_t>(lineIndent), static_cast<size_t>(missing), ' ');
         break;
       case 'C':
         line.insert(static_cast<size_t>(lineIndent), static_cast<size_t>(missing / 2), ' ');
         line.append(static_cast<size_t>(missing - missing / 2), ' ');
         break;
-      case 'A': case 'B':
+      case 'A':
+      case 'B':
         if (!last) Justify(line, static_cast<size_t>(lineIndent), missing);
         break;
       default:

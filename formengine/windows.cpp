@@ -20,7 +20,8 @@ std::string StackPath() { return CurrentSession().WorkDir + kStackFile; }
 
 std::string EncodePosition(int64_t next) {
   std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<uint64_t>(next) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<char>((static_cast<uint64_t>(next) >> (8 * i)) & 0xFF);
   return out;
 }
 
@@ -81,7 +82,8 @@ void PushWindow(int16_t top, int16_t left, int16_t bottom, int16_t right) {
   ScreenState& s = ScreenStateRef();
   const WindowRect& outer = s.window.rect;
   std::string record;
-  record.reserve(kFixedFields + 2 * static_cast<size_t>(bottom - top + 1) * (right - left + 1) + kLengthField);
+  record.reserve(kFixedFields + 2 * static_cast<size_t>(bottom - top + 1) * (right - left + 1) +
+                 kLengthField);
   record += ZeroPad(con.CursorRow(), 2) + ZeroPad(con.CursorColumn(), 2);
   if (s.window.depth > 0) {
     record += ZeroPad(outer.top, 2) + ZeroPad(outer.left, 2) + ZeroPad(outer.bottom, 2) +
@@ -177,9 +179,12 @@ void DrawFrame(int16_t style) {
       bool topRow = r == w.top, bottomRow = r == w.bottom;
       bool leftCol = c == w.left, rightCol = c == w.right;
       if (topRow || bottomRow) {
-        if (leftCol) glyph = topRow ? ch[0] : ch[2];
-        else if (rightCol) glyph = topRow ? ch[1] : ch[3];
-        else glyph = ch[4];
+        if (leftCol)
+          glyph = topRow ? ch[0] : ch[2];
+        else if (rightCol)
+          glyph = topRow ? ch[1] : ch[3];
+        else
+          glyph = ch[4];
       } else {
         glyph = leftCol || rightCol ? ch[5] : ' ';
       }

@@ -8,8 +8,8 @@
 #include "session/session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path =
-      kap::fuzz::WriteScratchFile("FORM.JPN", std::string(reinterpret_cast<const char*>(data), size));
+  const std::string path = kap::fuzz::WriteScratchFile(
+      "FORM.JPN", std::string(reinterpret_cast<const char*>(data), size));
   kap::ResetSession();
   kap::CurrentSession().RootDir = kap::fuzz::ScratchFolder();
   kap::CurrentSession().Language = "CAT";  // labels stay as loaded: no language file read

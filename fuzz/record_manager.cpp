@@ -11,14 +11,18 @@
 namespace {
 
 constexpr int kOperations[] = {
-    kap::rm::kInsert,       kap::rm::kUpdate,        kap::rm::kDelete,
-    kap::rm::kGetEqual,     kap::rm::kGetNext,       kap::rm::kGetPrevious,
-    kap::rm::kGetGreater,   kap::rm::kGetGreaterOrEqual, kap::rm::kGetLess,
-    kap::rm::kGetLessOrEqual, kap::rm::kGetFirst,    kap::rm::kGetLast,
-    kap::rm::kStat,         kap::rm::kBeginTransaction, kap::rm::kEndTransaction,
-    kap::rm::kAbortTransaction, kap::rm::kGetPosition, kap::rm::kGetDirect,
-    kap::rm::kStepNext,     kap::rm::kStepFirst,     kap::rm::kStepLast,
-    kap::rm::kStepPrevious, kap::rm::kUnlock,        kap::rm::kClose,
+    kap::rm::kInsert,         kap::rm::kUpdate,
+    kap::rm::kDelete,         kap::rm::kGetEqual,
+    kap::rm::kGetNext,        kap::rm::kGetPrevious,
+    kap::rm::kGetGreater,     kap::rm::kGetGreaterOrEqual,
+    kap::rm::kGetLess,        kap::rm::kGetLessOrEqual,
+    kap::rm::kGetFirst,       kap::rm::kGetLast,
+    kap::rm::kStat,           kap::rm::kBeginTransaction,
+    kap::rm::kEndTransaction, kap::rm::kAbortTransaction,
+    kap::rm::kGetPosition,    kap::rm::kGetDirect,
+    kap::rm::kStepNext,       kap::rm::kStepFirst,
+    kap::rm::kStepLast,       kap::rm::kStepPrevious,
+    kap::rm::kUnlock,         kap::rm::kClose,
     kap::rm::kOpen,
 };
 
@@ -35,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Creation block: a length byte, then that many bytes (record length, page size, keys...).
   const size_t specLength = input.Byte();
   std::string spec;
-  for (size_t i = 0; i < specLength && !input.Empty(); ++i) spec.push_back(static_cast<char>(input.Byte()));
+  for (size_t i = 0; i < specLength && !input.Empty(); ++i)
+    spec.push_back(static_cast<char>(input.Byte()));
   spec.copy(buffer.data(), spec.size());
   uint32_t length = static_cast<uint32_t>(spec.size());
   path.copy(key.data(), path.size());

@@ -57,8 +57,8 @@ bool SetUpIdentity(LockWait& wait) {
   Os& os = GetOs();
   for (;;) {
     OpenResult result = OpenResult::kFailed;
-    std::unique_ptr<File> file = os.OpenFile(IdentityPath(), true, false, Sharing::kExclusive,
-                                             &result);
+    std::unique_ptr<File> file =
+        os.OpenFile(IdentityPath(), true, false, Sharing::kExclusive, &result);
     if (!file) {
       // Busy: another program of this terminal is reading or writing it, a moment. Any other
       // failure is told while the attempts go on: an identity of this process alone would

@@ -78,8 +78,7 @@ std::unique_ptr<File> OpenLockFile(const std::string& baseName, LockWait* wait,
     if (pathOut) *pathOut = path;
     if (!wait && !StoreFileExists(path)) return nullptr;
     OpenResult result = OpenResult::kFailed;
-    std::unique_ptr<File> file =
-        OpenStoreFile(path, wait != nullptr, Sharing::kExclusive, &result);
+    std::unique_ptr<File> file = OpenStoreFile(path, wait != nullptr, Sharing::kExclusive, &result);
     if (file) return file;
     if (!wait) {
       if (result != OpenResult::kBusy) return nullptr;

@@ -50,15 +50,15 @@ constexpr int kLockIdentitySize = 19;
 
 // One entry as stored: fields are the raw bytes of the file (space-padded text).
 struct LockEntry {
-  std::string host;     // 15
-  std::string number;   // 11
-  std::string time;     // 8
-  char type = ' ';      // 'K', 'F', ' ' free
+  std::string host;                                  // 15
+  std::string number;                                // 11
+  std::string time;                                  // 8
+  char type = ' ';                                   // 'K', 'F', ' ' free
   std::string fromLength, fromKey, toLength, toKey;  // 2, 40, 2, 40
-  std::string lineEnd;  // 2
+  std::string lineEnd;                               // 2
 
   static LockEntry Parse(const std::string& bytes);  // `bytes` is 121 bytes long
-  std::string Bytes() const;                          // exactly 121 bytes
+  std::string Bytes() const;                         // exactly 121 bytes
 
   bool Free() const { return type == ' '; }
   bool NumberBlank() const;

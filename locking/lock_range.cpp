@@ -5,8 +5,8 @@
 
 #include "formengine/screen.h"
 #include "locking/lock_internal.h"
-#include "session/session.h"
 #include "platform/text.h"
+#include "session/session.h"
 
 namespace kap {
 
@@ -192,9 +192,9 @@ bool ReadLockEntries(const std::string& fileName, std::vector<LockEntry>* entrie
   std::unique_ptr<File> file = locking::OpenLockFile(TrimSpaces(fileName), nullptr);
   if (!file) return !locking::StoreFileExists(locking::LockFilePath(TrimSpaces(fileName)));
   return locking::ScanEntries(*file, [&](int64_t, const locking::RawEntry& entry) {
-    entries->push_back(LockEntry::Parse(std::string(entry.b)));
-    return true;
-  }) >= 0;
+           entries->push_back(LockEntry::Parse(std::string(entry.b)));
+           return true;
+         }) >= 0;
 }
 
 int ClearAbandonedLockEntries(const std::string& fileName) {

@@ -37,7 +37,8 @@ bool ReadClipboardFile(const std::string& fileDir, std::string* text) {
   int64_t size = file->Size();
   if (size <= 0) return false;
   std::string bytes;
-  if (!file->ReadAt(0, static_cast<size_t>(std::min<int64_t>(size, kMaxText)), &bytes)) return false;
+  if (!file->ReadAt(0, static_cast<size_t>(std::min<int64_t>(size, kMaxText)), &bytes))
+    return false;
   *text = bytes;
   return true;
 }

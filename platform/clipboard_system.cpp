@@ -29,7 +29,8 @@ bool OnPath(const std::string& name) {
   size_t from = 0;
   for (;;) {
     size_t colon = dirs.find(':', from);
-    std::string dir = dirs.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+    std::string dir =
+        dirs.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
     if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return true;
     if (colon == std::string::npos) return false;
     from = colon + 1;
@@ -79,7 +80,8 @@ bool RunTool(const std::vector<std::string>& argv, const std::string& input, std
   std::string collected;
   while (readOpen || writeOpen) {
     int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    deadline - std::chrono::steady_clock::now()).count());
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
     if (left <= 0) break;
     pollfd fds[2];
     int n = 0;
@@ -91,10 +93,13 @@ bool RunTool(const std::vector<std::string>& argv, const std::string& input, std
       if (fds[i].fd == readFd) {
         char buffer[4096];
         ssize_t got = read(readFd, buffer, sizeof buffer);
-        if (got <= 0) readOpen = false;
-        else if (collected.size() < kMaxText) collected.append(buffer, static_cast<size_t>(got));
+        if (got <= 0)
+          readOpen = false;
+        else if (collected.size() < kMaxText)
+          collected.append(buffer, static_cast<size_t>(got));
       } else {
-        ssize_t put = send(writeFd, input.data() + written, input.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t put = send(writeFd, input.data() + written, input.size() - written,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
         if (put < 0 && errno != EAGAIN) {
           writeOpen = false;
         } else if (put > 0) {
@@ -111,7 +116,8 @@ bool RunTool(const std::vector<std::string>& argv, const std::string& input, std
   close(readFd);
   int status = 0;
   pid_t done = 0;
-  while (std::chrono::steady_clock::now() < deadline && (done = waitpid(pid, &status, WNOHANG)) == 0)
+  while (std::chrono::steady_clock::now() < deadline &&
+         (done = waitpid(pid, &status, WNOHANG)) == 0)
     usleep(5000);
   if (done != pid) {
     kill(pid, SIGKILL);
@@ -134,8 +140,10 @@ class SystemClipboardImpl : public Clipboard {
   bool Read(const std::string& fileDir, std::string* text) override {
     std::string utf8;
     bool fromTool = false;
-    if (Set("TMUX") && OnPath("tmux")) fromTool = RunTool({"tmux", "save-buffer", "-"}, "", &utf8);
-    else if (Set("WAYLAND_DISPLAY") && OnPath("wl-paste")) fromTool = RunTool({"wl-paste", "-n"}, "", &utf8);
+    if (Set("TMUX") && OnPath("tmux"))
+      fromTool = RunTool({"tmux", "save-buffer", "-"}, "", &utf8);
+    else if (Set("WAYLAND_DISPLAY") && OnPath("wl-paste"))
+      fromTool = RunTool({"wl-paste", "-n"}, "", &utf8);
     else if (Set("DISPLAY") && OnPath("xclip"))
       fromTool = RunTool({"xclip", "-selection", "clipboard", "-o"}, "", &utf8);
     if (fromTool) {
@@ -154,8 +162,10 @@ class SystemClipboardImpl : public Clipboard {
       return;
     }
     GetConsole().SendClipboard(utf8);
-    if (Set("WAYLAND_DISPLAY") && OnPath("wl-copy")) RunTool({"wl-copy"}, utf8, nullptr);
-    else if (Set("DISPLAY") && OnPath("xclip")) RunTool({"xclip", "-selection", "clipboard"}, utf8, nullptr);
+    if (Set("WAYLAND_DISPLAY") && OnPath("wl-copy"))
+      RunTool({"wl-copy"}, utf8, nullptr);
+    else if (Set("DISPLAY") && OnPath("xclip"))
+      RunTool({"xclip", "-selection", "clipboard"}, utf8, nullptr);
   }
 };
 

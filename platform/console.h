@@ -242,7 +242,10 @@ class Clipboard {
 class MemoryClipboard : public Clipboard {
  public:
   bool Read(const std::string&, std::string* text) override;
-  void Write(const std::string&, const std::string& text) override { text_ = text; set_ = true; }
+  void Write(const std::string&, const std::string& text) override {
+    text_ = text;
+    set_ = true;
+  }
   const std::string& Text() const { return text_; }
 
  private:

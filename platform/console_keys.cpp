@@ -49,17 +49,16 @@ uint8_t ModifiersOfParameter(int m) {
 
 // Keypad digits typed with Alt: Ins 0, End 1, Down 2, PgDn 3, Left 4, centre 5, Right 6,
 // Home 7, Up 8, PgUp 9.
-constexpr uint8_t kKeypadDigitScan[10] = {kScanIns,  kScanEnd,    kScanDown,  kScanPgDn,
-                                          kScanLeft, kScanCentre, kScanRight, kScanHome,
-                                          kScanUp,   kScanPgUp};
+constexpr uint8_t kKeypadDigitScan[10] = {kScanIns,    kScanEnd,   kScanDown, kScanPgDn, kScanLeft,
+                                          kScanCentre, kScanRight, kScanHome, kScanUp,   kScanPgUp};
 
 // Final letters of CSI/SS3 sequences for cursor keys and F1-F4.
 struct FinalKey {
   char final;
   uint8_t scan;
 };
-constexpr FinalKey kFinalKeys[] = {{'A', kScanUp},    {'B', kScanDown},   {'C', kScanRight},
-                                   {'D', kScanLeft},  {'H', kScanHome},   {'F', kScanEnd},
+constexpr FinalKey kFinalKeys[] = {{'A', kScanUp},     {'B', kScanDown},  {'C', kScanRight},
+                                   {'D', kScanLeft},   {'H', kScanHome},  {'F', kScanEnd},
                                    {'E', kScanCentre}, {'P', kScanF1},    {'Q', kScanF1 + 1},
                                    {'R', kScanF1 + 2}, {'S', kScanF1 + 3}};
 
@@ -69,15 +68,16 @@ struct TildeKey {
   uint8_t scan;
 };
 constexpr TildeKey kTildeKeys[] = {
-    {1, kScanHome},  {2, kScanIns},   {3, kScanDel},   {4, kScanEnd},   {5, kScanPgUp},
-    {6, kScanPgDn},  {7, kScanHome},  {8, kScanEnd},   {11, kScanF1},   {12, kScanF1 + 1},
+    {1, kScanHome},    {2, kScanIns},     {3, kScanDel},     {4, kScanEnd},     {5, kScanPgUp},
+    {6, kScanPgDn},    {7, kScanHome},    {8, kScanEnd},     {11, kScanF1},     {12, kScanF1 + 1},
     {13, kScanF1 + 2}, {14, kScanF1 + 3}, {15, kScanF1 + 4}, {17, kScanF1 + 5}, {18, kScanF1 + 6},
-    {19, kScanF1 + 7}, {20, kScanF1 + 8}, {21, kScanF1 + 9}, {23, kScanF11}, {24, kScanF12}};
+    {19, kScanF1 + 7}, {20, kScanF1 + 8}, {21, kScanF1 + 9}, {23, kScanF11},    {24, kScanF12}};
 
 }  // namespace
 
 uint8_t ScanCodeOfChar(uint8_t ch) {
-  static const char* const kRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`", "\\zxcvbnm,./"};
+  static const char* const kRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`",
+                                      "\\zxcvbnm,./"};
   static const uint8_t kStarts[] = {0x02, 0x10, 0x1E, 0x2B};
   int c = std::tolower(ch);
   if (ch >= 0x80) return 0;
@@ -85,12 +85,18 @@ uint8_t ScanCodeOfChar(uint8_t ch) {
     for (int i = 0; kRows[r][i]; ++i)
       if (kRows[r][i] == c) return static_cast<uint8_t>(kStarts[r] + i);
   switch (ch) {
-    case 0x1B: return 0x01;
-    case 0x08: return 0x0E;
-    case 0x09: return 0x0F;
-    case 0x0D: return 0x1C;
-    case ' ': return 0x39;
-    default: break;
+    case 0x1B:
+      return 0x01;
+    case 0x08:
+      return 0x0E;
+    case 0x09:
+      return 0x0F;
+    case 0x0D:
+      return 0x1C;
+    case ' ':
+      return 0x39;
+    default:
+      break;
   }
   if (ch >= 1 && ch <= 26) return ScanCodeOfChar(static_cast<uint8_t>('a' + ch - 1));
   return 0;
@@ -199,19 +205,32 @@ Decoded DecodeCursesKey(int code, InputEvent* event) {
     uint8_t mods;
   };
   static const Entry kTable[] = {
-      {KEY_UP, kScanUp, 0},          {KEY_DOWN, kScanDown, 0},
-      {KEY_LEFT, kScanLeft, 0},      {KEY_RIGHT, kScanRight, 0},
-      {KEY_HOME, kScanHome, 0},      {KEY_END, kScanEnd, 0},
-      {KEY_PPAGE, kScanPgUp, 0},     {KEY_NPAGE, kScanPgDn, 0},
-      {KEY_IC, kScanIns, 0},         {KEY_DC, kScanDel, 0},
-      {KEY_B2, kScanCentre, 0},      {KEY_A1, kScanHome, 0},
-      {KEY_A3, kScanPgUp, 0},        {KEY_C1, kScanEnd, 0},
-      {KEY_C3, kScanPgDn, 0},        {KEY_BTAB, kScanTab, modifier::kShift},
-      {KEY_SLEFT, kScanLeft, modifier::kShift},   {KEY_SRIGHT, kScanRight, modifier::kShift},
-      {KEY_SR, kScanUp, modifier::kShift},        {KEY_SF, kScanDown, modifier::kShift},
-      {KEY_SHOME, kScanHome, modifier::kShift},   {KEY_SEND, kScanEnd, modifier::kShift},
-      {KEY_SIC, kScanIns, modifier::kShift},      {KEY_SDC, kScanDel, modifier::kShift},
-      {KEY_SPREVIOUS, kScanPgUp, modifier::kShift}, {KEY_SNEXT, kScanPgDn, modifier::kShift},
+      {KEY_UP, kScanUp, 0},
+      {KEY_DOWN, kScanDown, 0},
+      {KEY_LEFT, kScanLeft, 0},
+      {KEY_RIGHT, kScanRight, 0},
+      {KEY_HOME, kScanHome, 0},
+      {KEY_END, kScanEnd, 0},
+      {KEY_PPAGE, kScanPgUp, 0},
+      {KEY_NPAGE, kScanPgDn, 0},
+      {KEY_IC, kScanIns, 0},
+      {KEY_DC, kScanDel, 0},
+      {KEY_B2, kScanCentre, 0},
+      {KEY_A1, kScanHome, 0},
+      {KEY_A3, kScanPgUp, 0},
+      {KEY_C1, kScanEnd, 0},
+      {KEY_C3, kScanPgDn, 0},
+      {KEY_BTAB, kScanTab, modifier::kShift},
+      {KEY_SLEFT, kScanLeft, modifier::kShift},
+      {KEY_SRIGHT, kScanRight, modifier::kShift},
+      {KEY_SR, kScanUp, modifier::kShift},
+      {KEY_SF, kScanDown, modifier::kShift},
+      {KEY_SHOME, kScanHome, modifier::kShift},
+      {KEY_SEND, kScanEnd, modifier::kShift},
+      {KEY_SIC, kScanIns, modifier::kShift},
+      {KEY_SDC, kScanDel, modifier::kShift},
+      {KEY_SPREVIOUS, kScanPgUp, modifier::kShift},
+      {KEY_SNEXT, kScanPgDn, modifier::kShift},
   };
   for (const Entry& e : kTable) {
     if (e.code == code) {
@@ -235,8 +254,8 @@ namespace {
 
 // Parses "ESC [ params final" or "ESC O params final"; params are digits and ';'.
 struct Csi {
-  char introducer = 0;  // '[' or 'O'
-  char privateMark = 0; // '<' for SGR mouse
+  char introducer = 0;   // '[' or 'O'
+  char privateMark = 0;  // '<' for SGR mouse
   std::vector<int> params;
   char final = 0;
   size_t length = 0;
@@ -331,8 +350,10 @@ Decoded DecodeEscapeSequence(const std::string& bytes, InputEvent* event) {
   }
   for (const FinalKey& k : kFinalKeys) {
     if (k.final != csi.final) continue;
-    if (csi.params.size() >= 2) mods = ModifiersOfParameter(csi.params[1]);
-    else if (csi.params.size() == 1 && csi.introducer == 'O') mods = ModifiersOfParameter(csi.params[0]);
+    if (csi.params.size() >= 2)
+      mods = ModifiersOfParameter(csi.params[1]);
+    else if (csi.params.size() == 1 && csi.introducer == 'O')
+      mods = ModifiersOfParameter(csi.params[0]);
     *event = Extended(k.scan, mods);
     return Decoded::kEvent;
   }
@@ -345,7 +366,8 @@ const std::vector<KeySequence>& ModifiedKeySequences() {
     for (int m = 2; m <= 8; ++m) {
       std::string ms = std::to_string(m);
       for (const FinalKey& k : kFinalKeys)
-        out.push_back({std::string("\x1b[1;") + ms + k.final, Extended(k.scan, ModifiersOfParameter(m))});
+        out.push_back(
+            {std::string("\x1b[1;") + ms + k.final, Extended(k.scan, ModifiersOfParameter(m))});
       for (const TildeKey& k : kTildeKeys) {
         if (k.number == 1 || k.number == 4 || k.number == 7 || k.number == 8 ||
             (k.number >= 11 && k.number <= 14))

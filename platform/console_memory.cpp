@@ -10,7 +10,8 @@
 namespace kap {
 
 MemoryConsole::MemoryConsole(int rows, int columns)
-    : rows_(std::max(1, rows)), columns_(std::max(1, columns)),
+    : rows_(std::max(1, rows)),
+      columns_(std::max(1, columns)),
       cells_(static_cast<size_t>(rows_) * columns_) {}
 
 void MemoryConsole::Resize(int rows, int columns) {

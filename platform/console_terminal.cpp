@@ -8,10 +8,10 @@
 #include <langinfo.h>
 #include <unistd.h>
 
+#include <signal.h>
 #include <algorithm>
 #include <clocale>
 #include <csignal>
-#include <signal.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +42,7 @@ void RestoreTerminal() {
 }
 
 constexpr int kFatalSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV,
-                                 SIGABRT, SIGBUS, SIGFPE,  SIGILL};
+                                 SIGABRT, SIGBUS, SIGFPE, SIGILL};
 struct sigaction gPreviousAction[NSIG];
 
 // Gives the terminal back, then hands the signal to whoever had it before (by default the
@@ -73,7 +73,8 @@ bool HasCapability(const char* name) {
 }
 
 std::string Base64(const std::string& in) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   size_t i = 0;
   for (; i + 2 < in.size(); i += 3) {
@@ -299,7 +300,9 @@ class TerminalConsole : public Console {
       for (int bg = 0; bg < 8; ++bg)
         for (int fg = 0; fg < 8; ++fg) {
           int pair = EightColourPair(fg, bg);
-          if (pair != 0) init_pair(static_cast<short>(pair), static_cast<short>(kMap[fg]), static_cast<short>(kMap[bg]));
+          if (pair != 0)
+            init_pair(static_cast<short>(pair), static_cast<short>(kMap[fg]),
+                      static_cast<short>(kMap[bg]));
         }
     }
   }
@@ -357,8 +360,10 @@ class TerminalConsole : public Console {
     }
     InputEvent e;
     auto it = customKeys_.find(code);
-    if (it != customKeys_.end()) e = it->second;
-    else if (DecodeCursesKey(code, &e) != Decoded::kEvent) return;
+    if (it != customKeys_.end())
+      e = it->second;
+    else if (DecodeCursesKey(code, &e) != Decoded::kEvent)
+      return;
     if (alt) e.modifiers |= modifier::kLeftAlt;
     queue_.push_back(e);
   }
@@ -368,9 +373,12 @@ class TerminalConsole : public Console {
     e.kind = InputEvent::Kind::kMouse;
     e.row = static_cast<int16_t>(m.y + 1);
     e.column = static_cast<int16_t>(m.x + 1);
-    if (m.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) e.buttons = mouse::kLeft;
-    else if (m.bstate & (BUTTON3_PRESSED | BUTTON3_CLICKED)) e.buttons = mouse::kRight;
-    else if (!(m.bstate & (BUTTON1_RELEASED | BUTTON3_RELEASED))) return;
+    if (m.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED))
+      e.buttons = mouse::kLeft;
+    else if (m.bstate & (BUTTON3_PRESSED | BUTTON3_CLICKED))
+      e.buttons = mouse::kRight;
+    else if (!(m.bstate & (BUTTON1_RELEASED | BUTTON3_RELEASED)))
+      return;
     queue_.push_back(e);
     if (m.bstate & (BUTTON1_CLICKED | BUTTON3_CLICKED)) {
       e.buttons = 0;

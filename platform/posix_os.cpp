@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
 #include "platform/os.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -32,14 +32,32 @@ thread_local OsError lastError = OsError::kNone;
 // The one place where errno becomes an OsError.
 bool Failed(int error) {
   switch (error) {
-    case EACCES: case EPERM: lastError = OsError::kNoAccess; break;
-    case ENOSPC: case EDQUOT: lastError = OsError::kNoSpace; break;
-    case EROFS: lastError = OsError::kReadOnly; break;
-    case ENOTDIR: lastError = OsError::kNotAFolder; break;
-    case EISDIR: lastError = OsError::kNotAFile; break;
-    case ENOENT: lastError = OsError::kMissing; break;
-    case ELOOP: lastError = OsError::kLink; break;
-    default: lastError = OsError::kOther; break;
+    case EACCES:
+    case EPERM:
+      lastError = OsError::kNoAccess;
+      break;
+    case ENOSPC:
+    case EDQUOT:
+      lastError = OsError::kNoSpace;
+      break;
+    case EROFS:
+      lastError = OsError::kReadOnly;
+      break;
+    case ENOTDIR:
+      lastError = OsError::kNotAFolder;
+      break;
+    case EISDIR:
+      lastError = OsError::kNotAFile;
+      break;
+    case ENOENT:
+      lastError = OsError::kMissing;
+      break;
+    case ELOOP:
+      lastError = OsError::kLink;
+      break;
+    default:
+      lastError = OsError::kOther;
+      break;
   }
   return false;
 }
@@ -85,8 +103,8 @@ class PosixFile : public File {
     int64_t size_now = Size();
     if (size_now < 0) return false;
     if (offset >= size_now) return true;
-    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size),
-                                                        size_now - offset));
+    size_t want =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), size_now - offset));
     out->resize(want);
     size_t done = 0;
     while (done < want) {
@@ -183,9 +201,7 @@ class PosixOsImpl : public Os {
     return buffer.data();
   }
 
-  bool ChangeDir(const std::string& path) override {
-    return ::chdir(MapPath(path).c_str()) == 0;
-  }
+  bool ChangeDir(const std::string& path) override { return ::chdir(MapPath(path).c_str()) == 0; }
 
   bool MakeDir(const std::string& path) override {
     std::string mapped = MapPath(path);
@@ -285,9 +301,7 @@ class PosixOsImpl : public Os {
     return error;
   }
 
-  bool RemoveFile(const std::string& path) override {
-    return ::unlink(MapPath(path).c_str()) == 0;
-  }
+  bool RemoveFile(const std::string& path) override { return ::unlink(MapPath(path).c_str()) == 0; }
 
   bool FileExists(const std::string& path) override { return Exists(MapPath(path)); }
 
@@ -300,8 +314,8 @@ class PosixOsImpl : public Os {
     if (!d) return names;
     while (dirent* e = ::readdir(d)) {
       struct stat info;
-      const std::string path = mapped + (mapped.empty() || mapped.back() == '/' ? "" : "/") +
-                               e->d_name;
+      const std::string path =
+          mapped + (mapped.empty() || mapped.back() == '/' ? "" : "/") + e->d_name;
       if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(e->d_name);
     }
     ::closedir(d);

@@ -166,9 +166,8 @@ struct pg_conn* ConnectDataServer(const std::string& connection);
 class RecordEngine {
  public:
   virtual ~RecordEngine() = default;
-  virtual int16_t Call(int operation, void* positionBlock, void* dataBuffer,
-                       uint32_t* dataLength, void* keyBuffer, uint8_t keyLength,
-                       int8_t keyNumber) = 0;
+  virtual int16_t Call(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
+                       void* keyBuffer, uint8_t keyLength, int8_t keyNumber) = 0;
 };
 
 // The SQLite backend.

@@ -91,5 +91,4 @@ class LockFile {
 #endif
 };
 
-
 }  // namespace kap::rm

@@ -1,9 +1,9 @@
 // Creation blocks, key values and key images of the SQLite record engine.
 #include <algorithm>
 
-#include "platform/text.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
+#include "platform/text.h"
 
 namespace kap::rm {
 namespace {
@@ -11,8 +11,7 @@ namespace {
 // Null keys, manual keys and the engine-set bits are not supported.
 constexpr uint16_t kSupportedKeyFlags = kKeyDuplicates | kKeyModifiable | kKeyBinary |
                                         kKeySegmented | kKeyAcs | kKeyDescending |
-                                        kKeyRepeatingDuplicates | kKeyExtendedType |
-                                        kKeyNoCase;
+                                        kKeyRepeatingDuplicates | kKeyExtendedType | kKeyNoCase;
 // Variable-length records, blank truncation, key-only files and manual key numbers change
 // what a record is; the other file flags only tune storage and are accepted.
 constexpr uint16_t kUnsupportedFileFlags = 0x0001 | 0x0002 | 0x0010 | 0x0400 | 0x0800;
@@ -36,8 +35,7 @@ void ImageSegment(const Segment& seg, const std::string& acs, const char* src, s
   switch (seg.kind) {
     case SegmentKind::kString:
       if (seg.acs) {
-        for (size_t i = 0; i < seg.length; ++i)
-          p[i] = acs[9 + static_cast<uint8_t>(p[i])];
+        for (size_t i = 0; i < seg.length; ++i) p[i] = acs[9 + static_cast<uint8_t>(p[i])];
       } else if (seg.noCase) {
         for (size_t i = 0; i < seg.length; ++i) p[i] = UpperAscii(p[i]);
       }
@@ -63,8 +61,7 @@ int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
   def->pageSize = Get16(data + 2);
   uint16_t keyCount = Get16(data + 4);
   def->fileFlags = Get16(data + 10);
-  if (def->pageSize < 512 || def->pageSize > 4096 || def->pageSize % 512 != 0)
-    return kBadPageSize;
+  if (def->pageSize < 512 || def->pageSize > 4096 || def->pageSize % 512 != 0) return kBadPageSize;
   if (def->recordLength < 4 || def->recordLength > kMaxRecordLength) return kBadRecordLength;
   if (def->recordLength + 8 > def->pageSize) return kBadPageSize;
   if (def->fileFlags & kUnsupportedFileFlags) return kInconsistentKeyFlags;
@@ -88,8 +85,8 @@ int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
       if (seg.position < 1 || seg.position + seg.length - 1 > def->recordLength)
         return kBadKeyPosition;
       uint8_t type = (seg.flags & kKeyExtendedType) ? s[10]
-                     : (seg.flags & kKeyBinary)      ? kTypeUnsignedBinary
-                                                     : kTypeString;
+                     : (seg.flags & kKeyBinary)     ? kTypeUnsignedBinary
+                                                    : kTypeString;
       if (type == kTypeString) {
         seg.kind = SegmentKind::kString;
       } else if (type == kTypeInteger) {
@@ -104,8 +101,7 @@ int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
       seg.acs = (seg.flags & kKeyAcs) != 0;
       seg.noCase = (seg.flags & kKeyNoCase) != 0;
       seg.descending = (seg.flags & kKeyDescending) != 0;
-      if ((seg.acs || seg.noCase) && seg.kind != SegmentKind::kString)
-        return kInconsistentKeyFlags;
+      if ((seg.acs || seg.noCase) && seg.kind != SegmentKind::kString) return kInconsistentKeyFlags;
       if (seg.acs && seg.noCase) return kInconsistentKeyFlags;
       bool dup = (seg.flags & (kKeyDuplicates | kKeyRepeatingDuplicates)) != 0;
       bool mod = (seg.flags & kKeyModifiable) != 0;

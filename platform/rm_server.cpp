@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
+#include "platform/text.h"
 
 namespace kap {
 namespace rm {
@@ -60,7 +60,8 @@ std::string DescribeServer(const std::string& connection) {
     if (o->val != nullptr && *o->val != '\0') given[o->keyword] = o->val;
   std::string text;
   for (const char* key : {"host", "hostaddr", "port", "dbname", "user"})
-    if (given.count(key) > 0) text += (text.empty() ? "" : " ") + std::string(key) + "=" + given[key];
+    if (given.count(key) > 0)
+      text += (text.empty() ? "" : " ") + std::string(key) + "=" + given[key];
   PQconninfoFree(options);
   return text.empty() ? "(the default server)" : text;
 }
@@ -73,7 +74,8 @@ std::string FirstLine(const char* text) {
 
 std::string Int8(int64_t v) {
   std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i) s[7 - i] = static_cast<char>((static_cast<uint64_t>(v) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 8; ++i)
+    s[7 - i] = static_cast<char>((static_cast<uint64_t>(v) >> (8 * i)) & 0xFF);
   return s;
 }
 
@@ -136,7 +138,8 @@ std::string ServerFileName(const std::string& given) {
     }
   }
   std::string name;
-  for (size_t i = first; i < parts.size(); ++i) name += (i > first || first == 0 ? "/" : "") + parts[i];
+  for (size_t i = first; i < parts.size(); ++i)
+    name += (i > first || first == 0 ? "/" : "") + parts[i];
   return UpperAscii(name);
 }
 
@@ -163,10 +166,31 @@ struct Params {
 };
 
 enum Query {
-  qEqual, qGreater, qGreaterOrEqual, qLess, qLessOrEqual, qFirst, qLast, qNext, qPrevious,
+  qEqual,
+  qGreater,
+  qGreaterOrEqual,
+  qLess,
+  qLessOrEqual,
+  qFirst,
+  qLast,
+  qNext,
+  qPrevious,
   kKeyedCount,
-  qStepFirst = kKeyedCount, qStepLast, qStepNext, qStepPrevious, qDirect, qInsert, qUpdate,
-  qDelete, qCount, qLock, qUnlock, qProbe, qExists, qJoin, kQueryCount
+  qStepFirst = kKeyedCount,
+  qStepLast,
+  qStepNext,
+  qStepPrevious,
+  qDirect,
+  qInsert,
+  qUpdate,
+  qDelete,
+  qCount,
+  qLock,
+  qUnlock,
+  qProbe,
+  qExists,
+  qJoin,
+  kQueryCount
 };
 
 struct ServerHandle {
@@ -206,18 +230,26 @@ class ServerEngine : public RecordEngine {
     if (operation < 0 || operation > 499) return kInvalidOperation;
     int bias = operation >= 100 ? operation / 100 * 100 : 0;
     int op = operation % 100;
-    Args a{positionBlock, static_cast<uint8_t*>(dataBuffer), dataLength,
-           static_cast<uint8_t*>(keyBuffer), keyLength, keyNumber, bias};
+    Args a{positionBlock, static_cast<uint8_t*>(dataBuffer),
+           dataLength,    static_cast<uint8_t*>(keyBuffer),
+           keyLength,     keyNumber,
+           bias};
     if (bias != 0 && !AcceptsBias(op)) return kInvalidOperation;
     switch (op) {
       case kReset:
-      case kStop: return Reset();
-      case kBeginTransaction: return BeginTransaction();
+      case kStop:
+        return Reset();
+      case kBeginTransaction:
+        return BeginTransaction();
       case kEndTransaction:
-      case kAbortTransaction: return EndTransaction(op == kEndTransaction);
-      case kCreate: return Create(a);
-      case kOpen: return Open(a);
-      default: break;
+      case kAbortTransaction:
+        return EndTransaction(op == kEndTransaction);
+      case kCreate:
+        return Create(a);
+      case kOpen:
+        return Open(a);
+      default:
+        break;
     }
     if (positionBlock == nullptr) return kBadPositionBlock;
     ServerHandle* h = Find(positionBlock);
@@ -228,27 +260,48 @@ class ServerEngine : public RecordEngine {
         Close(*h);
         std::memset(positionBlock, 0, kPositionBlockSize);
         return kOk;
-      case kInsert: return Insert(*h, a);
-      case kUpdate: return Update(*h, a);
-      case kDelete: return Delete(*h, a);
-      case kGetEqual: return GetKeyed(*h, a, qEqual);
-      case kGetNext: return GetKeyed(*h, a, qNext);
-      case kGetPrevious: return GetKeyed(*h, a, qPrevious);
-      case kGetGreater: return GetKeyed(*h, a, qGreater);
-      case kGetGreaterOrEqual: return GetKeyed(*h, a, qGreaterOrEqual);
-      case kGetLess: return GetKeyed(*h, a, qLess);
-      case kGetLessOrEqual: return GetKeyed(*h, a, qLessOrEqual);
-      case kGetFirst: return GetKeyed(*h, a, qFirst);
-      case kGetLast: return GetKeyed(*h, a, qLast);
-      case kStat: return Stat(*h, a);
-      case kGetPosition: return GetPosition(*h, a);
-      case kGetDirect: return GetDirect(*h, a);
-      case kStepNext: return Step(*h, a, qStepNext);
-      case kStepFirst: return Step(*h, a, qStepFirst);
-      case kStepLast: return Step(*h, a, qStepLast);
-      case kStepPrevious: return Step(*h, a, qStepPrevious);
-      case kUnlock: return Unlock(*h, a);
-      default: return kInvalidOperation;
+      case kInsert:
+        return Insert(*h, a);
+      case kUpdate:
+        return Update(*h, a);
+      case kDelete:
+        return Delete(*h, a);
+      case kGetEqual:
+        return GetKeyed(*h, a, qEqual);
+      case kGetNext:
+        return GetKeyed(*h, a, qNext);
+      case kGetPrevious:
+        return GetKeyed(*h, a, qPrevious);
+      case kGetGreater:
+        return GetKeyed(*h, a, qGreater);
+      case kGetGreaterOrEqual:
+        return GetKeyed(*h, a, qGreaterOrEqual);
+      case kGetLess:
+        return GetKeyed(*h, a, qLess);
+      case kGetLessOrEqual:
+        return GetKeyed(*h, a, qLessOrEqual);
+      case kGetFirst:
+        return GetKeyed(*h, a, qFirst);
+      case kGetLast:
+        return GetKeyed(*h, a, qLast);
+      case kStat:
+        return Stat(*h, a);
+      case kGetPosition:
+        return GetPosition(*h, a);
+      case kGetDirect:
+        return GetDirect(*h, a);
+      case kStepNext:
+        return Step(*h, a, qStepNext);
+      case kStepFirst:
+        return Step(*h, a, qStepFirst);
+      case kStepLast:
+        return Step(*h, a, qStepLast);
+      case kStepPrevious:
+        return Step(*h, a, qStepPrevious);
+      case kUnlock:
+        return Unlock(*h, a);
+      default:
+        return kInvalidOperation;
     }
   }
 
@@ -282,9 +335,8 @@ class ServerEngine : public RecordEngine {
   };
 
   static bool AcceptsBias(int op) {
-    return op == kBeginTransaction || (op >= kGetEqual && op <= kGetLast) ||
-           op == kGetPosition || op == kGetDirect || op == kStepNext ||
-           (op >= kStepFirst && op <= kStepPrevious);
+    return op == kBeginTransaction || (op >= kGetEqual && op <= kGetLast) || op == kGetPosition ||
+           op == kGetDirect || op == kStepNext || (op >= kStepFirst && op <= kStepPrevious);
   }
 
   // Server errors become statuses here and nowhere else.
@@ -390,24 +442,36 @@ class ServerEngine : public RecordEngine {
         "pg_try_advisory_xact_lock_shared(" + std::to_string(TransactionKey(h.lockBase)) + ")";
     size_t keys = h.def.keys.size();
     switch (q) {
-      case qEqual: return head + " WHERE " + k + "=$1" + asc;
-      case qGreater: return head + " WHERE " + k + ">$1" + asc;
-      case qGreaterOrEqual: return head + " WHERE " + k + ">=$1" + asc;
-      case qLess: return head + " WHERE " + k + "<$1" + desc;
-      case qLessOrEqual: return head + " WHERE " + k + "<=$1" + desc;
-      case qFirst: return head + asc;
-      case qLast: return head + desc;
+      case qEqual:
+        return head + " WHERE " + k + "=$1" + asc;
+      case qGreater:
+        return head + " WHERE " + k + ">$1" + asc;
+      case qGreaterOrEqual:
+        return head + " WHERE " + k + ">=$1" + asc;
+      case qLess:
+        return head + " WHERE " + k + "<$1" + desc;
+      case qLessOrEqual:
+        return head + " WHERE " + k + "<=$1" + desc;
+      case qFirst:
+        return head + asc;
+      case qLast:
+        return head + desc;
       case qNext:
         return unique ? head + " WHERE " + k + ">$1" + asc
                       : head + " WHERE (" + k + ",pos)>($1,$2)" + asc;
       case qPrevious:
         return unique ? head + " WHERE " + k + "<$1" + desc
                       : head + " WHERE (" + k + ",pos)<($1,$2)" + desc;
-      case qStepFirst: return head + " ORDER BY pos LIMIT 1";
-      case qStepLast: return head + " ORDER BY pos DESC LIMIT 1";
-      case qStepNext: return head + " WHERE pos>$1 ORDER BY pos LIMIT 1";
-      case qStepPrevious: return head + " WHERE pos<$1 ORDER BY pos DESC LIMIT 1";
-      case qDirect: return head + " WHERE pos=$1";
+      case qStepFirst:
+        return head + " ORDER BY pos LIMIT 1";
+      case qStepLast:
+        return head + " ORDER BY pos DESC LIMIT 1";
+      case qStepNext:
+        return head + " WHERE pos>$1 ORDER BY pos LIMIT 1";
+      case qStepPrevious:
+        return head + " WHERE pos<$1 ORDER BY pos DESC LIMIT 1";
+      case qDirect:
+        return head + " WHERE pos=$1";
       case qInsert: {
         std::string cols = "data", values = "$1";
         for (size_t i = 0; i < keys; ++i) {
@@ -424,22 +488,28 @@ class ServerEngine : public RecordEngine {
           sets += "," + KeyColumn(static_cast<int>(i)) + "=$" + std::to_string(i + 2);
         std::string pos = "$" + std::to_string(keys + 2);
         std::string old = "$" + std::to_string(keys + 3);
-        return "UPDATE " + t + " SET " + sets + " WHERE pos=" + pos + " AND data=" + old +
-               " AND " + fileFree + " AND pg_try_advisory_xact_lock_shared(" + base + "+" + pos +
+        return "UPDATE " + t + " SET " + sets + " WHERE pos=" + pos + " AND data=" + old + " AND " +
+               fileFree + " AND pg_try_advisory_xact_lock_shared(" + base + "+" + pos +
                ") RETURNING pos";
       }
       case qDelete:
         return "DELETE FROM " + t + " WHERE pos=$1 AND data=$2 AND " + fileFree +
                " AND pg_try_advisory_xact_lock_shared(" + base + "+$1) RETURNING pos";
-      case qCount: return "SELECT count(*) FROM " + t;
-      case qLock: return "SELECT pg_try_advisory_lock(" + base + "+$1)";
-      case qUnlock: return "SELECT pg_advisory_unlock(" + base + "+$1)";
+      case qCount:
+        return "SELECT count(*) FROM " + t;
+      case qLock:
+        return "SELECT pg_try_advisory_lock(" + base + "+$1)";
+      case qUnlock:
+        return "SELECT pg_advisory_unlock(" + base + "+$1)";
       case qProbe:
         return "SELECT " + fileFree + ",pg_try_advisory_xact_lock_shared(" + base + "+$1)";
-      case qExists: return "SELECT pos FROM " + t + " WHERE " + k + "=$1 AND pos<>$2 LIMIT 1";
+      case qExists:
+        return "SELECT pos FROM " + t + " WHERE " + k + "=$1 AND pos<>$2 LIMIT 1";
       case qJoin:
-        return "SELECT pg_try_advisory_xact_lock(" + std::to_string(TransactionKey(h.lockBase)) + ")";
-      default: return "";
+        return "SELECT pg_try_advisory_xact_lock(" + std::to_string(TransactionKey(h.lockBase)) +
+               ")";
+      default:
+        return "";
     }
   }
 
@@ -450,20 +520,33 @@ class ServerEngine : public RecordEngine {
       case qPrevious:
         if (!h.def.keys[static_cast<size_t>(key)].duplicates) return {kBytea};
         return {kBytea, kInt8};
-      case qExists: return {kBytea, kInt8};
-      case qEqual: case qGreater: case qGreaterOrEqual: case qLess: case qLessOrEqual:
+      case qExists:
+        return {kBytea, kInt8};
+      case qEqual:
+      case qGreater:
+      case qGreaterOrEqual:
+      case qLess:
+      case qLessOrEqual:
         return {kBytea};
-      case qStepNext: case qStepPrevious: case qDirect: case qLock: case qUnlock: case qProbe:
+      case qStepNext:
+      case qStepPrevious:
+      case qDirect:
+      case qLock:
+      case qUnlock:
+      case qProbe:
         return {kInt8};
-      case qInsert: return std::vector<Oid>(keys + 1, kBytea);
+      case qInsert:
+        return std::vector<Oid>(keys + 1, kBytea);
       case qUpdate: {
         std::vector<Oid> t(keys + 1, kBytea);
         t.push_back(kInt8);
         t.push_back(kBytea);
         return t;
       }
-      case qDelete: return {kInt8, kBytea};
-      default: return {};
+      case qDelete:
+        return {kInt8, kBytea};
+      default:
+        return {};
     }
   }
 
@@ -544,10 +627,11 @@ class ServerEngine : public RecordEngine {
               int64_t* lockBase) {
     Params p;
     p.Bytes(name);
-    Result r(Run("catalog_find",
-                 "SELECT id::int8,tab,creation,coalesce(to_regclass(quote_ident(tab))::oid,0)::int8 "
-                 "FROM kap_files WHERE name=$1",
-                 {kText}, p));
+    Result r(
+        Run("catalog_find",
+            "SELECT id::int8,tab,creation,coalesce(to_regclass(quote_ident(tab))::oid,0)::int8 "
+            "FROM kap_files WHERE name=$1",
+            {kText}, p));
     if (r.Rows() != 1) return false;
     *id = static_cast<int>(IntField(r.r, 0, 0));
     *table = BytesField(r.r, 0, 1);
@@ -592,8 +676,10 @@ class ServerEngine : public RecordEngine {
       ReleaseOpenLock(*h);
       return kFileNotFound;
     }
-    if (h->exclusive) count.exclusive = true;
-    else ++count.shared;
+    if (h->exclusive)
+      count.exclusive = true;
+    else
+      ++count.shared;
 
     h->id = nextId_++;
     if (nextId_ == 0) nextId_ = 1;
@@ -616,8 +702,10 @@ class ServerEngine : public RecordEngine {
     h.multipleLocks.clear();
     ReleaseOpenLock(h);
     OpenCount& count = opens_[h.fileId];
-    if (h.exclusive) count.exclusive = false;
-    else --count.shared;
+    if (h.exclusive)
+      count.exclusive = false;
+    else
+      --count.shared;
     handles_.erase(h.id);
   }
 
@@ -629,9 +717,8 @@ class ServerEngine : public RecordEngine {
     int16_t status = ParseCreationBlock(a.data, *a.dataLength, &def);
     if (status != kOk) return status;
     // The file's folder must exist, as for a local file, so a mistyped path is refused.
-    std::string folder = path.substr(0, path.find_last_of("/\\") == std::string::npos
-                                            ? 0
-                                            : path.find_last_of("/\\"));
+    std::string folder = path.substr(
+        0, path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\"));
     struct stat st {};
     if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
       return kCannotCreate;
@@ -685,15 +772,15 @@ class ServerEngine : public RecordEngine {
     std::string sql = "CREATE TABLE " + t +
                       "(pos integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
                       "data bytea NOT NULL";
-    for (size_t k = 0; k < def.keys.size(); ++k) sql += "," + KeyColumn(static_cast<int>(k)) + " bytea NOT NULL";
+    for (size_t k = 0; k < def.keys.size(); ++k)
+      sql += "," + KeyColumn(static_cast<int>(k)) + " bytea NOT NULL";
     sql += ")";
     Result made(PQexec(conn_, sql.c_str()));
     if (!made.Ok()) return FromServer(made) == kDiskFull ? kDiskFull : kCannotCreate;
     for (size_t k = 0; k < def.keys.size(); ++k) {
       std::string col = KeyColumn(static_cast<int>(k));
-      std::string index = def.keys[k].duplicates
-                              ? "CREATE INDEX ON " + t + "(" + col + ",pos)"
-                              : "CREATE UNIQUE INDEX ON " + t + "(" + col + ")";
+      std::string index = def.keys[k].duplicates ? "CREATE INDEX ON " + t + "(" + col + ",pos)"
+                                                 : "CREATE UNIQUE INDEX ON " + t + "(" + col + ")";
       Result r(PQexec(conn_, index.c_str()));
       if (!r.Ok()) return kCannotCreate;
     }
@@ -710,10 +797,11 @@ class ServerEngine : public RecordEngine {
         unique.push_back(records);
         continue;
       }
-      std::string sql = "SELECT count(DISTINCT " + KeyColumn(static_cast<int>(k)) + ") FROM \"" +
-                        h.table + "\"";
+      std::string sql =
+          "SELECT count(DISTINCT " + KeyColumn(static_cast<int>(k)) + ") FROM \"" + h.table + "\"";
       Result r(PQexec(conn_, sql.c_str()));
-      unique.push_back(r.Rows() == 1 ? static_cast<uint32_t>(std::stoul(PQgetvalue(r.r, 0, 0))) : 0);
+      unique.push_back(r.Rows() == 1 ? static_cast<uint32_t>(std::stoul(PQgetvalue(r.r, 0, 0)))
+                                     : 0);
     }
     std::string stat = BuildStat(h.def, records, unique, a.keyNumber == -1);
     if (a.data == nullptr || *a.dataLength < stat.size()) return kDataBufferTooShort;
@@ -854,9 +942,10 @@ class ServerEngine : public RecordEngine {
       p.Bytes(h.anchorImage);
       if (h.def.keys[static_cast<size_t>(key)].duplicates) p.Int(h.anchorPos);
     } else if (q != qFirst && q != qLast) {
-      p.Bytes(KeyImageOf(h.def, key,
-                         std::string(reinterpret_cast<const char*>(a.key),
-                                     static_cast<size_t>(h.def.keys[static_cast<size_t>(key)].length))));
+      p.Bytes(KeyImageOf(
+          h.def, key,
+          std::string(reinterpret_cast<const char*>(a.key),
+                      static_cast<size_t>(h.def.keys[static_cast<size_t>(key)].length))));
     }
     for (;;) {
       int64_t pos = 0;
@@ -1004,9 +1093,8 @@ class ServerEngine : public RecordEngine {
     if ((status = EnterWrite(h)) != kOk) return status;
     std::string record(reinterpret_cast<const char*>(a.data), h.def.recordLength);
     for (size_t k = 0; k < h.def.keys.size(); ++k) {
-      if (!h.def.keys[k].modifiable &&
-          KeyValueOf(h.def, static_cast<int>(k), record) !=
-              KeyValueOf(h.def, static_cast<int>(k), h.currentData))
+      if (!h.def.keys[k].modifiable && KeyValueOf(h.def, static_cast<int>(k), record) !=
+                                           KeyValueOf(h.def, static_cast<int>(k), h.currentData))
         return kModifiableKeyChanged;
     }
     if ((status = UniqueClash(h, record)) != kOk) return status;

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text.h"
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
+#include "platform/text.h"
 
 namespace kap {
 namespace rm {
@@ -71,8 +71,8 @@ int BusyWait(void*, int count) {
 // faster choice leaves out only that last sync: a power cut may then bring the journal back and
 // undo the commit, but never damages the file (as a lesser setting could).
 void SetDurability(sqlite3* db, const char* schema = "main") {
-  const std::string sql = std::string("PRAGMA ") + schema + ".synchronous=" +
-                          (DurableCommits() ? "EXTRA" : "FULL");
+  const std::string sql =
+      std::string("PRAGMA ") + schema + ".synchronous=" + (DurableCommits() ? "EXTRA" : "FULL");
   sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
@@ -131,20 +131,28 @@ std::string KeyedSql(KeyedQuery q, int key, bool unique, const std::string& tabl
   std::string desc = " ORDER BY " + k + " DESC,pos DESC LIMIT 1";
   std::string head = "SELECT pos,data FROM " + table;
   switch (q) {
-    case kqEqual: return head + " WHERE " + k + "=?1" + asc;
-    case kqGreater: return head + " WHERE " + k + ">?1" + asc;
-    case kqGreaterOrEqual: return head + " WHERE " + k + ">=?1" + asc;
-    case kqLess: return head + " WHERE " + k + "<?1" + desc;
-    case kqLessOrEqual: return head + " WHERE " + k + "<=?1" + desc;
-    case kqFirst: return head + asc;
-    case kqLast: return head + desc;
+    case kqEqual:
+      return head + " WHERE " + k + "=?1" + asc;
+    case kqGreater:
+      return head + " WHERE " + k + ">?1" + asc;
+    case kqGreaterOrEqual:
+      return head + " WHERE " + k + ">=?1" + asc;
+    case kqLess:
+      return head + " WHERE " + k + "<?1" + desc;
+    case kqLessOrEqual:
+      return head + " WHERE " + k + "<=?1" + desc;
+    case kqFirst:
+      return head + asc;
+    case kqLast:
+      return head + desc;
     case kqNext:
       return unique ? head + " WHERE " + k + ">?1" + asc
                     : head + " WHERE (" + k + ",pos)>(?1,?2)" + asc;
     case kqPrevious:
       return unique ? head + " WHERE " + k + "<?1" + desc
                     : head + " WHERE (" + k + ",pos)<(?1,?2)" + desc;
-    default: return "";
+    default:
+      return "";
   }
 }
 
@@ -163,19 +171,27 @@ std::string FixedSql(FixedQuery q, size_t keys, const std::string& table) {
   std::string last = std::to_string(keys + 2);
   std::string after = std::to_string(keys + 3);
   switch (q) {
-    case fqStepFirst: return "SELECT pos,data FROM " + table + " ORDER BY pos LIMIT 1";
-    case fqStepLast: return "SELECT pos,data FROM " + table + " ORDER BY pos DESC LIMIT 1";
-    case fqStepNext: return "SELECT pos,data FROM " + table + " WHERE pos>?1 ORDER BY pos LIMIT 1";
+    case fqStepFirst:
+      return "SELECT pos,data FROM " + table + " ORDER BY pos LIMIT 1";
+    case fqStepLast:
+      return "SELECT pos,data FROM " + table + " ORDER BY pos DESC LIMIT 1";
+    case fqStepNext:
+      return "SELECT pos,data FROM " + table + " WHERE pos>?1 ORDER BY pos LIMIT 1";
     case fqStepPrevious:
       return "SELECT pos,data FROM " + table + " WHERE pos<?1 ORDER BY pos DESC LIMIT 1";
-    case fqDirect: return "SELECT pos,data FROM " + table + " WHERE pos=?1";
-    case fqInsert: return "INSERT INTO " + table + "(data" + cols + ") VALUES(?1" + marks + ")";
+    case fqDirect:
+      return "SELECT pos,data FROM " + table + " WHERE pos=?1";
+    case fqInsert:
+      return "INSERT INTO " + table + "(data" + cols + ") VALUES(?1" + marks + ")";
     case fqUpdate:
       return "UPDATE " + table + " SET data=?1" + sets + " WHERE pos=?" + last + " AND data=?" +
              after;
-    case fqDelete: return "DELETE FROM " + table + " WHERE pos=?1 AND data=?2";
-    case fqCount: return "SELECT count(*) FROM " + table;
-    default: return "";
+    case fqDelete:
+      return "DELETE FROM " + table + " WHERE pos=?1 AND data=?2";
+    case fqCount:
+      return "SELECT count(*) FROM " + table;
+    default:
+      return "";
   }
 }
 
@@ -188,7 +204,7 @@ struct Handle {
   uint32_t id = 0;
   std::string path;
   FileDef def;
-  std::string identity;  // the file itself, however its path is spelt
+  std::string identity;   // the file itself, however its path is spelt
   sqlite3* db = nullptr;  // the handle's own connection
   // While the file is in a transaction over several files, its statements run on the
   // transaction's connection, where the file is `schema`.
@@ -321,8 +337,10 @@ class SqliteEngine : public RecordEngine {
     if (operation < 0 || operation > 499) return kInvalidOperation;
     int bias = operation >= 100 ? operation / 100 * 100 : 0;
     int op = operation % 100;
-    Args a{positionBlock, static_cast<uint8_t*>(dataBuffer), dataLength,
-           static_cast<uint8_t*>(keyBuffer), keyLength, keyNumber, bias};
+    Args a{positionBlock, static_cast<uint8_t*>(dataBuffer),
+           dataLength,    static_cast<uint8_t*>(keyBuffer),
+           keyLength,     keyNumber,
+           bias};
     if (bias != 0 && !AcceptsBias(op)) return kInvalidOperation;
     switch (op) {
       case kReset:
@@ -337,9 +355,12 @@ class SqliteEngine : public RecordEngine {
       case kEndTransaction:
       case kAbortTransaction:
         return EndTransaction(op == kEndTransaction);
-      case kCreate: return Create(a);
-      case kOpen: return Open(a);
-      default: break;
+      case kCreate:
+        return Create(a);
+      case kOpen:
+        return Open(a);
+      default:
+        break;
     }
     if (positionBlock == nullptr) return kBadPositionBlock;
     Handle* h = Find(positionBlock);
@@ -358,27 +379,48 @@ class SqliteEngine : public RecordEngine {
         std::memset(positionBlock, 0, kPositionBlockSize);
         return kOk;
       }
-      case kInsert: return Insert(*h, a);
-      case kUpdate: return Update(*h, a);
-      case kDelete: return Delete(*h, a);
-      case kGetEqual: return GetKeyed(*h, a, kqEqual);
-      case kGetNext: return GetKeyed(*h, a, kqNext);
-      case kGetPrevious: return GetKeyed(*h, a, kqPrevious);
-      case kGetGreater: return GetKeyed(*h, a, kqGreater);
-      case kGetGreaterOrEqual: return GetKeyed(*h, a, kqGreaterOrEqual);
-      case kGetLess: return GetKeyed(*h, a, kqLess);
-      case kGetLessOrEqual: return GetKeyed(*h, a, kqLessOrEqual);
-      case kGetFirst: return GetKeyed(*h, a, kqFirst);
-      case kGetLast: return GetKeyed(*h, a, kqLast);
-      case kStat: return Stat(*h, a);
-      case kGetPosition: return GetPosition(*h, a);
-      case kGetDirect: return GetDirect(*h, a);
-      case kStepNext: return StepPhysical(*h, a, fqStepNext);
-      case kStepFirst: return StepPhysical(*h, a, fqStepFirst);
-      case kStepLast: return StepPhysical(*h, a, fqStepLast);
-      case kStepPrevious: return StepPhysical(*h, a, fqStepPrevious);
-      case kUnlock: return Unlock(*h, a);
-      default: return kInvalidOperation;
+      case kInsert:
+        return Insert(*h, a);
+      case kUpdate:
+        return Update(*h, a);
+      case kDelete:
+        return Delete(*h, a);
+      case kGetEqual:
+        return GetKeyed(*h, a, kqEqual);
+      case kGetNext:
+        return GetKeyed(*h, a, kqNext);
+      case kGetPrevious:
+        return GetKeyed(*h, a, kqPrevious);
+      case kGetGreater:
+        return GetKeyed(*h, a, kqGreater);
+      case kGetGreaterOrEqual:
+        return GetKeyed(*h, a, kqGreaterOrEqual);
+      case kGetLess:
+        return GetKeyed(*h, a, kqLess);
+      case kGetLessOrEqual:
+        return GetKeyed(*h, a, kqLessOrEqual);
+      case kGetFirst:
+        return GetKeyed(*h, a, kqFirst);
+      case kGetLast:
+        return GetKeyed(*h, a, kqLast);
+      case kStat:
+        return Stat(*h, a);
+      case kGetPosition:
+        return GetPosition(*h, a);
+      case kGetDirect:
+        return GetDirect(*h, a);
+      case kStepNext:
+        return StepPhysical(*h, a, fqStepNext);
+      case kStepFirst:
+        return StepPhysical(*h, a, fqStepFirst);
+      case kStepLast:
+        return StepPhysical(*h, a, fqStepLast);
+      case kStepPrevious:
+        return StepPhysical(*h, a, fqStepPrevious);
+      case kUnlock:
+        return Unlock(*h, a);
+      default:
+        return kInvalidOperation;
     }
   }
 
@@ -394,8 +436,8 @@ class SqliteEngine : public RecordEngine {
   };
 
   static bool AcceptsBias(int op) {
-    return op == kBeginTransaction || (op >= kGetEqual && op <= kGetLast) || op == kGetPosition || op == kGetDirect ||
-           op == kStepNext || (op >= kStepFirst && op <= kStepPrevious);
+    return op == kBeginTransaction || (op >= kGetEqual && op <= kGetLast) || op == kGetPosition ||
+           op == kGetDirect || op == kStepNext || (op >= kStepFirst && op <= kStepPrevious);
   }
 
   // Connections and lock descriptors copied into a forked child belong to the parent: the
@@ -431,7 +473,8 @@ class SqliteEngine : public RecordEngine {
   static std::string JournalMode(sqlite3* db, const char* sql) {
     sqlite3_stmt* s = nullptr;
     std::string mode;
-    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW) {
       const unsigned char* text = sqlite3_column_text(s, 0);
       if (text != nullptr) mode = reinterpret_cast<const char*>(text);
     }
@@ -448,8 +491,8 @@ class SqliteEngine : public RecordEngine {
 
   static bool ReadMeta(sqlite3* db, FileDef* def) {
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name='creation'", -1, &s,
-                           nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name='creation'", -1, &s, nullptr) !=
+        SQLITE_OK) {
       sqlite3_finalize(s);
       return false;
     }
@@ -471,8 +514,8 @@ class SqliteEngine : public RecordEngine {
     inTransaction_ = false;
     int16_t status = kOk;
     if (transaction_.db != nullptr) {
-      int rc = sqlite3_exec(transaction_.db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr,
-                            nullptr);
+      int rc =
+          sqlite3_exec(transaction_.db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
       if (rc != SQLITE_OK && commit) {
         // Nothing of a commit that failed stays: the transaction is undone as a whole.
         sqlite3_exec(transaction_.db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -614,9 +657,9 @@ class SqliteEngine : public RecordEngine {
     std::string temp = path + ".new" + std::to_string(getpid());
     unlink(temp.c_str());
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(temp.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(temp.c_str(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
     std::string schema =
         "BEGIN; "
         "CREATE TABLE meta(name TEXT PRIMARY KEY, value BLOB); "
@@ -662,8 +705,7 @@ class SqliteEngine : public RecordEngine {
       return kOk;
     }
     LockFile guard;
-    if (PathExists(path) && guard.Open(LockPath(path)) &&
-        !guard.TryLock(kFileOpenLockByte, true)) {
+    if (PathExists(path) && guard.Open(LockPath(path)) && !guard.TryLock(kFileOpenLockByte, true)) {
       unlink(temp.c_str());
       return kFileLocked;  // someone has the old file open
     }
@@ -712,8 +754,7 @@ class SqliteEngine : public RecordEngine {
     if (a.keyNumber == -1 && allowNone) return kOk;
     if (a.keyNumber < 0 || static_cast<size_t>(a.keyNumber) >= h.def.keys.size())
       return kInvalidKeyNumber;
-    if (a.key == nullptr ||
-        a.keyLength < h.def.keys[static_cast<size_t>(a.keyNumber)].length)
+    if (a.key == nullptr || a.keyLength < h.def.keys[static_cast<size_t>(a.keyNumber)].length)
       return kKeyBufferTooShort;
     return kOk;
   }
@@ -804,9 +845,10 @@ class SqliteEngine : public RecordEngine {
       if (h.logicalKey < 0) return kNoCurrency;
       if (h.logicalKey != key || h.logicalBroken) return kDifferentKeyNumber;
     } else if (q != kqFirst && q != kqLast) {
-      image = KeyImageOf(h.def, key,
-                         std::string(reinterpret_cast<const char*>(a.key),
-                                     static_cast<size_t>(h.def.keys[static_cast<size_t>(key)].length)));
+      image =
+          KeyImageOf(h.def, key,
+                     std::string(reinterpret_cast<const char*>(a.key),
+                                 static_cast<size_t>(h.def.keys[static_cast<size_t>(key)].length)));
     }
     for (;;) {
       sqlite3_stmt* s = h.Keyed(q, key);
@@ -887,8 +929,9 @@ class SqliteEngine : public RecordEngine {
 
   void BindKeys(const Handle& h, sqlite3_stmt* s, const std::string& record) {
     for (size_t k = 0; k < h.def.keys.size(); ++k)
-      BindBlob(s, static_cast<int>(k) + 2,
-               KeyImageOf(h.def, static_cast<int>(k), KeyValueOf(h.def, static_cast<int>(k), record)));
+      BindBlob(
+          s, static_cast<int>(k) + 2,
+          KeyImageOf(h.def, static_cast<int>(k), KeyValueOf(h.def, static_cast<int>(k), record)));
   }
 
   int16_t Insert(Handle& h, const Args& a) {
@@ -930,9 +973,8 @@ class SqliteEngine : public RecordEngine {
     if ((status = EnterWrite(h)) != kOk) return status;
     std::string record(reinterpret_cast<const char*>(a.data), h.def.recordLength);
     for (size_t k = 0; k < h.def.keys.size(); ++k) {
-      if (!h.def.keys[k].modifiable &&
-          KeyValueOf(h.def, static_cast<int>(k), record) !=
-              KeyValueOf(h.def, static_cast<int>(k), h.currentData))
+      if (!h.def.keys[k].modifiable && KeyValueOf(h.def, static_cast<int>(k), record) !=
+                                           KeyValueOf(h.def, static_cast<int>(k), h.currentData))
         return kModifiableKeyChanged;
     }
     sqlite3_stmt* s = h.Fixed(fqUpdate);
@@ -1005,8 +1047,8 @@ class SqliteEngine : public RecordEngine {
 
   struct TransactionConnection {
     sqlite3* db = nullptr;
-    std::map<std::string, std::string> schemas;    // file identity -> schema name
-    std::set<std::string> joined;                  // files written in the transaction
+    std::map<std::string, std::string> schemas;   // file identity -> schema name
+    std::set<std::string> joined;                 // files written in the transaction
     std::vector<std::unique_ptr<Handle>> closed;  // closed inside the transaction
   };
 
@@ -1020,8 +1062,6 @@ class SqliteEngine : public RecordEngine {
 }  // namespace
 }  // namespace rm
 
-std::unique_ptr<RecordEngine> MakeSqliteEngine() {
-  return std::make_unique<rm::SqliteEngine>();
-}
+std::unique_ptr<RecordEngine> MakeSqliteEngine() { return std::make_unique<rm::SqliteEngine>(); }
 
 }  // namespace kap

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <map>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "platform/record_manager.h"
 #include "platform/rm_internal.h"
@@ -225,8 +225,8 @@ std::unique_ptr<File> OpenServerLockFile(const std::string& name, bool create, S
   const uint32_t key = Fnv(name, Store().schemaHash);
   const bool exclusive = sharing == Sharing::kExclusive;
   if (exclusive) {
-    Result got(Exec(conn, "SELECT pg_try_advisory_lock($1::int4, $2::int4)",
-                    {Int(kOpenClass), Key(key)}));
+    Result got(
+        Exec(conn, "SELECT pg_try_advisory_lock($1::int4, $2::int4)", {Int(kOpenClass), Key(key)}));
     if (!got.Ok()) return nullptr;
     if (!got.True()) {
       *result = OpenResult::kBusy;
@@ -235,13 +235,15 @@ std::unique_ptr<File> OpenServerLockFile(const std::string& name, bool create, S
   }
   auto unlock = [&] {
     if (exclusive) {
-      Result r(Exec(conn, "SELECT pg_advisory_unlock($1::int4, $2::int4)",
-                    {Int(kOpenClass), Key(key)}));
+      Result r(
+          Exec(conn, "SELECT pg_advisory_unlock($1::int4, $2::int4)", {Int(kOpenClass), Key(key)}));
     }
   };
   if (create) {
-    Result made(Exec(conn, "INSERT INTO kap_lock_files VALUES ($1, ''::bytea) "
-                           "ON CONFLICT DO NOTHING", {name}));
+    Result made(Exec(conn,
+                     "INSERT INTO kap_lock_files VALUES ($1, ''::bytea) "
+                     "ON CONFLICT DO NOTHING",
+                     {name}));
     if (!made.Ok()) {
       unlock();
       return nullptr;

@@ -21,7 +21,8 @@ std::string UnusableTerminal(int minimumRows, int minimumColumns) {
   const char* term = std::getenv("TERM");
   const std::string type = term ? term : "";
   if (!addressable)
-    return "the terminal type \"" + type + "\" cannot place the cursor; set TERM to the terminal's type";
+    return "the terminal type \"" + type +
+           "\" cannot place the cursor; set TERM to the terminal's type";
   if (height < minimumRows || width < minimumColumns)
     return "the terminal is " + std::to_string(width) + " x " + std::to_string(height) +
            " characters; it needs at least " + std::to_string(minimumColumns) + " x " +

@@ -19,6 +19,8 @@ std::string PadOrCut(const std::string& text, size_t width);
 
 // `text` with a to z upper-cased; every other byte, accented CP850 letters included, kept.
 std::string UpperAscii(std::string text);
-inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 }  // namespace kap

@@ -144,7 +144,8 @@ class WindowsConsole : public Console {
   bool WaitInput(int milliseconds) override {
     DWORD pending = 0;
     if (::GetNumberOfConsoleInputEvents(in_, &pending) && pending > 0) return true;
-    return ::WaitForSingleObject(in_, static_cast<DWORD>(std::max(milliseconds, 0))) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(in_, static_cast<DWORD>(std::max(milliseconds, 0))) ==
+           WAIT_OBJECT_0;
   }
 
   void FlushInput() override {
@@ -170,7 +171,8 @@ class WindowsConsole : public Console {
   void TakeConsole() {
     // Ctrl+C is a key of the editor, not a signal; mouse clicks arrive as input records and
     // quick-edit selection would swallow them.
-    DWORD inMode = ENABLE_WINDOW_INPUT | ENABLE_EXTENDED_FLAGS | (hasMouse_ ? ENABLE_MOUSE_INPUT : 0);
+    DWORD inMode =
+        ENABLE_WINDOW_INPUT | ENABLE_EXTENDED_FLAGS | (hasMouse_ ? ENABLE_MOUSE_INPUT : 0);
     ::SetConsoleMode(in_, inMode);
     ::SetConsoleMode(out_, savedOutMode_ & ~static_cast<DWORD>(ENABLE_WRAP_AT_EOL_OUTPUT));
     taken_ = true;
@@ -199,8 +201,9 @@ class WindowsConsole : public Console {
         out.Attributes = cell.attribute;
       }
     COORD size = {static_cast<SHORT>(width), static_cast<SHORT>(height)};
-    SMALL_RECT target = {static_cast<SHORT>(originColumn_ + left - 1), static_cast<SHORT>(originRow_ + top - 1),
-                         static_cast<SHORT>(originColumn_ + right - 1), static_cast<SHORT>(originRow_ + bottom - 1)};
+    SMALL_RECT target = {
+        static_cast<SHORT>(originColumn_ + left - 1), static_cast<SHORT>(originRow_ + top - 1),
+        static_cast<SHORT>(originColumn_ + right - 1), static_cast<SHORT>(originRow_ + bottom - 1)};
     ::WriteConsoleOutputW(out_, buffer.data(), size, COORD{0, 0}, &target);
   }
 
@@ -224,7 +227,8 @@ class WindowsConsole : public Console {
         key.controlState = k.dwControlKeyState;
         if (TranslateWinKey(key, &altKeypad_, event) != Decoded::kEvent) return false;
         // A held key repeats: the console reports the count on one record.
-        for (WORD extra = 1; extra < k.wRepeatCount && event->kind == InputEvent::Kind::kKeyDown; ++extra)
+        for (WORD extra = 1; extra < k.wRepeatCount && event->kind == InputEvent::Kind::kKeyDown;
+             ++extra)
           repeats_.push_back(*event);
         return true;
       }
@@ -238,7 +242,8 @@ class WindowsConsole : public Console {
         event->column = static_cast<int16_t>(m.dwMousePosition.X - originColumn_ + 1);
         if (m.dwButtonState & FROM_LEFT_1ST_BUTTON_PRESSED) event->buttons |= mouse::kLeft;
         if (m.dwButtonState & RIGHTMOST_BUTTON_PRESSED) event->buttons |= mouse::kRight;
-        return event->row >= 1 && event->row <= kRows && event->column >= 1 && event->column <= kColumns;
+        return event->row >= 1 && event->row <= kRows && event->column >= 1 &&
+               event->column <= kColumns;
       }
       case WINDOW_BUFFER_SIZE_EVENT:
         *event = InputEvent{};

@@ -32,8 +32,16 @@ constexpr VirtualKeyScan kExtendedKeys[] = {
 // Scan codes of the keypad keys that type digits with Alt held (Ins 0 ... PgUp 9).
 bool IsKeypadDigitScan(uint16_t scan) {
   switch (scan) {
-    case 0x47: case 0x48: case 0x49: case 0x4B: case 0x4C:
-    case 0x4D: case 0x4F: case 0x50: case 0x51: case 0x52:
+    case 0x47:
+    case 0x48:
+    case 0x49:
+    case 0x4B:
+    case 0x4C:
+    case 0x4D:
+    case 0x4F:
+    case 0x50:
+    case 0x51:
+    case 0x52:
       return true;
     default:
       return false;
@@ -101,8 +109,8 @@ Decoded TranslateWinKey(const WinKeyRecord& record, AltKeypadState* state, Input
 
   // Keypad keys with Alt held are digits to compose, whatever NumLock makes of them.
   if (leftAltOnly && !(record.controlState & winkey::kEnhanced) &&
-      IsKeypadDigitScan(record.scanCode) && (record.unicodeChar == 0 ||
-                                              (record.unicodeChar >= '0' && record.unicodeChar <= '9'))) {
+      IsKeypadDigitScan(record.scanCode) &&
+      (record.unicodeChar == 0 || (record.unicodeChar >= '0' && record.unicodeChar <= '9'))) {
     state->digitsDelivered = true;
     event->scan = static_cast<uint8_t>(record.scanCode);
     event->modifiers = modifier::kLeftAlt;

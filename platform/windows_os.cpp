@@ -35,7 +35,8 @@ class WindowsFile : public File {
     int64_t size_now = Size();
     if (size_now < 0) return false;
     if (offset >= size_now) return true;
-    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), size_now - offset));
+    size_t want =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), size_now - offset));
     out->resize(want);
     size_t done = 0;
     while (done < want) {
@@ -103,11 +104,23 @@ bool Failed(DWORD error, const std::string& path) {
     case ERROR_ACCESS_DENIED:
       lastError = !path.empty() && IsDirectory(path) ? OsError::kNotAFile : OsError::kNoAccess;
       break;
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: lastError = OsError::kNoSpace; break;
-    case ERROR_WRITE_PROTECT: lastError = OsError::kReadOnly; break;
-    case ERROR_DIRECTORY: lastError = OsError::kNotAFolder; break;
-    case ERROR_PATH_NOT_FOUND: case ERROR_FILE_NOT_FOUND: lastError = OsError::kMissing; break;
-    default: lastError = OsError::kOther; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      lastError = OsError::kNoSpace;
+      break;
+    case ERROR_WRITE_PROTECT:
+      lastError = OsError::kReadOnly;
+      break;
+    case ERROR_DIRECTORY:
+      lastError = OsError::kNotAFolder;
+      break;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+      lastError = OsError::kMissing;
+      break;
+    default:
+      lastError = OsError::kOther;
+      break;
   }
   return false;
 }
@@ -117,7 +130,8 @@ class WindowsOsImpl : public Os {
   WindowsOsImpl() {
     // Different processes started together must not draw the same waits.
     auto now = std::chrono::system_clock::now().time_since_epoch().count();
-    random_.seed(static_cast<uint32_t>(now) ^ (static_cast<uint32_t>(::GetCurrentProcessId()) * 2654435761u));
+    random_.seed(static_cast<uint32_t>(now) ^
+                 (static_cast<uint32_t>(::GetCurrentProcessId()) * 2654435761u));
   }
 
   std::string GetEnv(const std::string& name) override {
@@ -162,9 +176,8 @@ class WindowsOsImpl : public Os {
     DWORD access = GENERIC_READ | (readOnly ? 0 : GENERIC_WRITE);
     // Shared opens let each other in but keep an exclusive opener out (and are kept out by
     // one); a file opened without sharing keeps every other open out.
-    DWORD share = sharing == Sharing::kExclusive
-                      ? 0
-                      : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD share =
+        sharing == Sharing::kExclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE h = ::CreateFileA(mapped.c_str(), access, share, nullptr,
                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {

@@ -36,7 +36,9 @@ bool ServerLockFileExists(const std::string&) { return false; }
 std::vector<std::string> ServerLockFileNames() { return {}; }
 
 namespace rm {
-struct pg_conn* ConnectDataServer(const std::string&) { return nullptr; }
+struct pg_conn* ConnectDataServer(const std::string&) {
+  return nullptr;
+}
 }  // namespace rm
 
 }  // namespace kap

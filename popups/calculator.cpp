@@ -43,9 +43,7 @@ std::string Picture(int16_t hasPoint, int16_t decimals) {
   return "-" + base.substr(base.size() - 21);
 }
 
-std::string ErrorText() {
-  return CurrentSession().Language == "GLG" ? "Erro" : "Error";
-}
+std::string ErrorText() { return CurrentSession().Language == "GLG" ? "Erro" : "Error"; }
 
 class Calculator {
  public:
@@ -57,7 +55,8 @@ class Calculator {
   bool Open() {
     if (ScreenRows() < kScreenRows || ScreenColumns() < kScreenColumns) return false;
     int16_t depth = CurrentWindow().depth;
-    PushWindow(1, s_.WindowColumn, kScreenRows, static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
+    PushWindow(1, s_.WindowColumn, kScreenRows,
+               static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
     if (CurrentWindow().depth == depth) return false;
     Draw();
     return true;
@@ -167,11 +166,16 @@ class Calculator {
   void Operator(const std::string& key) {
     s_.LastKey = key;
     const std::string& op = s_.PendingOperator;
-    if (op == "+") s_.Accumulator += s_.Entry;
-    else if (op == "-") s_.Accumulator -= s_.Entry;
-    else if (op == "*") s_.Accumulator *= s_.Entry;
-    else if (op == "/") s_.Accumulator /= s_.Entry;
-    else s_.Accumulator = s_.Entry;
+    if (op == "+")
+      s_.Accumulator += s_.Entry;
+    else if (op == "-")
+      s_.Accumulator -= s_.Entry;
+    else if (op == "*")
+      s_.Accumulator *= s_.Entry;
+    else if (op == "/")
+      s_.Accumulator /= s_.Entry;
+    else
+      s_.Accumulator = s_.Entry;
     AddTapeLine();
     if (!std::isfinite(s_.Accumulator)) return;  // HandleKey shows the error
     ShowAsEntry(s_.Accumulator);
@@ -225,7 +229,8 @@ class Calculator {
     } else {
       s_.FirstTapeLine = kEmptyTape;
       PopWindow();
-      PushWindow(1, s_.WindowColumn, kScreenRows, static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
+      PushWindow(1, s_.WindowColumn, kScreenRows,
+                 static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
       Draw();
     }
   }
@@ -266,7 +271,8 @@ class Calculator {
 
   void AddTapeLine() {
     if (s_.FirstTapeLine > kFullTape) --s_.FirstTapeLine;
-    for (int i = 1; i < kTapeSlots; ++i) s_.Tape[static_cast<size_t>(i)] = s_.Tape[static_cast<size_t>(i + 1)];
+    for (int i = 1; i < kTapeSlots; ++i)
+      s_.Tape[static_cast<size_t>(i)] = s_.Tape[static_cast<size_t>(i + 1)];
     s_.Tape[kTapeSlots] = TapeLine{s_.Entry, s_.HasPoint, s_.Decimals, s_.LastKey};
     DrawTape();
   }
@@ -284,7 +290,8 @@ class Calculator {
     size_t first = digits.find_first_not_of('0');
     digits = first == std::string::npos ? "0" : digits.substr(first);
     // Values below one hundredth keep their leading zeros after the point.
-    if (digits.size() < static_cast<size_t>(d - 2)) digits.insert(0, static_cast<size_t>(d - 2) - digits.size(), '0');
+    if (digits.size() < static_cast<size_t>(d - 2))
+      digits.insert(0, static_cast<size_t>(d - 2) - digits.size(), '0');
     size_t whole = digits.size() - static_cast<size_t>(d - 2);
     std::string out = digits.substr(0, whole);
     if (d > 2) out += "." + digits.substr(whole);
@@ -294,7 +301,8 @@ class Calculator {
   void Move(int column) {
     PopWindow();
     s_.WindowColumn = static_cast<int16_t>(column);
-    PushWindow(1, s_.WindowColumn, kScreenRows, static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
+    PushWindow(1, s_.WindowColumn, kScreenRows,
+               static_cast<int16_t>(s_.WindowColumn + kWindowWidth - 1));
     Draw();
   }
 

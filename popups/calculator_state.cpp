@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/text.h"
 #include "popups/popups.h"
 #include "popups/popups_internal.h"
 #include "session/session.h"
-#include "platform/text.h"
 
 namespace kap {
 
@@ -101,7 +101,8 @@ bool ReadTruth(const Item& item, int16_t* value) {
 
 bool ReadText(const Item& item, const char* allowed, std::string* value) {
   if (!item.quoted || item.text.size() > 1) return false;
-  if (!item.text.empty() && std::string(allowed).find(item.text[0]) == std::string::npos) return false;
+  if (!item.text.empty() && std::string(allowed).find(item.text[0]) == std::string::npos)
+    return false;
   *value = item.text;
   return true;
 }
@@ -138,8 +139,8 @@ std::string StatePath() { return CurrentSession().TerminalDir + kStateFile; }
 
 std::string CalculatorStateText(const CalculatorState& s) {
   const std::string kEnd = "\r\n";
-  std::string text = std::to_string(s.WindowColumn) + "," + std::to_string(s.FirstTapeLine) +
-                     "," + Number(s.Entry) + "," + Number(s.Accumulator) + kEnd;
+  std::string text = std::to_string(s.WindowColumn) + "," + std::to_string(s.FirstTapeLine) + "," +
+                     Number(s.Entry) + "," + Number(s.Accumulator) + kEnd;
   text += std::to_string(s.ClearedOnce) + "," + std::to_string(s.EntryStarted) + "," +
           std::to_string(s.HasPoint) + "," + std::to_string(s.Decimals) + kEnd;
   text += Quoted(s.LastKey) + "," + Quoted(s.PendingOperator) + kEnd;

@@ -98,7 +98,8 @@ class Calendar {
       WriteText(std::string(kInsideWidth, ' '));
       std::string name = Capitals(FormatDate(PackedDate(year_, m, 1), 2, "m"));
       if (name.size() > static_cast<size_t>(kInsideWidth)) name.resize(kInsideWidth);
-      LocateInWindow(static_cast<int16_t>(title), static_cast<int16_t>((kInsideWidth - name.size()) / 2 + 1));
+      LocateInWindow(static_cast<int16_t>(title),
+                     static_cast<int16_t>((kInsideWidth - name.size()) / 2 + 1));
       WriteText(name);
       SetColour("h");
       int first = weekdays_[m][1] - 1;  // grid cell of day 1
@@ -113,14 +114,30 @@ class Calendar {
   // Returns true when the calendar closes, with the text to return in *result.
   bool HandleKey(int16_t key, std::string* result) {
     switch (key) {
-      case key::kRight: Step(1); return false;
-      case key::kLeft: Step(-1); return false;
-      case key::kDown: Step(7); return false;
-      case key::kUp: Step(-7); return false;
-      case key::kPgDn: Quarter(3); return false;
-      case key::kPgUp: Quarter(-3); return false;
-      case key::kHome: SameYear(1); return false;
-      case key::kEnd: SameYear(12); return false;
+      case key::kRight:
+        Step(1);
+        return false;
+      case key::kLeft:
+        Step(-1);
+        return false;
+      case key::kDown:
+        Step(7);
+        return false;
+      case key::kUp:
+        Step(-7);
+        return false;
+      case key::kPgDn:
+        Quarter(3);
+        return false;
+      case key::kPgUp:
+        Quarter(-3);
+        return false;
+      case key::kHome:
+        SameYear(1);
+        return false;
+      case key::kEnd:
+        SameYear(12);
+        return false;
       case key::kAltF:
       case 'F':
       case 'f':
@@ -141,7 +158,8 @@ class Calendar {
 
  private:
   void LocateCell(int titleRow, int cell) {
-    LocateInWindow(static_cast<int16_t>(titleRow + cell / 7 + 1), static_cast<int16_t>(3 * (cell % 7) + 1));
+    LocateInWindow(static_cast<int16_t>(titleRow + cell / 7 + 1),
+                   static_cast<int16_t>(3 * (cell % 7) + 1));
   }
   void LocateDay() {
     int block = (month_ - firstMonth_) % 3;

@@ -22,7 +22,7 @@ struct TapeLine {
 };
 
 struct CalculatorState {
-  int16_t WindowColumn = 1;   // left screen column of the window, 1 to 55
+  int16_t WindowColumn = 1;    // left screen column of the window, 1 to 55
   int16_t FirstTapeLine = 23;  // oldest tape slot in use; 23 = empty tape, 2 at least
   double Entry = 0;
   double Accumulator = 0;

@@ -1,9 +1,9 @@
 // ReadIniValue: no cache, the file is scanned anew on every call so that a value changed by
 // another program is seen at once.
 #include "platform/os.h"
+#include "platform/text.h"
 #include "session/session.h"
 #include "session/text_lines.h"
-#include "platform/text.h"
 
 namespace kap {
 

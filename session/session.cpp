@@ -4,9 +4,9 @@
 
 #include "format/format.h"
 #include "platform/os.h"
+#include "platform/text.h"
 #include "session/session.h"
 #include "session/text_lines.h"
-#include "platform/text.h"
 
 namespace kap {
 
@@ -46,7 +46,9 @@ void EndWithSeparator(std::string* dir) {
   if (last != ':' && last != '\\' && last != '/') dir->push_back('\\');
 }
 
-bool OnlySpaces(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
+bool OnlySpaces(const std::string& text) {
+  return text.find_first_not_of(' ') == std::string::npos;
+}
 
 int16_t PairDigits(const std::string& colours, size_t at) {
   // Each character that is not a digit (or lies beyond the text) counts as the digit 0.
@@ -121,10 +123,9 @@ void StartSession() {
   SetCurrency("a,E");
 
   const std::string terminalFile = s.WorkDir + "VoraTerm.ini";
-  long selection = NumericValue(ReadIniValue(terminalFile, "Pantalla", "Seleccio"), INT_MIN,
-                                INT_MAX);
-  std::string colours =
-      ReadIniValue(terminalFile, "Pantalla", "Col" + std::to_string(selection));
+  long selection =
+      NumericValue(ReadIniValue(terminalFile, "Pantalla", "Seleccio"), INT_MIN, INT_MAX);
+  std::string colours = ReadIniValue(terminalFile, "Pantalla", "Col" + std::to_string(selection));
   if (colours.empty()) colours = kDefaultColours;
   for (size_t i = 0; i < 5; ++i) {
     s.ScreenColours[i].foreground = PairDigits(colours, 4 * i);
@@ -136,8 +137,7 @@ void StartSession() {
   s.Language = PadOrCut(ReadIniValue(terminalFile, "Sistema", "Idioma"), 3);
   if (OnlySpaces(s.Language)) {
     // No separator is inserted: KAPROOT is expected to end in one.
-    s.Language =
-        PadOrCut(ReadIniValue(s.RootDir + "Vora.ini", "Usuari", "Idioma"), 3);
+    s.Language = PadOrCut(ReadIniValue(s.RootDir + "Vora.ini", "Usuari", "Idioma"), 3);
   }
 
   if (!os.GetEnv("HTTP_USER_AGENT").empty() || !os.GetEnv("HTTP_ACCEPT").empty()) {

@@ -25,10 +25,10 @@ struct Session {
   std::string TerminalDir;   // [Terminal] Dir, else TERM (KAPTERM on POSIX), + separator
   // Colour pairs 0 to 4; the defaults are those of the colour string "15000700000700070007".
   ColourPair ScreenColours[5] = {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}};
-  std::string WorkDate;      // VoraTerm.ini [Sistema] Data, packed digits
-  std::string OutputDevice;  // [Sistema] Sortida
+  std::string WorkDate;          // VoraTerm.ini [Sistema] Data, packed digits
+  std::string OutputDevice;      // [Sistema] Sortida
   std::string Language = "   ";  // 3 characters, space-padded
-  std::string RunMode = "DOS";    // "CGI", "WIN" or "DOS"
+  std::string RunMode = "DOS";   // "CGI", "WIN" or "DOS"
   std::string BaseCurrency;
   std::string AltCurrency;
   std::string CurrentCurrency;

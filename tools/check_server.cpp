@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/record_manager.h"
-#include "platform/record_manager.h"
 #include "tools/data_check.h"
 
 namespace kap::tool {
@@ -141,8 +140,9 @@ class ServerScan : public StoreScan {
     if (!db_->problem().empty()) return db_->problem();
     Result there(db_->Run("SELECT to_regclass('kap_files') IS NOT NULL"));
     if (there.Rows() != 1 || !there.True(0, 0)) return "the data server holds no data files";
-    Result catalog(db_->Run("SELECT name,tab,creation,to_regclass(quote_ident(tab)) IS NOT NULL "
-                            "FROM kap_files"));
+    Result catalog(
+        db_->Run("SELECT name,tab,creation,to_regclass(quote_ident(tab)) IS NOT NULL "
+                 "FROM kap_files"));
     if (!catalog.Ok()) return "the file catalog cannot be read: " + catalog.Error();
     const std::string full = CatalogForm(path);
     size_t best = 0;
@@ -162,7 +162,8 @@ class ServerScan : public StoreScan {
   std::string Creation() override { return creation_; }
 
   std::vector<std::string> IntegrityProblems() override {
-    if (!tableThere_) return {"store: the catalog names the table " + table_ + ", which is missing"};
+    if (!tableThere_)
+      return {"store: the catalog names the table " + table_ + ", which is missing"};
     std::vector<std::string> problems;
     // The server's own check of its indexes, where the administrator has installed it.
     if (db_->Run("SELECT 1 FROM pg_extension WHERE extname='amcheck'").Rows() != 1) return problems;

@@ -43,7 +43,8 @@ class SqliteScan : public StoreScan {
     if (rc == SQLITE_OK) rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
       const char* blob = static_cast<const char*>(sqlite3_column_blob(s, 0));
-      creation_.assign(blob != nullptr ? blob : "", static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+      creation_.assign(blob != nullptr ? blob : "",
+                       static_cast<size_t>(sqlite3_column_bytes(s, 0)));
       rc = SQLITE_OK;
     }
     std::string message = sqlite3_errmsg(db_);

@@ -155,10 +155,9 @@ void CheckFile(StoreScan& scan, const std::string& path, Report* report, Program
         std::fprintf(stderr, "%s: %ld%s records checked\r", path.c_str(), checked,
                      total >= 0 ? (" of " + std::to_string(total)).c_str() : "");
       if (record.data.size() != images.RecordLength()) {
-        report->Problem(path, Position(record.position) + ": " +
-                                  std::to_string(record.data.size()) +
-                                  " bytes, not the record length " +
-                                  std::to_string(images.RecordLength()));
+        report->Problem(
+            path, Position(record.position) + ": " + std::to_string(record.data.size()) +
+                      " bytes, not the record length " + std::to_string(images.RecordLength()));
         continue;
       }
       for (int k = 0; k < keys; ++k) {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
 #include "platform/bytes.h"
+#include "platform/os.h"
 #include "platform/record_manager.h"
 #include "tools/commands.h"
 #include "tools/data_check.h"
@@ -57,7 +57,6 @@ const ToolCommand kDataCommand{
     "              acs NAME upper             or NAME and 256 hex bytes\n",
     RunData};
 
-
 std::string DataPath(const std::string& file) {
   std::string path = file;
   std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
@@ -89,8 +88,8 @@ class DataFile {
     std::string key = path;
     char owner[5] = {'K', 'A', 'P', 'S', 0};
     uint32_t length = sizeof owner;
-    int16_t status = BTRCALL(rm::kOpen, block_, owner, &length, key.data(),
-                             static_cast<uint8_t>(key.size()), 0);
+    int16_t status =
+        BTRCALL(rm::kOpen, block_, owner, &length, key.data(), static_cast<uint8_t>(key.size()), 0);
     open_ = status == 0;
     if (open_) status = Stat(&stat_);
     return status;
@@ -142,7 +141,8 @@ class DataFile {
 
 int OpenOrSay(DataFile* file, const std::string& path) {
   int16_t status = file->Open(path);
-  if (status != 0) std::fprintf(stderr, "kaptool data: cannot open %s (status %d)\n", path.c_str(), status);
+  if (status != 0)
+    std::fprintf(stderr, "kaptool data: cannot open %s (status %d)\n", path.c_str(), status);
   return status;
 }
 
@@ -150,8 +150,10 @@ int Create(const std::vector<std::string>& args) {
   bool replace = false;
   std::vector<std::string> rest;
   for (const std::string& a : args) {
-    if (a == "--replace") replace = true;
-    else rest.push_back(a);
+    if (a == "--replace")
+      replace = true;
+    else
+      rest.push_back(a);
   }
   if (rest.size() != 2) return UsageError(kDataCommand, "create takes FILE and DICTIONARY");
   std::string dictionary;
@@ -184,11 +186,15 @@ std::string FlagNames(uint16_t flags) {
   static const struct {
     uint16_t bit;
     const char* name;
-  } names[] = {{rm::kKeyDuplicates, "duplicates"},   {rm::kKeyModifiable, "modifiable"},
-               {rm::kKeyBinary, "binary"},           {rm::kKeySegmented, "segmented"},
-               {rm::kKeyAcs, "acs"},                 {rm::kKeyDescending, "descending"},
+  } names[] = {{rm::kKeyDuplicates, "duplicates"},
+               {rm::kKeyModifiable, "modifiable"},
+               {rm::kKeyBinary, "binary"},
+               {rm::kKeySegmented, "segmented"},
+               {rm::kKeyAcs, "acs"},
+               {rm::kKeyDescending, "descending"},
                {rm::kKeyRepeatingDuplicates, "repeating"},
-               {rm::kKeyExtendedType, "extended"},   {rm::kKeyNoCase, "nocase"}};
+               {rm::kKeyExtendedType, "extended"},
+               {rm::kKeyNoCase, "nocase"}};
   std::string out;
   for (const auto& n : names)
     if (flags & n.bit) out += std::string(out.empty() ? "" : ",") + n.name;
@@ -214,7 +220,8 @@ int Stat(const std::vector<std::string>& args) {
       if (at + 16 > s.size()) return 1;
       uint16_t flags = LittleEndian16(s, at + 4);
       std::printf("key %-3u seg %d  position %-5u length %-4u values %-9u %s\n", k, segment++,
-                  LittleEndian16(s, at), LittleEndian16(s, at + 2), LittleEndian32(s, at + 6), FlagNames(flags).c_str());
+                  LittleEndian16(s, at), LittleEndian16(s, at + 2), LittleEndian32(s, at + 6),
+                  FlagNames(flags).c_str());
       acs = acs || (flags & rm::kKeyAcs);
       at += 16;
       if (!(flags & rm::kKeySegmented)) break;
@@ -265,8 +272,8 @@ int Save(std::vector<std::string> args) {
     error = errno;
   }
   if (!written) {
-    std::fprintf(stderr, "kaptool data: cannot write %s after %ld records: %s\n",
-                 args[1].c_str(), count, std::strerror(error));
+    std::fprintf(stderr, "kaptool data: cannot write %s after %ld records: %s\n", args[1].c_str(),
+                 count, std::strerror(error));
     return 1;
   }
   if (status != rm::kEndOfFile) {
@@ -354,8 +361,10 @@ int Load(std::vector<std::string> args) {
   std::fclose(in);
   if (problem.empty()) {
     if (int16_t status = Transaction(rm::kEndTransaction)) {
-      std::fprintf(stderr, "kaptool data: the load of %ld records was not committed (status %d); "
-                   "%s is as it was\n", loaded, status, path.c_str());
+      std::fprintf(stderr,
+                   "kaptool data: the load of %ld records was not committed (status %d); "
+                   "%s is as it was\n",
+                   loaded, status, path.c_str());
       return 1;
     }
     if (replace) std::fprintf(stderr, "replaced %ld records\n", removed);
@@ -459,7 +468,8 @@ std::string CompileDescription(const std::string& text, std::string* error) {
     for (std::string x; words >> x;) w.push_back(x);
     if (w.empty()) continue;
     const std::string& directive = w[0];
-    if (directive != "record" && record == 0) return fail(number, "the first directive must be record");
+    if (directive != "record" && record == 0)
+      return fail(number, "the first directive must be record");
     if (directive == "record") {
       if (record != 0) return fail(number, "record given twice");
       if (w.size() != 2 || !ParseNumber(w[1], 4, rm::kMaxRecordLength, &record))
@@ -473,9 +483,12 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       KeySpec key;
       key.line = number;
       for (size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "duplicates") key.flags |= rm::kKeyDuplicates;
-        else if (w[i] == "modifiable") key.flags |= rm::kKeyModifiable;
-        else return fail(number, "unknown key flag " + w[i]);
+        if (w[i] == "duplicates")
+          key.flags |= rm::kKeyDuplicates;
+        else if (w[i] == "modifiable")
+          key.flags |= rm::kKeyModifiable;
+        else
+          return fail(number, "unknown key flag " + w[i]);
       }
       keys.push_back(key);
     } else if (directive == "segment") {
@@ -484,15 +497,21 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       if (w.size() < 3 || !ParseNumber(w[1], 1, record, &seg.position) ||
           !ParseNumber(w[2], 1, 255, &seg.length))
         return fail(number, "segment needs a position and a length inside the record");
-      if (seg.position + seg.length - 1 > record) return fail(number, "segment ends past the record");
+      if (seg.position + seg.length - 1 > record)
+        return fail(number, "segment ends past the record");
       for (size_t i = 3; i < w.size(); ++i) {
         if (w[i] == "string") continue;
-        if (w[i] == "binary") seg.flags |= rm::kKeyBinary;
-        else if (w[i] == "descending") seg.flags |= rm::kKeyDescending;
-        else if (w[i] == "acs") seg.flags |= rm::kKeyAcs;
-        else return fail(number, "unknown segment flag " + w[i]);
+        if (w[i] == "binary")
+          seg.flags |= rm::kKeyBinary;
+        else if (w[i] == "descending")
+          seg.flags |= rm::kKeyDescending;
+        else if (w[i] == "acs")
+          seg.flags |= rm::kKeyAcs;
+        else
+          return fail(number, "unknown segment flag " + w[i]);
       }
-      if ((seg.flags & rm::kKeyBinary) && (seg.flags & rm::kKeyAcs)) return fail(number, "a binary segment cannot use acs");
+      if ((seg.flags & rm::kKeyBinary) && (seg.flags & rm::kKeyAcs))
+        return fail(number, "a binary segment cannot use acs");
       anyAcs = anyAcs || (seg.flags & rm::kKeyAcs);
       long total = seg.length;
       for (const SegmentSpec& s : keys.back().segments) total += s.length;
@@ -500,7 +519,8 @@ std::string CompileDescription(const std::string& text, std::string* error) {
       keys.back().segments.push_back(seg);
     } else if (directive == "acs") {
       if (!acs.empty()) return fail(number, "acs given twice");
-      if (w.size() < 3 || w[1].size() > 8) return fail(number, "acs needs a name of up to 8 characters and a table");
+      if (w.size() < 3 || w[1].size() > 8)
+        return fail(number, "acs needs a name of up to 8 characters and a table");
       acs.assign(265, '\0');
       acs[0] = static_cast<char>(0xAC);
       acs.replace(1, 8, (w[1] + std::string(8, ' ')).substr(0, 8));
@@ -522,7 +542,8 @@ std::string CompileDescription(const std::string& text, std::string* error) {
     }
   }
   if (record == 0) return fail(number, "no record directive");
-  if (!keys.empty() && keys.back().segments.empty()) return fail(keys.back().line, "key without a segment");
+  if (!keys.empty() && keys.back().segments.empty())
+    return fail(keys.back().line, "key without a segment");
   if (record + 8 > page) return fail(number, "record does not fit the page");
   if (anyAcs && acs.empty()) return fail(number, "a segment uses acs but no acs is given");
   rm::FileLayout layout;

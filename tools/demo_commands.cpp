@@ -124,8 +124,7 @@ bool CopyText(const std::string& source, const std::string& target, std::string*
   return true;
 }
 
-bool CompileDictionary(const std::string& source, const std::string& target,
-                       std::string* problem) {
+bool CompileDictionary(const std::string& source, const std::string& target, std::string* problem) {
   for (const ToolCommand* command : Commands()) {
     if (std::strcmp(command->name, "data") == 0) {
       if (command->run({"dictionary", source, target}) == 0) return true;
@@ -307,8 +306,8 @@ bool LoadData(const std::string& source, const std::string& root, std::string* p
                        FillOwner, problem) &&
             LoadSample(source + "/data/estates.txt", 6, kEstatesFile, estates, kEstateLength,
                        FillEstate, problem) &&
-            LoadSample(source + "/data/countries.txt", 3, kCountriesFile, countries,
-                       kCountryLength, FillCountry, problem);
+            LoadSample(source + "/data/countries.txt", 3, kCountriesFile, countries, kCountryLength,
+                       FillCountry, problem);
   ResetDataFiles(status);
   return ok;
 }
@@ -331,8 +330,8 @@ int Build(const std::string& sourceArg, const std::string& targetArg) {
   struct stat info;
   if (stat((target + "/DADES").c_str(), &info) == 0)
     return fail(target + " already holds an installation");
-  for (const char* dir : {"", "/FORMS", "/LOCALE", "/ddf", "/DADES", "/TAULES", "/AJUDA",
-                          "/LOCKS", "/T01", "/T02"}) {
+  for (const char* dir :
+       {"", "/FORMS", "/LOCALE", "/ddf", "/DADES", "/TAULES", "/AJUDA", "/LOCKS", "/T01", "/T02"}) {
     if (!MakeDir(target + dir)) return fail("cannot create " + target + dir);
   }
   const std::pair<const char*, const char*> texts[] = {

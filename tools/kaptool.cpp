@@ -25,8 +25,9 @@ ToolCommand::ToolCommand(const char* n, const char* s, const char* u,
 
 const std::vector<const ToolCommand*>& Commands() {
   auto& table = Table();
-  std::sort(table.begin(), table.end(),
-            [](const ToolCommand* a, const ToolCommand* b) { return std::strcmp(a->name, b->name) < 0; });
+  std::sort(table.begin(), table.end(), [](const ToolCommand* a, const ToolCommand* b) {
+    return std::strcmp(a->name, b->name) < 0;
+  });
   return table;
 }
 

@@ -37,7 +37,8 @@ class Log {
   void Add(const std::string& line) {
     int last = ScreenRows() - 1;
     if (row_ > last) {
-      ScrollRegion(kFirstLogRow - 1, 0, static_cast<int16_t>(last - 1), static_cast<int16_t>(ScreenColumns() - 1), 1);
+      ScrollRegion(kFirstLogRow - 1, 0, static_cast<int16_t>(last - 1),
+                   static_cast<int16_t>(ScreenColumns() - 1), 1);
       row_ = last;
     }
     LocateInWindow(static_cast<int16_t>(row_), 1);

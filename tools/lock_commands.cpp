@@ -8,16 +8,16 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "locking/lock_files.h"
 #include "platform/console.h"
+#include "platform/text.h"
 #include "session/session.h"
 #include "tools/commands.h"
-#include "platform/text.h"
 
 namespace kap::tool {
 namespace {
@@ -71,11 +71,16 @@ std::string Range(const LockEntry& e) {
 
 const char* HolderText(LockHolder holder) {
   switch (holder) {
-    case LockHolder::kFree: return "free";
-    case LockHolder::kAlive: return "alive";
-    case LockHolder::kDead: return "dead";
-    case LockHolder::kStale: return "stale";
-    case LockHolder::kRemote: return "remote";
+    case LockHolder::kFree:
+      return "free";
+    case LockHolder::kAlive:
+      return "alive";
+    case LockHolder::kDead:
+      return "dead";
+    case LockHolder::kStale:
+      return "stale";
+    case LockHolder::kRemote:
+      return "remote";
   }
   return "";
 }
@@ -89,13 +94,13 @@ int List(const std::string& name) {
   LockIdentity me;
   const bool haveIdentity = PeekLockIdentity(&me);
   const int64_t now = MinutesSince1970(GetOs().Now());
-  std::printf("%5s  %-15s  %-11s  %5s  %-4s  %-30s  %s\n", "entry", "computer", "terminal",
-              "age", "type", "range", "holder");
+  std::printf("%5s  %-15s  %-11s  %5s  %-4s  %-30s  %s\n", "entry", "computer", "terminal", "age",
+              "type", "range", "holder");
   for (size_t i = 0; i < entries.size(); ++i) {
     const LockEntry& e = entries[i];
     int64_t number = 0;
-    const bool mine = !e.Free() && haveIdentity && e.host == me.host &&
-                      e.NumberValue(&number) && number == me.number;
+    const bool mine = !e.Free() && haveIdentity && e.host == me.host && e.NumberValue(&number) &&
+                      number == me.number;
     std::string state = HolderText(JudgeLockHolder(e, now));
     if (mine) state += ", mine";
     const std::string age = e.Free() ? "-" : std::to_string(now - e.TimeValue());
@@ -131,9 +136,9 @@ int ClearNamed(const std::string& name, std::vector<std::string> args) {
     }
     LockEntry was;
     const int result = ClearLockEntry(name, index, evenLive, &was);
-    const std::string whose = "computer " + Printable(TrimSpaces(was.host)) +
-                              ", terminal " + Printable(TrimSpaces(was.number)) +
-                              ", " + std::to_string(now - was.TimeValue()) + " minutes old";
+    const std::string whose = "computer " + Printable(TrimSpaces(was.host)) + ", terminal " +
+                              Printable(TrimSpaces(was.number)) + ", " +
+                              std::to_string(now - was.TimeValue()) + " minutes old";
     if (result == 0) {
       std::printf("entry %lld cleared (%s, %s)\n", index, whose.c_str(),
                   HolderText(JudgeLockHolder(was, now)));
@@ -172,7 +177,8 @@ int RunCommand(const std::vector<std::string>& command) {
 int RunCommand(const std::vector<std::string>& command) {
   // Like system(): an interrupt from the keyboard goes to the command, and the lock is still
   // given back afterwards.
-  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  struct sigaction ignore {
+  }, oldInt{}, oldQuit{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, &oldInt);
@@ -228,8 +234,8 @@ int Hold(std::vector<std::string> args) {
                       },
                       nullptr});
   if (LockRange(args[0], "K", args[1], args[1]) != 0) {
-    std::fprintf(stderr, "kaptool lock: %s of %s is taken by another terminal\n",
-                 args[1].c_str(), args[0].c_str());
+    std::fprintf(stderr, "kaptool lock: %s of %s is taken by another terminal\n", args[1].c_str(),
+                 args[0].c_str());
     return kTaken;
   }
   const int status = RunCommand(command);

@@ -96,7 +96,8 @@ class EngineFile {
 uint32_t RecordCount(const std::string& stat) {
   if (stat.size() < 10) return 0;
   uint32_t n = 0;
-  for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<uint8_t>(stat[6 + static_cast<size_t>(i)]);
+  for (int i = 3; i >= 0; --i)
+    n = (n << 8) | static_cast<uint8_t>(stat[6 + static_cast<size_t>(i)]);
   return n;
 }
 
@@ -128,11 +129,13 @@ std::vector<std::string> Candidates(const std::string& root) {
   for (const std::string& dir : Entries(root, true)) {
     if (Lower(dir) != "ddf") continue;
     for (const std::string& f : Entries(root + "/" + dir, false))
-      if (f.size() > 4 && Lower(f.substr(f.size() - 4)) == ".xdf") bases.push_back(f.substr(0, f.size() - 4));
+      if (f.size() > 4 && Lower(f.substr(f.size() - 4)) == ".xdf")
+        bases.push_back(f.substr(0, f.size() - 4));
   }
   std::vector<std::string> folders = {root};
   for (size_t i = 0; i < folders.size() && folders.size() < 1000; ++i)
-    for (const std::string& sub : Entries(folders[i], true)) folders.push_back(folders[i] + "/" + sub);
+    for (const std::string& sub : Entries(folders[i], true))
+      folders.push_back(folders[i] + "/" + sub);
   std::vector<std::string> out;
   for (const std::string& folder : folders)
     for (const std::string& base : bases) out.push_back(folder + "/" + base + ".dat");
@@ -178,15 +181,16 @@ bool MoveFile(RecordEngine& from, RecordEngine& to, const std::string& path,
   }
   if (status != 0 || read != rm::kEndOfFile) {
     target.Transaction(rm::kAbortTransaction);
-    std::fprintf(stderr, "\nkaptool move: %s stopped after %u records (status %d)\n",
-                 shown.c_str(), moved, status != 0 ? status : read);
+    std::fprintf(stderr, "\nkaptool move: %s stopped after %u records (status %d)\n", shown.c_str(),
+                 moved, status != 0 ? status : read);
     return false;
   }
   status = target.Transaction(rm::kEndTransaction);
   std::string after;
   if (status == 0) status = target.Stat(&after);
   if (status != 0 || RecordCount(after) != expected || moved != expected) {
-    std::fprintf(stderr, "kaptool move: %s: %u records at the source, %u at the target (status %d)\n",
+    std::fprintf(stderr,
+                 "kaptool move: %s: %u records at the source, %u at the target (status %d)\n",
                  shown.c_str(), expected, RecordCount(after), status);
     return false;
   }
@@ -195,7 +199,8 @@ bool MoveFile(RecordEngine& from, RecordEngine& to, const std::string& path,
 }
 
 int RunMove(const std::vector<std::string>& args) {
-  if (args.size() != 2 || args[0] != "--to") return UsageError(kMoveCommand, "expected --to SERVER or --to -");
+  if (args.size() != 2 || args[0] != "--to")
+    return UsageError(kMoveCommand, "expected --to SERVER or --to -");
   std::string targetServer = args[1] == "-" ? "" : args[1];
   std::string sourceServer = ChosenRecordServer();
   if (targetServer == sourceServer) return UsageError(kMoveCommand, "the data already lives there");

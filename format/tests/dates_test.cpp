@@ -48,8 +48,9 @@ TEST(DateDiffTest, CountsDaysMonthsAndYearsInEitherOrder) {
 
 TEST(DateDiffTest, DigitsThatAreNoDateNeverGiveANegativeCount) {
   const std::string blank = "    ";  // unpacks to 3232-32-32
-  const std::string odd[] = {blank, Date(2024, 0, 0), Date(2024, 99, 99), Date(2024, 13, 1),
-                             std::string(), std::string("\x94"), std::string(6, '\xFF')};
+  const std::string odd[] = {
+      blank,         Date(2024, 0, 0),    Date(2024, 99, 99),    Date(2024, 13, 1),
+      std::string(), std::string("\x94"), std::string(6, '\xFF')};
   for (const std::string& a : odd) {
     for (const std::string& b : odd) {
       for (const char* unit : {"D", "M", "A"}) {
@@ -87,9 +88,9 @@ TEST(DayOfWeekTest, AgreesWithStdChronoFrom1583To2400) {
     int32_t gotDiff = DateDiff(firstPacked, packed, "D");
     if (gotDay != expectedDay || gotDiff != expectedDiff) {
       ++failures;
-      ADD_FAILURE() << int(ymd.year()) << "-" << unsigned(ymd.month()) << "-"
-                    << unsigned(ymd.day()) << ": day " << gotDay << " (" << expectedDay
-                    << "), diff " << gotDiff << " (" << expectedDiff << ")";
+      ADD_FAILURE() << int(ymd.year()) << "-" << unsigned(ymd.month()) << "-" << unsigned(ymd.day())
+                    << ": day " << gotDay << " (" << expectedDay << "), diff " << gotDiff << " ("
+                    << expectedDiff << ")";
     }
   }
 }

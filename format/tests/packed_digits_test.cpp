@@ -23,18 +23,25 @@ std::string Show(const std::string& bytes) {
 
 TEST(PackedDigits, PackAndUnpack) {
   const std::pair<std::string, std::string> packs[] = {
-      {"20241231", Bytes({148, 152, 140, 159})}, {" 123", Bytes({129, 151})},
-      {"12 4", Bytes({140, 132})},  {"123", Bytes({140, 158})},
-      {"0099", Bytes({128, 227})},  {"12  ", Bytes({128, 140})},  // right-aligned
-      {"    ", Bytes({128, 128})},  {"1a-b", Bytes({138, 128})},  // non-digits count as 0
-      {"7", Bytes({198})},          {"", ""},
+      {"20241231", Bytes({148, 152, 140, 159})},
+      {" 123", Bytes({129, 151})},
+      {"12 4", Bytes({140, 132})},
+      {"123", Bytes({140, 158})},
+      {"0099", Bytes({128, 227})},
+      {"12  ", Bytes({128, 140})},  // right-aligned
+      {"    ", Bytes({128, 128})},
+      {"1a-b", Bytes({138, 128})},  // non-digits count as 0
+      {"7", Bytes({198})},
+      {"", ""},
   };
   for (const auto& [text, packed] : packs) {
     EXPECT_EQ(Show(PackDigits(text)), Show(packed)) << "[" << text << "]";
   }
   const std::pair<std::string, std::string> unpacks[] = {
-      {Bytes({148, 152, 140, 159}), "20241231"}, {"    ", "32323232"},
-      {std::string(2, '\0'), "0000"},            {Bytes({255, 228}), "2700"},  // 127, 100
+      {Bytes({148, 152, 140, 159}), "20241231"},
+      {"    ", "32323232"},
+      {std::string(2, '\0'), "0000"},
+      {Bytes({255, 228}), "2700"},  // 127, 100
   };
   for (const auto& [packed, digits] : unpacks) {
     EXPECT_EQ(UnpackDigits(packed), digits) << Show(packed);

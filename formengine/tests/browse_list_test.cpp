@@ -86,8 +86,7 @@ class BrowseListTest : public FormsTest {
   }
 
   static void DefineList(int16_t list, int16_t file, std::vector<int16_t> window,
-                         const std::string& title, int16_t searchForm = 0,
-                         int16_t second = 0) {
+                         const std::string& title, int16_t searchForm = 0, int16_t second = 0) {
     ListAttr(list, 0) = file;
     ListAttr(list, 1) = 0;
     for (int16_t i = 0; i < 4; ++i) ListAttr(list, static_cast<int16_t>(2 + i)) = window[i];
@@ -150,15 +149,16 @@ TEST_F(BrowseListTest, OpensWithOnePageReadAndCachesItsRowsByteForByte) {
         ExpectPage(1, 1);
         // Only the rows on display were read from the data file.
         EXPECT_EQ(hooks.rowTextCalls, 8);
-        std::string title = "\xC9" "Code  Name" + std::string(29, '\xCD') + "\xBB";
+        std::string title =
+            "\xC9"
+            "Code  Name" +
+            std::string(29, '\xCD') + "\xBB";
         EXPECT_EQ(At(3, 10, 41), title);
         std::string cache = ReadFile(work.file("Browse.tmp"));
         std::string expected = Le(0, 4) + Le(static_cast<uint32_t>(first), 4) + Le(15, 2) +
-                               "0001  Name 0001" + Le(1, 4) +
-                               Le(static_cast<uint32_t>(second), 4) + Le(15, 2) +
-                               "0002  Name 0002" + Le(26, 4) +
-                               Le(static_cast<uint32_t>(third), 4) + Le(15, 2) +
-                               "0003  Name 0003";
+                               "0001  Name 0001" + Le(1, 4) + Le(static_cast<uint32_t>(second), 4) +
+                               Le(15, 2) + "0002  Name 0002" + Le(26, 4) +
+                               Le(static_cast<uint32_t>(third), 4) + Le(15, 2) + "0003  Name 0003";
         ASSERT_EQ(cache.size(), 8u * 25u);
         EXPECT_EQ(cache.substr(0, 75), expected);
       },
@@ -329,8 +329,8 @@ TEST_F(BrowseListTest, SearchFormOrKeyRangeCanEndTheListBeforeItIsDrawn) {
 
 TEST_F(BrowseListTest, AListOfCachedRowsReportsItsChoice) {
   DefineList(2, 0, {3, 10, 12, 50}, "Cached");
-  std::string rows = Le(0, 4) + Le(501, 4) + Le(5, 2) + "alpha" + Le(1, 4) + Le(502, 4) +
-                     Le(4, 2) + "beta" + Le(16, 4) + Le(503, 4) + Le(5, 2) + "gamma";
+  std::string rows = Le(0, 4) + Le(501, 4) + Le(5, 2) + "alpha" + Le(1, 4) + Le(502, 4) + Le(4, 2) +
+                     "beta" + Le(16, 4) + Le(503, 4) + Le(5, 2) + "gamma";
   WriteFile(work.file("Browse.tmp"), rows);
   script.Keys({key::kDown, key::kEnter});
   EXPECT_EQ(Browse(2), 0);
@@ -346,9 +346,9 @@ TEST_F(BrowseListTest, AListOfCachedRowsReportsItsChoice) {
 
   // A damaged cache (a length running past the end, a "previous" pointing forward) shows the
   // rows that are whole and never loops.
-  WriteFile(work.file("Browse.tmp"),
-            Le(0, 4) + Le(7, 4) + Le(3, 2) + "one" + Le(9999, 4) + Le(8, 4) + Le(3, 2) + "two" +
-                Le(0, 4) + Le(9, 4) + Le(500, 2) + "three");
+  WriteFile(work.file("Browse.tmp"), Le(0, 4) + Le(7, 4) + Le(3, 2) + "one" + Le(9999, 4) +
+                                         Le(8, 4) + Le(3, 2) + "two" + Le(0, 4) + Le(9, 4) +
+                                         Le(500, 2) + "three");
   script.Add({CheckThen(
                   [&] {
                     EXPECT_EQ(At(4, 11, 3), "one");
@@ -456,10 +456,11 @@ TEST_F(BrowseListTest, AChoiceMovesOnFromWhereverListChosenLeavesTheField) {
     int16_t form = 1, up = 0, down = 0, key = 0;
     RunForm(form, up, down, key);
     EXPECT_TRUE(script.Done()) << "moved to " << c.movedTo;
-    EXPECT_EQ(hooks.Calls("CheckField"),
-              std::vector<std::string>{"CheckField 1 [    ] " + std::to_string(c.editedNext) +
-                                       " 4f00"})
-        << "moved to " << c.movedTo << "\n" << Joined(hooks.log);
+    EXPECT_EQ(
+        hooks.Calls("CheckField"),
+        std::vector<std::string>{"CheckField 1 [    ] " + std::to_string(c.editedNext) + " 4f00"})
+        << "moved to " << c.movedTo << "\n"
+        << Joined(hooks.log);
   }
 }
 

@@ -13,16 +13,24 @@ struct FieldSpec {
   FieldSpec(int16_t row_ = 1, int16_t column_ = 1, std::string label_ = "", int16_t length_ = 4,
             int16_t wrap_ = 0, int16_t extra_ = 0, int16_t flags_ = 0, int16_t type_ = 0,
             int16_t list_ = 0, std::string value_ = "")
-      : row(row_), column(column_), label(std::move(label_)), length(length_), wrap(wrap_),
-        extra(extra_), flags(flags_), type(type_), list(list_), value(std::move(value_)) {}
+      : row(row_),
+        column(column_),
+        label(std::move(label_)),
+        length(length_),
+        wrap(wrap_),
+        extra(extra_),
+        flags(flags_),
+        type(type_),
+        list(list_),
+        value(std::move(value_)) {}
   int16_t row, column;
   std::string label;
   int16_t length, wrap, extra, flags, type, list;
   std::string value;
 };
 
-void DefineForm(int16_t form, const std::string& keys, int16_t next,
-                std::vector<int16_t> window, const std::vector<FieldSpec>& fields) {
+void DefineForm(int16_t form, const std::string& keys, int16_t next, std::vector<int16_t> window,
+                const std::vector<FieldSpec>& fields) {
   FormKeys(form) = keys;
   NextForm(form) = next;
   FieldCount(form) = static_cast<int16_t>(fields.size());
@@ -53,8 +61,7 @@ class FormDriverTest : public FormsTest {
   }
   // Three plain fields on rows 2 to 4 of the screen.
   void ThreeFields(int16_t next = 0) {
-    DefineForm(1, kKeys, next, {},
-               {{2, 1, "Code ", 4}, {3, 1, "Name ", 10}, {4, 1, "Town ", 8}});
+    DefineForm(1, kKeys, next, {}, {{2, 1, "Code ", 4}, {3, 1, "Name ", 10}, {4, 1, "Town ", 8}});
   }
 };
 
@@ -102,10 +109,10 @@ TEST_F(FormDriverTest, EnterOnTheLastFieldLeavesButDownStays) {
   ThreeFields();
   script.Keys({key::kDown, key::kDown, key::kDown, key::kEnter});
   EXPECT_EQ(Run(1), key::kEnter);
-  EXPECT_EQ(hooks.Calls("CheckField"),
-            (std::vector<std::string>{"CheckField 1 [    ] 1 5000", "CheckField 1 [          ] 2 5000",
-                                      "CheckField 1 [        ] 3 5000",
-                                      "CheckField 1 [        ] 3 d"}));
+  EXPECT_EQ(
+      hooks.Calls("CheckField"),
+      (std::vector<std::string>{"CheckField 1 [    ] 1 5000", "CheckField 1 [          ] 2 5000",
+                                "CheckField 1 [        ] 3 5000", "CheckField 1 [        ] 3 d"}));
   EXPECT_EQ(hooks.Calls("CheckLeave"), std::vector<std::string>{"CheckLeave 1 d"});
 }
 
@@ -201,8 +208,9 @@ TEST_F(FormDriverTest, PageUpFollowsThePageFlag) {
 TEST_F(FormDriverTest, ContinuationPagesAndResumeForm) {
   CreateForms(3, 2);
   for (int16_t f = 1; f <= 3; ++f) {
-    DefineForm(f, kKeys, f < 3 ? static_cast<int16_t>(f + 1) : 0, {},
-               {{static_cast<int16_t>(2 * f), 1, "A ", 2}, {static_cast<int16_t>(2 * f + 1), 1, "B ", 2}});
+    DefineForm(
+        f, kKeys, f < 3 ? static_cast<int16_t>(f + 1) : 0, {},
+        {{static_cast<int16_t>(2 * f), 1, "A ", 2}, {static_cast<int16_t>(2 * f + 1), 1, "B ", 2}});
   }
   // Through pages 1 and 2 with Enter; PgDn on page 3 leaves every page.
   script.Keys({key::kEnter, key::kEnter, key::kEnter, key::kEnter, key::kPgDn, key::kPgDn});
@@ -284,17 +292,16 @@ TEST_F(FormDriverTest, ClicksSelectEditableFieldsOnly) {
     const int16_t onInfo = -(15 * 100 + 5);
     const int16_t outside = -(70 * 100 + 20);
     const int16_t onExtra3 = -(25 * 100 + 6);
-    script.Add({Click(6, 7), Click(5, 15), Click(20, 70), Key(key::kUp), Click(6, 25),
-                Key(key::kEnter)});
+    script.Add(
+        {Click(6, 7), Click(5, 15), Click(20, 70), Key(key::kUp), Click(6, 25), Key(key::kEnter)});
     EXPECT_EQ(Run(1), key::kEnter);
-    EXPECT_EQ(hooks.Calls("CheckField"),
-              (std::vector<std::string>{
-                  "CheckField 1 [    ] 1 " + Hex(onLabel3),
-                  "CheckField 1 [          ] 3 " + Hex(onInfo),
-                  "CheckField 1 [          ] 3 " + Hex(outside),
-                  "CheckField 1 [          ] 3 4800",  // Up passes over the display-only field
-                  "CheckField 1 [    ] 1 " + Hex(onExtra3),
-                  "CheckField 1 [          ] 3 d"}));
+    EXPECT_EQ(
+        hooks.Calls("CheckField"),
+        (std::vector<std::string>{
+            "CheckField 1 [    ] 1 " + Hex(onLabel3), "CheckField 1 [          ] 3 " + Hex(onInfo),
+            "CheckField 1 [          ] 3 " + Hex(outside),
+            "CheckField 1 [          ] 3 4800",  // Up passes over the display-only field
+            "CheckField 1 [    ] 1 " + Hex(onExtra3), "CheckField 1 [          ] 3 d"}));
     if (!ownWindow) PopWindow();
   }
 }

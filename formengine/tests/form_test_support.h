@@ -41,8 +41,7 @@ class RecordingHooks : public FormHooks {
   void ShowField(int16_t form, int16_t& field) override {
     log.push_back("ShowField " + std::to_string(form) + " " + std::to_string(field));
   }
-  int16_t CheckField(int16_t form, const std::string& text, int16_t& field,
-                     int16_t& key) override {
+  int16_t CheckField(int16_t form, const std::string& text, int16_t& field, int16_t& key) override {
     log.push_back("CheckField " + std::to_string(form) + " [" + text + "] " +
                   std::to_string(field) + " " + Hex(key));
     if (checkField) return checkField(form, text, field, key);

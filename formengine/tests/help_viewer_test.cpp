@@ -86,20 +86,41 @@ TEST_F(HelpViewerTest, FortyLinesWithEveryKey) {
                     EXPECT_EQ(At(22, 2, 1), "\xCD");
                   },
                   key::kUp),
-              Expect(1, key::kUp),
-              Expect(1, key::kHome), Expect(1, key::kPgDn), Expect(18, key::kPgDn),
-              Expect(24, key::kDown), Expect(24, key::kEnd), Expect(24, key::kHome),
-              Expect(1, key::kEsc)});
+              Expect(1, key::kUp), Expect(1, key::kHome), Expect(1, key::kPgDn),
+              Expect(18, key::kPgDn), Expect(24, key::kDown), Expect(24, key::kEnd),
+              Expect(24, key::kHome), Expect(1, key::kEsc)});
   ShowHelp("TOPIC");
   EXPECT_EQ(At(4, 1, 6), "before");
   EXPECT_EQ(CurrentWindow().depth, 0);
 }
 
 TEST_F(HelpViewerTest, ControlBytesSwitchColoursAndTakeNoCell) {
-  std::string mixed = "\x1E" "Bold" "\x1E" " plain \x1F" "in" "\x1E" "put" "\x1F" " \x10" "rev" "\x10";
-  std::string longLine = "\x1E" "a" "\x1E" + std::string(80, 'b');
+  std::string mixed =
+      "\x1E"
+      "Bold"
+      "\x1E"
+      " plain \x1F"
+      "in"
+      "\x1E"
+      "put"
+      "\x1F"
+      " \x10"
+      "rev"
+      "\x10";
+  std::string longLine =
+      "\x1E"
+      "a"
+      "\x1E" +
+      std::string(80, 'b');
   // Four control bytes leave room for the record's CR LF among the 76 characters shown.
-  std::string fullLine = "\x1E" "x" "\x1E" "\x1E" "y" "\x1E" + std::string(72, 'c');
+  std::string fullLine =
+      "\x1E"
+      "x"
+      "\x1E"
+      "\x1E"
+      "y"
+      "\x1E" +
+      std::string(72, 'c');
   WriteHelp("colours.hlp", {mixed, "no controls here", longLine, fullLine});
   script.Add(CheckThen(
       [&] {
@@ -108,9 +129,8 @@ TEST_F(HelpViewerTest, ControlBytesSwitchColoursAndTakeNoCell) {
           int column;
           uint8_t attribute;
         };
-        const Cell cells[] = {{3, 0x0F},  {6, 0x0F},  {7, 0x07},  {8, 0x07},
-                              {14, 0x70}, {16, 0x70}, {18, 0x70}, {19, 0x07},
-                              {20, 0x70}, {22, 0x70}};
+        const Cell cells[] = {{3, 0x0F},  {6, 0x0F},  {7, 0x07},  {8, 0x07},  {14, 0x70},
+                              {16, 0x70}, {18, 0x70}, {19, 0x07}, {20, 0x70}, {22, 0x70}};
         for (const Cell& c : cells) {
           EXPECT_EQ(console.AttributeAt(5, c.column), c.attribute) << "column " << c.column;
         }
@@ -172,8 +192,7 @@ TEST_F(HelpViewerTest, F1InAFieldOpensTheHelpOfTheMenuName) {
   int16_t form = 1, up = 0, down = 0, key = 0;
 
   // Without a menu name F1 shows nothing and edits the field again.
-  script.Add({Key(key::kF1),
-              CheckThen([&] { EXPECT_EQ(CurrentWindow().depth, 0); }, key::kEsc)});
+  script.Add({Key(key::kF1), CheckThen([&] { EXPECT_EQ(CurrentWindow().depth, 0); }, key::kEsc)});
   RunForm(form, up, down, key);
 
   CurrentSession().MenuName = "TOPIC   ";

@@ -56,16 +56,41 @@ TEST_F(EditorTest, FreeTextEditingKeys) {
       {"ctrl+home blanks", "abcd", 3, false, {key::kCtrlHome, E}, "    ", 1},
       {"ctrl+y blanks", "abcd", 3, false, {key::kCtrlY, E}, "    ", 1},
       {"left stops at 1", "ab", 1, false, {key::kLeft, E}, "ab", 1},
-      {"right stops after the end", "ab", 2, false, {key::kRight, key::kRight, key::kRight, E}, "ab", 3},
-      {"ctrl+left to word start", "one two,three", 11, false, {key::kCtrlLeft, E}, "one two,three", 9},
-      {"ctrl+left to previous word", "one two,three", 9, false, {key::kCtrlLeft, E}, "one two,three", 5},
+      {"right stops after the end",
+       "ab",
+       2,
+       false,
+       {key::kRight, key::kRight, key::kRight, E},
+       "ab",
+       3},
+      {"ctrl+left to word start",
+       "one two,three",
+       11,
+       false,
+       {key::kCtrlLeft, E},
+       "one two,three",
+       9},
+      {"ctrl+left to previous word",
+       "one two,three",
+       9,
+       false,
+       {key::kCtrlLeft, E},
+       "one two,three",
+       5},
       {"ctrl+left without a word", "   abc", 3, false, {key::kCtrlLeft, E}, "   abc", 1},
       {"ctrl+right to next word", "one. two", 1, false, {key::kCtrlRight, E}, "one. two", 6},
       {"ctrl+right past the end", "one  ", 2, false, {key::kCtrlRight, E}, "one  ", 6},
       {"position clamped", "abc", 99, false, {E}, "abc", 4},
       {"position below 1", "abc", -3, false, {'Z', E}, "Zbc", 2},
       {"typed beyond 126 and 255 refused", "abc", 1, false, {0x7F, E}, "abc", 1},
-      {"code page letters typed", "abc", 1, false, {0x80, 0xA4, E}, "\x80\xA4" "c", 3},
+      {"code page letters typed",
+       "abc",
+       1,
+       false,
+       {0x80, 0xA4, E},
+       "\x80\xA4"
+       "c",
+       3},
   };
   for (const Case& c : cases) {
     ResetScreenState();
@@ -108,7 +133,10 @@ TEST_F(EditorTest, ShowsTheFieldInTheInputColourAndPlacesTheCursor) {
 
 TEST_F(EditorTest, InsertToggleSurvivesAndShapesTheCursor) {
   std::vector<int> sizes;
-  console.SetIdleHandler([&](MemoryConsole& c) { sizes.push_back(c.CursorSize()); c.PushKey(key::kEsc); });
+  console.SetIdleHandler([&](MemoryConsole& c) {
+    sizes.push_back(c.CursorSize());
+    c.PushKey(key::kEsc);
+  });
   SetInsertToggle(false);
   Result r = Edit("ab  ", 1, {key::kIns, 'X'});
   EXPECT_EQ(r.text, "Xab ");
@@ -159,7 +187,10 @@ TEST_F(EditorTest, HiddenFieldEchoesNothing) {
 TEST_F(EditorTest, ClipboardCopyAndPaste) {
   Edit("  some text  ", 1, {key::kCtrlC, key::kEsc});
   EXPECT_EQ(clipboard.Text(), "some text");
-  clipboard.Write("", std::string("  a\x01" "b\x7F" "c\xFF" "defghij  "));
+  clipboard.Write("", std::string("  a\x01"
+                                  "b\x7F"
+                                  "c\xFF"
+                                  "defghij  "));
   Result r = Edit("123456", 3, {key::kCtrlV, key::kEsc});
   EXPECT_EQ(r.text, "12abcd") << "cut at the field end";
   EXPECT_EQ(r.position, 3) << "the cursor does not move";

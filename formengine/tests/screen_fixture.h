@@ -31,8 +31,9 @@ class ScreenTest : public ::testing::Test {
   void Paint() {
     for (int r = 1; r <= console.Rows(); ++r)
       for (int c = 1; c <= console.Columns(); ++c)
-        console.PutCell(r, c, Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26),
-                                   static_cast<uint8_t>((r * 13 + c) & 0xFF)});
+        console.PutCell(r, c,
+                        Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26),
+                             static_cast<uint8_t>((r * 13 + c) & 0xFF)});
   }
 
   TempDir dir;

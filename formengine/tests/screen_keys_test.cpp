@@ -46,16 +46,16 @@ TEST_F(KeyTest, KeyListBuiltFromNamedKeysReadsBackTheSameKeys) {
 }
 
 TEST_F(KeyTest, KeyListHasOneSaveSlot) {
-  SetKeyList("ea", "d");          // the list before the outer user
-  SetKeyList("+ea", "1b");        // outer user saves it
-  SetKeyList("+ea", "4800");      // inner user: slot taken, nothing saved
+  SetKeyList("ea", "d");      // the list before the outer user
+  SetKeyList("+ea", "1b");    // outer user saves it
+  SetKeyList("+ea", "4800");  // inner user: slot taken, nothing saved
   EXPECT_EQ(Lookup(0x1B), -1);
   EXPECT_EQ(Lookup(0x4800), 0x4800);
-  SetKeyList("-", "");            // inner "-" restores the outer's saved list
+  SetKeyList("-", "");  // inner "-" restores the outer's saved list
   EXPECT_EQ(Lookup(0x0D), 0x0D);
   EXPECT_EQ(Lookup(0x1B), -1);
   SetKeyList("ea", "3b00");
-  SetKeyList("-", "");            // outer "-": slot empty, nothing changes
+  SetKeyList("-", "");  // outer "-": slot empty, nothing changes
   EXPECT_EQ(Lookup(0x3B00), 0x3B00);
   EXPECT_EQ(Lookup(0x0D), -1);
 }
@@ -144,7 +144,9 @@ TEST_F(KeyTest, PushKeyRoundTripsEveryKeyCode) {
 }
 
 TEST_F(KeyTest, AltKeypadDigitsComposeACharacter) {
-  auto altPad = [&](uint8_t scanCode) { console.PushEvent(KeyEvent(0, scanCode, modifier::kLeftAlt)); };
+  auto altPad = [&](uint8_t scanCode) {
+    console.PushEvent(KeyEvent(0, scanCode, modifier::kLeftAlt));
+  };
   InputEvent altUp;
   altUp.kind = InputEvent::Kind::kKeyUp;
   altUp.scan = scan::kAlt;
@@ -264,15 +266,22 @@ TEST(FoldTextTest, PlainModeOverAllBytes) {
   ResetScreenState();
   SetFoldMode(false);
   // Lower-case letters whose capital code page 850 has, as the library's plain mode lists them.
-  const std::string small = Cp("abcdefghijklmnopqrstuvwxyz\u00FC\u00E9\u00E2\u00E4\u00E0\u00E5\u00E7\u00EA\u00EB\u00E8\u00EF\u00EE\u00EC\u00E6\u00F4\u00F6\u00F2\u00FB\u00F9\u00E1\u00ED\u00F3\u00FA\u00F1\u00E3\u00F0\u00F5\u00FD");
-  const std::string capital = Cp("ABCDEFGHIJKLMNOPQRSTUVWXYZ\u00DC\u00C9\u00C2\u00C4\u00C0\u00C5\u00C7\u00CA\u00CB\u00C8\u00CF\u00CE\u00CC\u00C6\u00D4\u00D6\u00D2\u00DB\u00D9\u00C1\u00CD\u00D3\u00DA\u00D1\u00C3\u00D0\u00D5\u00DD");
+  const std::string small =
+      Cp("abcdefghijklmnopqrstuvwxyz\u00FC\u00E9\u00E2\u00E4\u00E0\u00E5\u00E7\u00EA\u00EB\u00E8"
+         "\u00EF\u00EE\u00EC\u00E6\u00F4\u00F6\u00F2\u00FB\u00F9\u00E1\u00ED\u00F3\u00FA\u00F1"
+         "\u00E3\u00F0\u00F5\u00FD");
+  const std::string capital =
+      Cp("ABCDEFGHIJKLMNOPQRSTUVWXYZ\u00DC\u00C9\u00C2\u00C4\u00C0\u00C5\u00C7\u00CA\u00CB\u00C8"
+         "\u00CF\u00CE\u00CC\u00C6\u00D4\u00D6\u00D2\u00DB\u00D9\u00C1\u00CD\u00D3\u00DA\u00D1"
+         "\u00C3\u00D0\u00D5\u00DD");
   ASSERT_EQ(small.size(), capital.size());
   ASSERT_EQ(small.find('?'), std::string::npos);
   for (int b = 0; b < 256; ++b) {
     char expected = static_cast<char>(b);
     size_t at = small.find(static_cast<char>(b));
     if (at != std::string::npos) expected = capital[at];
-    EXPECT_EQ(FoldText(std::string(1, static_cast<char>(b))), std::string(1, expected)) << "byte " << b;
+    EXPECT_EQ(FoldText(std::string(1, static_cast<char>(b))), std::string(1, expected))
+        << "byte " << b;
   }
 }
 
@@ -283,7 +292,9 @@ TEST(FoldTextTest, FoldingModeOverAllBytes) {
     char letter;
     const char* utf8;
   } groups[] = {
-      {'A', "\u00E2\u00E4\u00E0\u00E5\u00C4\u00C5\u00E6\u00C6\u00E1\u00AA\u00C1\u00C2\u00C0\u00E3\u00C3"},
+      {'A',
+       "\u00E2\u00E4\u00E0\u00E5\u00C4\u00C5\u00E6\u00C6\u00E1\u00AA\u00C1\u00C2\u00C0\u00E3"
+       "\u00C3"},
       {'C', "\u00C7\u00E7"},
       {'D', "\u00F0\u00D0"},
       {'E', "\u00E9\u00EA\u00EB\u00E8\u00C9\u00CA\u00CB\u00C8\u20AC"},
@@ -297,9 +308,12 @@ TEST(FoldTextTest, FoldingModeOverAllBytes) {
   };
   std::string expected(256, '\0');
   for (int b = 0; b < 256; ++b) {
-    if (b >= 'A' && b <= 'Z') expected[b] = static_cast<char>(b);
-    else if (b >= 'a' && b <= 'z') expected[b] = static_cast<char>(b - 32);
-    else expected[b] = b >= 0x40 && b <= 0xED ? ' ' : static_cast<char>(b);
+    if (b >= 'A' && b <= 'Z')
+      expected[b] = static_cast<char>(b);
+    else if (b >= 'a' && b <= 'z')
+      expected[b] = static_cast<char>(b - 32);
+    else
+      expected[b] = b >= 0x40 && b <= 0xED ? ' ' : static_cast<char>(b);
   }
   for (const Group& g : groups)
     for (char c : Cp(g.utf8)) expected[static_cast<uint8_t>(c)] = g.letter;
@@ -307,7 +321,9 @@ TEST(FoldTextTest, FoldingModeOverAllBytes) {
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
   std::string folded = FoldText(all);
   for (int b = 0; b < 256; ++b)
-    EXPECT_EQ(folded[b], expected[b]) << "byte " << b << " (U+" << std::hex << static_cast<int>(Cp850ToUnicode(static_cast<uint8_t>(b))) << ")";
+    EXPECT_EQ(folded[b], expected[b])
+        << "byte " << b << " (U+" << std::hex
+        << static_cast<int>(Cp850ToUnicode(static_cast<uint8_t>(b))) << ")";
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ TEST_F(WindowTest, NestedWindowsRestoreTheEnclosingRectangle) {
 
 TEST_F(WindowTest, RectangleOutsideTheScreenIsNotPushed) {
   PushWindow(2, 2, 10, 30);
-  for (auto r : std::vector<std::vector<int16_t>>{{0, 1, 5, 5}, {1, 1, 26, 5}, {1, 0, 5, 5},
-                                                   {1, 1, 5, 81}, {9, 1, 5, 5}, {1, 9, 5, 5}}) {
+  for (auto r : std::vector<std::vector<int16_t>>{
+           {0, 1, 5, 5}, {1, 1, 26, 5}, {1, 0, 5, 5}, {1, 1, 5, 81}, {9, 1, 5, 5}, {1, 9, 5, 5}}) {
     PushWindow(r[0], r[1], r[2], r[3]);
     EXPECT_EQ(CurrentWindow().depth, 1) << r[0] << "," << r[1] << "," << r[2] << "," << r[3];
   }
@@ -88,8 +88,8 @@ TEST_F(WindowTest, PopOnEmptyOrDamagedStackChangesNothing) {
   PopWindow();
   EXPECT_EQ(Snapshot(console), before);
   EXPECT_FALSE(FileExists(StackFile()));
-  for (std::string junk : {std::string("\xff\xff\xff\x7fjunk", 8), std::string("\x30\x00\x00\x00", 4) +
-                                                                         std::string(44, '9')}) {
+  for (std::string junk : {std::string("\xff\xff\xff\x7fjunk", 8),
+                           std::string("\x30\x00\x00\x00", 4) + std::string(44, '9')}) {
     WriteFile(StackFile(), junk);
     PushWindow(1, 1, 2, 2);  // a damaged header starts the stack again
     PopWindow();
@@ -157,8 +157,8 @@ TEST_F(WindowTest, ColourCommandsAndTheirStack) {
   struct Step {
     const char* command;
     uint8_t attribute;
-  } steps[] = {{"n", 0x27},  {"+r", 0x30}, {"+U", 0x6E}, {"-", 0x30},  {"-", 0x27},
-               {"-", 0x1F},  {"nr", 0x54}, {"   ", 0x54}, {"H", 0x1F}, {"+Rn", 0x54},
+  } steps[] = {{"n", 0x27}, {"+r", 0x30}, {"+U", 0x6E},  {"-", 0x30}, {"-", 0x27},
+               {"-", 0x1F}, {"nr", 0x54}, {"   ", 0x54}, {"H", 0x1F}, {"+Rn", 0x54},
                {"x", 0x1F}, {"-", 0x1F},  {"u", 0x6E}};
   for (const Step& s : steps) {
     SetColour(s.command);
@@ -172,12 +172,11 @@ TEST_F(WindowTest, MessageBoxGeometry) {
     size_t length;
     int top, left, bottom, right;
   } cases[] = {
-      {12, 30, 9, 24, 11, 57},   // the usual one-line message
-      {12, 1, 9, 38, 11, 42},
-      {25, 30, 22, 24, 24, 57},
+      {12, 30, 9, 24, 11, 57},  // the usual one-line message
+      {12, 1, 9, 38, 11, 42},      {25, 30, 22, 24, 24, 57},
       {25, 76 * 4, 20, 1, 25, 80},  // four lines pushed up from the bottom edge
-      {2, 30, 1, 24, 3, 57},     // held at row 1
-      {12, 0, 9, 39, 11, 42},    // empty text still gets a box the caller can pop
+      {2, 30, 1, 24, 3, 57},        // held at row 1
+      {12, 0, 9, 39, 11, 42},       // empty text still gets a box the caller can pop
   };
   for (const Case& c : cases) {
     Paint();
@@ -235,15 +234,19 @@ TEST(WrapTextTest, Modes) {
       {"aa bb cc dd", -2, 5, "l", "aa bb  cc   dd "},
       {"abcdefghij", 0, 4, "l", "abcdefghij  "},
       {"a   b", 0, 2, "l", "a b "},
-      {"\x01" "abc de", 0, 3, "l", "\x01" "abcde "},
+      {"\x01"
+       "abc de",
+       0, 3, "l",
+       "\x01"
+       "abcde "},
       {"", 0, 5, "l", ""},
       {"abc", 0, 0, "l", "abc"},
   };
   for (const Case& c : cases) {
     std::string text = c.text;
     WrapText(text, static_cast<int16_t>(c.indent), static_cast<int16_t>(c.width), c.mode);
-    EXPECT_EQ(text, c.expected) << '"' << c.text << "\" indent " << c.indent << " width "
-                                << c.width << " mode " << c.mode;
+    EXPECT_EQ(text, c.expected) << '"' << c.text << "\" indent " << c.indent << " width " << c.width
+                                << " mode " << c.mode;
   }
   std::string longWord(100, 'x');
   WrapText(longWord, 0, 76, "i");

@@ -118,15 +118,14 @@ TEST_F(KaptoolLockTest, ListShowsEachEntryAndClearFreesTheStaleOnes) {
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.errors.find("add --live"), std::string::npos) << refused.errors;
   EXPECT_FALSE(Entries("PROPIETV.lck")[0].Free());
-  const test::ProcessResult forced =
-      Kaptool(1, {"lock", "clear", "PropietV", "0", "2", "--live"});
+  const test::ProcessResult forced = Kaptool(1, {"lock", "clear", "PropietV", "0", "2", "--live"});
   EXPECT_EQ(forced.exitCode, 0) << forced.errors;
-  EXPECT_NE(forced.output.find("entry 0 cleared (computer " + host.substr(0, host.find_last_not_of(" ") + 1) +
-                               ", terminal " + number3),
-            std::string::npos)
+  EXPECT_NE(
+      forced.output.find("entry 0 cleared (computer " +
+                         host.substr(0, host.find_last_not_of(" ") + 1) + ", terminal " + number3),
+      std::string::npos)
       << forced.output;
-  EXPECT_NE(forced.output.find("entry 2 cleared (computer OTHERPC, terminal 98"),
-            std::string::npos)
+  EXPECT_NE(forced.output.find("entry 2 cleared (computer OTHERPC, terminal 98"), std::string::npos)
       << forced.output;
   entries = Entries("PROPIETV.lck");
   for (const LockEntry& e : entries) EXPECT_TRUE(e.Free());

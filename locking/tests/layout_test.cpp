@@ -8,8 +8,13 @@ TEST(LockKeyText, PackedPairsBecomeDigitsOtherBytesStay) {
   struct Case {
     std::string key, text;
   } cases[] = {
-      {"\x81\xA2", "0134"}, {"\x80\xE3", "0099"}, {"\xE4\x7F", "\xE4\x7F"},
-      {"A\x8C" "B", "A12B"}, {"", ""},
+      {"\x81\xA2", "0134"},
+      {"\x80\xE3", "0099"},
+      {"\xE4\x7F", "\xE4\x7F"},
+      {"A\x8C"
+       "B",
+       "A12B"},
+      {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(LockKeyText(c.key), c.text) << "key: " << c.key;
 }
@@ -28,9 +33,10 @@ TEST_F(LockTest, EntriesAndIdentityAreLaidOutByteForByte) {
   ASSERT_NE(id.number, 0);
   const std::string head =
       PadOrCut(ComputerName(), 15) + PadOrCut(std::to_string(id.number), 11) + "29455800";
-  EXPECT_EQ(Bytes("PROPIETV.lck"),
-            head + "K4 " + PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n" +  // 121 bytes
-            head + "K40" + std::string(40, 'A') + "1 " + PadOrCut("B", 40) + "\r\n");
+  EXPECT_EQ(Bytes("PROPIETV.lck"), head + "K4 " + PadOrCut("0134", 40) + "4 " +
+                                       PadOrCut("0134", 40) + "\r\n" +  // 121 bytes
+                                       head + "K40" + std::string(40, 'A') + "1 " +
+                                       PadOrCut("B", 40) + "\r\n");
   EXPECT_EQ(Bytes("WHOLE.lck"), head + "F" + std::string(84, ' ') + "\r\n");
 
   const std::string identity = test::ReadFile(TerminalDir(1) + "/LOCKS.TMP");
@@ -53,14 +59,15 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
   EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
 
   // A file written by another program is used as it stands.
-  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP", std::string("\x2A\0\0\0", 4) + PadOrCut("OTHERHOST", 15));
+  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP",
+                  std::string("\x2A\0\0\0", 4) + PadOrCut("OTHERHOST", 15));
   Terminal(1);
   ASSERT_EQ(LockRecord("X", "1"), 0);
   EXPECT_EQ(Bytes("X.lck").substr(0, 26), "OTHERHOST      42         ");
 
   // One that is empty, cut short or zero gets a fresh identity written in full.
-  for (const std::string& content : {std::string(), std::string("\x07\0", 2),
-                                     std::string(19, '\0'), std::string("\x05\0\0\0ABC", 7)}) {
+  for (const std::string& content : {std::string(), std::string("\x07\0", 2), std::string(19, '\0'),
+                                     std::string("\x05\0\0\0ABC", 7)}) {
     test::WriteFile(TerminalDir(1) + "/LOCKS.TMP", content);
     Terminal(1);
     EXPECT_NE(CurrentLockIdentity().number, 0) << "size " << content.size();
@@ -70,8 +77,8 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
 
 TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUsed) {
   OpenResult result;
-  auto held = PosixOs().OpenFile(TerminalDir(1) + "/LOCKS.TMP", true, false,
-                                 Sharing::kExclusive, &result);
+  auto held =
+      PosixOs().OpenFile(TerminalDir(1) + "/LOCKS.TMP", true, false, Sharing::kExclusive, &result);
   ASSERT_TRUE(held);
   os_.onSleep = [&] { held.reset(); };
   EXPECT_NE(CurrentLockIdentity().number, 0);
@@ -83,8 +90,8 @@ TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUs
   const std::string nowhere = root_.file("nowhere");
   CurrentSession().WorkDir = nowhere + "\\";
   ResetLockState();
-  SetLockMessageSink({[this](const std::string& text) { shown_.push_back(text); },
-                      [this] { ++hidden_; }});
+  SetLockMessageSink(
+      {[this](const std::string& text) { shown_.push_back(text); }, [this] { ++hidden_; }});
   os_.sleeps.clear();
   os_.onSleep = [&] {
     if (os_.sleeps.size() == 3) test::MakeDirs(nowhere);
@@ -97,8 +104,8 @@ TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUs
 #else
   const std::string identity = nowhere + "/LOCKS.TMP";
 #endif
-  EXPECT_EQ(shown_[0], "NO ES POT FER SERVIR " + identity +
-                           ": LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
+  EXPECT_EQ(shown_[0],
+            "NO ES POT FER SERVIR " + identity + ": LA CARPETA NO EXISTEIX. TORNANT-HO A PROVAR.");
   EXPECT_EQ(hidden_, 1);
   EXPECT_TRUE(test::FileExists(nowhere + "/LOCKS.TMP"));
   EXPECT_EQ(UnlockRecord("X"), 0);

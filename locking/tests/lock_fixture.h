@@ -17,9 +17,9 @@
 #include "locking/lock_files.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
+#include "platform/text.h"
 #include "session/session.h"
 #include "testsupport/test_support.h"
-#include "platform/text.h"
 
 namespace kap::locktest {
 
@@ -77,8 +77,8 @@ class LockTest : public ::testing::Test {
     const std::string mode = LockWaitMode();
     ResetLockState();
     LockWaitMode() = mode;
-    SetLockMessageSink({[this](const std::string& text) { shown_.push_back(text); },
-                        [this] { ++hidden_; }});
+    SetLockMessageSink(
+        {[this](const std::string& text) { shown_.push_back(text); }, [this] { ++hidden_; }});
   }
 
   std::string LockPath(const std::string& name) const { return root_.file("LOCKS/" + name); }

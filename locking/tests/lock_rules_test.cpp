@@ -15,13 +15,17 @@ TEST_F(LockTest, KeyRangesConflictOnlyWhenTheyOverlap) {
     std::string heldFrom, heldTo, from, to;
     bool blocked;
   } cases[] = {
-      {"0134", "0134", "0134", "0134", true},  {"0134", "0134", "0135", "0135", false},
-      {"0134", "0134", "0133", "0133", false}, {"0100", "0199", "0150", "0150", true},
-      {"0100", "0199", "0200", "0200", false}, {"0150", "0150", "0100", "0300", true},
+      {"0134", "0134", "0134", "0134", true},
+      {"0134", "0134", "0135", "0135", false},
+      {"0134", "0134", "0133", "0133", false},
+      {"0100", "0199", "0150", "0150", true},
+      {"0100", "0199", "0200", "0200", false},
+      {"0150", "0150", "0100", "0300", true},
       {"0100", "0199", "0199", "0250", true},
       // Only the shorter length is compared: a short key covers every key it begins.
-      {"01", "01", "0134", "0134", true},      {"01", "01", "0234", "0234", false},
-      {"A", "\xF0", "Z", "Z", true},           // bytes compare unsigned
+      {"01", "01", "0134", "0134", true},
+      {"01", "01", "0234", "0234", false},
+      {"A", "\xF0", "Z", "Z", true},  // bytes compare unsigned
   };
   LockWaitMode() = "S";
   for (const Case& c : cases) {
@@ -123,8 +127,8 @@ TEST_F(LockTest, DamagedFilesNeitherCrashNorBlockForEver) {
   const std::string fresh = std::to_string(kStartMinutes);
   auto entry = [](const std::string& number, const std::string& time, char type,
                   const std::string& len, const std::string& key) {
-    return PadOrCut("OTHER", 15) + PadOrCut(number, 11) + PadOrCut(time, 8) + type + PadOrCut(len, 2) + PadOrCut(key, 40) +
-           PadOrCut(len, 2) + PadOrCut(key, 40) + "\r\n";
+    return PadOrCut("OTHER", 15) + PadOrCut(number, 11) + PadOrCut(time, 8) + type +
+           PadOrCut(len, 2) + PadOrCut(key, 40) + PadOrCut(len, 2) + PadOrCut(key, 40) + "\r\n";
   };
   struct Case {
     const char* what;
@@ -141,12 +145,14 @@ TEST_F(LockTest, DamagedFilesNeitherCrashNorBlockForEver) {
        false, 121, false, 121, 0},
       {"garbage number", entry("x7", fresh, 'K', "4", "0134"), true, 121, true, 121, 0},
       {"blank number", entry("", fresh, 'K', "4", "0134"), true, 121, true, 121, 0},
-      {"garbage lengths cover all", entry("77", fresh, 'K', "zz", "9999"), true, 121, false, 121, 0},
+      {"garbage lengths cover all", entry("77", fresh, 'K', "zz", "9999"), true, 121, false, 121,
+       0},
       {"lengths over 40", entry("77", fresh, 'K', "99", "0134"), true, 121, false, 121, 0},
       {"zero bytes", std::string(121, '\0'), false, 121, false, 121, 0},
       {"unknown type", entry("77", fresh, 'Q', "4", "0134"), false, 242, false, 121, 0},
       {"cut-short piece", std::string(120, 'z'), false, 121, false, 121, 0},
-      {"entry and a piece", entry("77", fresh, 'K', "4", "0135") + "zzzz", false, 242, false, 125, 0},
+      {"entry and a piece", entry("77", fresh, 'K', "4", "0135") + "zzzz", false, 242, false, 125,
+       0},
   };
   LockWaitMode() = "S";
   const bool server = !RecordServerConnection().empty();
@@ -223,7 +229,8 @@ TEST_F(LockTest, UnusableLockFileIsToldInTheSessionLanguageWhileTheAttemptsGoOn)
   // A folder where the lock file should be: it cannot be opened as a file.
   test::MakeDirs(root_.file("LOCKS/PROPIETV.lck"));
 #ifdef _WIN32
-  const std::string path = root_.file("LOCKS") + "\\PropietV.lck";  // the name as the suite writes it
+  const std::string path =
+      root_.file("LOCKS") + "\\PropietV.lck";  // the name as the suite writes it
 #else
   const std::string path = root_.file("LOCKS/PROPIETV.lck");  // the name as found on disk
 #endif
@@ -233,12 +240,13 @@ TEST_F(LockTest, UnusableLockFileIsToldInTheSessionLanguageWhileTheAttemptsGoOn)
   } cases[] = {
       {"CAT", "NO ES POT FER SERVIR " + path +
                   ": NO \x90S UN FITXER. TORNANT-HO A PROVAR O POLSEU [ESC] PER A EIXIR."},
-      {"SPA", "NO SE PUEDE USAR " + path +
-                  ": NO ES UN FICHERO. REINTENTANDO O PULSE [ESC] PARA SALIR."},
+      {"SPA",
+       "NO SE PUEDE USAR " + path + ": NO ES UN FICHERO. REINTENTANDO O PULSE [ESC] PARA SALIR."},
       {"GLG", "NON SE PODE USAR " + path +
                   ": NON \x90 UN FICHEIRO. REINTENTANDO OU PULSE [ESC] PARA SAIR."},
-      {"OCI", "NON SE POT UTILIZAR " + path + ": NON \x90S UN FICH\xD4R. TORNAM A ASSAJAR O "
-                                                "POSSATZ [ESC] ENT\xB7 G\xD4SSER."},
+      {"OCI", "NON SE POT UTILIZAR " + path +
+                  ": NON \x90S UN FICH\xD4R. TORNAM A ASSAJAR O "
+                  "POSSATZ [ESC] ENT\xB7 G\xD4SSER."},
   };
   ResetScreenState();
   MemoryConsole console;

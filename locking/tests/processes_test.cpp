@@ -94,8 +94,9 @@ TEST_F(LockTest, ContendingTerminalsNeverHoldTheSameKeyTogether) {
 // `idle` (what a program does while it waits for a key).
 class HolderTest : public LockTest {
  protected:
-  int StartHolder(int terminal, const std::vector<std::string>& keys,
-                  std::function<void()> idle = [] { usleep(20 * 1000); }) {
+  int StartHolder(
+      int terminal, const std::vector<std::string>& keys,
+      std::function<void()> idle = [] { usleep(20 * 1000); }) {
     Terminal(terminal);
     const std::string ready = root_.file("ready" + std::to_string(++holders_));
     const int pid = test::ForkChild([&] {
@@ -134,9 +135,9 @@ TEST_F(HolderTest, AKilledHolderFreesItsKeysToAnotherTerminalAtOnce) {
 }
 
 TEST_F(HolderTest, AnotherComputersEntryKeepsTheThirtyMinuteRule) {
-  WriteLockFile("PROPIETV.lck",
-                  PadOrCut("OTHERPC", 15) + PadOrCut("77", 11) + PadOrCut(std::to_string(os_.minutes), 8) +
-                      "K4 " + PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n");
+  WriteLockFile("PROPIETV.lck", PadOrCut("OTHERPC", 15) + PadOrCut("77", 11) +
+                                    PadOrCut(std::to_string(os_.minutes), 8) + "K4 " +
+                                    PadOrCut("0134", 40) + "4 " + PadOrCut("0134", 40) + "\r\n");
   os_.minutesPerSleep = 1;
   ASSERT_EQ(LockRecord("PropietV", "\x81\xA2"), 0);
   // Held for 30 minutes, taken over in the 31st; the server knows that no terminal 77 lives

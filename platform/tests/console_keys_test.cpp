@@ -13,7 +13,8 @@ using namespace modifier;
 std::string Describe(const InputEvent& e) {
   char text[96];
   std::snprintf(text, sizeof text, "kind %d char %02X scan %02X mods %X row %d col %d buttons %d",
-                static_cast<int>(e.kind), e.character, e.scan, e.modifiers, e.row, e.column, e.buttons);
+                static_cast<int>(e.kind), e.character, e.scan, e.modifiers, e.row, e.column,
+                e.buttons);
   return text;
 }
 
@@ -72,11 +73,11 @@ TEST(TerminalDecodeTest, EscapeSequences) {
     EXPECT_EQ(Describe(e), Describe(c.event));
   }
   // Motion, wheel, the middle button, unknown or malformed sequences give nothing.
-  for (std::string bytes : {std::string("\x1b[M\x60\x2a\x25"), std::string("\x1b[<64;1;1M"),
-                            std::string("\x1b[<1;1;1M"), std::string("\x1b[<32;5;5M"),
-                            std::string("\x1b[99~"), std::string("\x1b[<0;0;0M"),
-                            std::string("\x1b[<0;1M"), std::string("\x1b[M\x20\x10\x10"),
-                            std::string("\x1b[99999999999999999999~")}) {
+  for (std::string bytes :
+       {std::string("\x1b[M\x60\x2a\x25"), std::string("\x1b[<64;1;1M"),
+        std::string("\x1b[<1;1;1M"), std::string("\x1b[<32;5;5M"), std::string("\x1b[99~"),
+        std::string("\x1b[<0;0;0M"), std::string("\x1b[<0;1M"), std::string("\x1b[M\x20\x10\x10"),
+        std::string("\x1b[99999999999999999999~")}) {
     InputEvent e;
     EXPECT_EQ(DecodeEscapeSequence(bytes, &e), Decoded::kIgnore) << bytes.substr(1);
   }
@@ -103,15 +104,24 @@ TEST(TerminalDecodeTest, CursesKeyCodes) {
     int code;
     InputEvent event;
   } cases[] = {
-      {KEY_UP, Key(0, 0x48)},          {KEY_NPAGE, Key(0, 0x51)},
-      {KEY_IC, Key(0, 0x52)},          {KEY_BTAB, Key(0, 0x0F, kShift)},
-      {KEY_F(1), Key(0, 0x3B)},        {KEY_F(10), Key(0, 0x44)},
-      {KEY_F(12), Key(0, 0x86)},       {KEY_F(13), Key(0, 0x3B, kShift)},
-      {KEY_F(24), Key(0, 0x86, kShift)}, {KEY_F(25), Key(0, 0x3B, kCtrl)},
-      {KEY_F(36), Key(0, 0x86, kCtrl)}, {KEY_F(37), Key(0, 0x3B, kCtrl | kShift)},
-      {KEY_F(49), Key(0, 0x3B, kLeftAlt)}, {KEY_F(60), Key(0, 0x86, kLeftAlt)},
-      {KEY_F(61), Key(0, 0x3B, kLeftAlt | kShift)}, {KEY_SLEFT, Key(0, 0x4B, kShift)},
-      {KEY_B2, Key(0, 0x4C)},          {KEY_BACKSPACE, Key(8, 0x0E)},
+      {KEY_UP, Key(0, 0x48)},
+      {KEY_NPAGE, Key(0, 0x51)},
+      {KEY_IC, Key(0, 0x52)},
+      {KEY_BTAB, Key(0, 0x0F, kShift)},
+      {KEY_F(1), Key(0, 0x3B)},
+      {KEY_F(10), Key(0, 0x44)},
+      {KEY_F(12), Key(0, 0x86)},
+      {KEY_F(13), Key(0, 0x3B, kShift)},
+      {KEY_F(24), Key(0, 0x86, kShift)},
+      {KEY_F(25), Key(0, 0x3B, kCtrl)},
+      {KEY_F(36), Key(0, 0x86, kCtrl)},
+      {KEY_F(37), Key(0, 0x3B, kCtrl | kShift)},
+      {KEY_F(49), Key(0, 0x3B, kLeftAlt)},
+      {KEY_F(60), Key(0, 0x86, kLeftAlt)},
+      {KEY_F(61), Key(0, 0x3B, kLeftAlt | kShift)},
+      {KEY_SLEFT, Key(0, 0x4B, kShift)},
+      {KEY_B2, Key(0, 0x4C)},
+      {KEY_BACKSPACE, Key(8, 0x0E)},
       {KEY_ENTER, Key(13, 0x1C)},
   };
   for (const Case& c : cases) {
@@ -130,18 +140,13 @@ TEST(TerminalDecodeTest, Characters) {
     bool alt;
     InputEvent event;
   } cases[] = {
-      {'a', false, Key('a', 0x1E)},
-      {'X', true, Key('X', 0x2D, kLeftAlt)},
-      {'\r', false, Key(13, 0x1C)},
-      {'\t', false, Key(9, 0x0F)},
-      {0x7F, false, Key(8, 0x0E)},
-      {0x03, false, Key(3, 0x2E, kCtrl)},
-      {0x1B, false, Key(0x1B, 0x01)},
-      {'1', true, Key(0, 0x4F, kLeftAlt)},  // Alt + keypad 1
-      {'0', true, Key(0, 0x52, kLeftAlt)},
-      {0xE9, false, Key(0x82, 0)},          // é
-      {0x20AC, false, Key(0xD5, 0)},        // €
-      {0x4E2D, false, Key('?', 0)},        // no such letter in the code page
+      {'a', false, Key('a', 0x1E)},        {'X', true, Key('X', 0x2D, kLeftAlt)},
+      {'\r', false, Key(13, 0x1C)},        {'\t', false, Key(9, 0x0F)},
+      {0x7F, false, Key(8, 0x0E)},         {0x03, false, Key(3, 0x2E, kCtrl)},
+      {0x1B, false, Key(0x1B, 0x01)},      {'1', true, Key(0, 0x4F, kLeftAlt)},  // Alt + keypad 1
+      {'0', true, Key(0, 0x52, kLeftAlt)}, {0xE9, false, Key(0x82, 0)},          // é
+      {0x20AC, false, Key(0xD5, 0)},                                             // €
+      {0x4E2D, false, Key('?', 0)},  // no such letter in the code page
   };
   for (const Case& c : cases) {
     InputEvent e;
@@ -164,15 +169,19 @@ TEST(TerminalDecodeTest, Utf8BytesAndInvalidOnes) {
       {"\xC3\xA9x", 2, 0xE9},
       {"\xE2\x82\xAC", 3, 0x20AC},
       {"\xF0\x9F\x98\x80", 4, 0x1F600},
-      {"\xC3", 0, 0},                   // unfinished: more may come
+      {"\xC3", 0, 0},  // unfinished: more may come
       {"\xE2\x82", 0, 0},
-      {"\xE9" "bc", 1, 0xE9},            // Latin-1 é then plain letters
-      {"\xC3" "a", 1, 0xC3},             // lead cut short by a plain byte
-      {"\x80", 1, 0x80},                 // stray continuation
-      {"\xC0\xAF", 1, 0xC0},            // overlong
-      {"\xE0\x80\xAF", 1, 0xE0},        // overlong
-      {"\xED\xA0\x80", 1, 0xED},        // surrogate
-      {"\xF4\x90\x80\x80", 1, 0xF4},    // past U+10FFFF
+      {"\xE9"
+       "bc",
+       1, 0xE9},  // Latin-1 é then plain letters
+      {"\xC3"
+       "a",
+       1, 0xC3},                      // lead cut short by a plain byte
+      {"\x80", 1, 0x80},              // stray continuation
+      {"\xC0\xAF", 1, 0xC0},          // overlong
+      {"\xE0\x80\xAF", 1, 0xE0},      // overlong
+      {"\xED\xA0\x80", 1, 0xED},      // surrogate
+      {"\xF4\x90\x80\x80", 1, 0xF4},  // past U+10FFFF
       {"\xFF", 1, 0xFF},
       {"", 0, 0},
   };
@@ -202,7 +211,9 @@ TEST(Cp850Test, EveryByteRoundTripsThroughUtf8) {
   // Broken UTF-8 gives '?' per bad byte and never reads past the end.
   EXPECT_EQ(Utf8ToCp850("a\xC3"), "a?");
   EXPECT_EQ(Utf8ToCp850("\xE2\x82"), "??");
-  EXPECT_EQ(Utf8ToCp850("\xFF" "b"), "?b");
+  EXPECT_EQ(Utf8ToCp850("\xFF"
+                        "b"),
+            "?b");
   EXPECT_EQ(Utf8ToCp850("\xF0\x9F\x98\x80"), "?");
 }
 

@@ -43,17 +43,35 @@ struct KeyCase {
 };
 
 const std::vector<KeyCase> kKeys = {
-    {{"Up"}, "key 4800"},        {{"NPage"}, "key 5100"},    {{"Home"}, "key 4700"},
-    {{"End"}, "key 4F00"},       {{"IC"}, "key 5200"},       {{"DC"}, "key 5300"},
-    {{"F1"}, "key 3B00"},        {{"F12"}, "key 8600"},      {{"S-F1"}, "key 5400"},
-    {{"C-F1"}, "key 5E00"},      {{"M-F1"}, "key 6800"},     {{"C-F4"}, "key 6100"},
-    {{"S-F12"}, "key 8800"},     {{"BTab"}, "key 0F00"},     {{"C-Left"}, "key 7300"},
-    {{"C-Right"}, "key 7400"},   {{"C-Home"}, "key 7700"},   {{"M-x"}, "key 2D00"},
-    {{"M-c"}, "key 2E00"},       {{"M-e"}, "key 00D5"},      {{"Enter"}, "key 000D"},
-    {{"Tab"}, "key 0009"},       {{"BSpace"}, "key 0008"},   {{"C-c"}, "key 0003"},
-    {{"C-v"}, "key 0016"},       {{"-l", "\xC3\xA9"}, "key 0082"},  // é
-    {{"-l", "\xE2\x82\xAC"}, "key 00D5"},                          // €
-    {{"-l", "a"}, "key 0061"},   {{"Escape"}, "key 001B"},
+    {{"Up"}, "key 4800"},
+    {{"NPage"}, "key 5100"},
+    {{"Home"}, "key 4700"},
+    {{"End"}, "key 4F00"},
+    {{"IC"}, "key 5200"},
+    {{"DC"}, "key 5300"},
+    {{"F1"}, "key 3B00"},
+    {{"F12"}, "key 8600"},
+    {{"S-F1"}, "key 5400"},
+    {{"C-F1"}, "key 5E00"},
+    {{"M-F1"}, "key 6800"},
+    {{"C-F4"}, "key 6100"},
+    {{"S-F12"}, "key 8800"},
+    {{"BTab"}, "key 0F00"},
+    {{"C-Left"}, "key 7300"},
+    {{"C-Right"}, "key 7400"},
+    {{"C-Home"}, "key 7700"},
+    {{"M-x"}, "key 2D00"},
+    {{"M-c"}, "key 2E00"},
+    {{"M-e"}, "key 00D5"},
+    {{"Enter"}, "key 000D"},
+    {{"Tab"}, "key 0009"},
+    {{"BSpace"}, "key 0008"},
+    {{"C-c"}, "key 0003"},
+    {{"C-v"}, "key 0016"},
+    {{"-l", "\xC3\xA9"}, "key 0082"},      // é
+    {{"-l", "\xE2\x82\xAC"}, "key 00D5"},  // €
+    {{"-l", "a"}, "key 0061"},
+    {{"Escape"}, "key 001B"},
     {{"M-1", "M-3", "M-0"}, "key 0082"},  // Alt + keypad digits, ended by the next key
 };
 
@@ -82,7 +100,8 @@ void CheckKeys(Tmux& tmux, const std::string& term) {
     ASSERT_NE(start, lines.rend()) << term << "\n" << tmux.ScreenText();
     std::vector<std::string> got(start.base(), lines.end() - 1);
     std::vector<std::string> want;
-    for (size_t i = from; i < std::min(kKeys.size(), from + 10); ++i) want.push_back(kKeys[i].expected);
+    for (size_t i = from; i < std::min(kKeys.size(), from + 10); ++i)
+      want.push_back(kKeys[i].expected);
     EXPECT_EQ(got, want) << "TERM=" << term;
   }
 }
@@ -94,9 +113,11 @@ TEST(TerminalConsoleTest, KeyCodesUnderTmux) {
     // A left press and release at column 10, row 5, as an X10 mouse report, then a right
     // button in the SGR form that other terminal types use.
     tmux.SendHex({"1b", "5b", "4d", "20", "2a", "25", "1b", "5b", "4d", "23", "2a", "25"});
-    EXPECT_TRUE(tmux.WaitFor("click row 5 column 10 buttons 1 code -1005")) << term << "\n" << tmux.ScreenText();
+    EXPECT_TRUE(tmux.WaitFor("click row 5 column 10 buttons 1 code -1005")) << term << "\n"
+                                                                            << tmux.ScreenText();
     tmux.SendText("\x1b[<2;33;7M\x1b[<2;33;7m");
-    EXPECT_TRUE(tmux.WaitFor("click row 7 column 33 buttons 2 code -3307")) << term << "\n" << tmux.ScreenText();
+    EXPECT_TRUE(tmux.WaitFor("click row 7 column 33 buttons 2 code -3307")) << term << "\n"
+                                                                            << tmux.ScreenText();
     tmux.SendKeys({"Escape"});
     ASSERT_TRUE(tmux.WaitFor("key 001B"));
     tmux.SendKeys({"Escape"});
@@ -143,8 +164,8 @@ TEST(TerminalConsoleTest, BrokenInputCostsOnlyItself) {
       tmux.WaitQuiet(std::chrono::milliseconds(300));
       tmux.SendHex(c.then);
     }
-    EXPECT_TRUE(tmux.WaitFor(c.want.back(), std::chrono::milliseconds(3000)))
-        << c.term << "\n" << tmux.ScreenText();
+    EXPECT_TRUE(tmux.WaitFor(c.want.back(), std::chrono::milliseconds(3000))) << c.term << "\n"
+                                                                              << tmux.ScreenText();
     std::vector<std::string> lines = LogLines(tmux);
     auto start = std::find(lines.begin(), lines.end(), "key 000C");
     ASSERT_NE(start, lines.end()) << c.term;
@@ -192,7 +213,8 @@ TEST(TerminalConsoleTest, RefusesWithoutATerminal) {
 // Runs inside tmux, started by DrawsCellsColoursAndCursor: draws on the terminal console and
 // waits for Esc.
 TEST(TerminalConsoleChild, Draw) {
-  if (!std::getenv("KAP_CONSOLE_CHILD")) GTEST_SKIP() << "runs only as the child of a terminal test";
+  if (!std::getenv("KAP_CONSOLE_CHILD"))
+    GTEST_SKIP() << "runs only as the child of a terminal test";
   std::string error;
   auto console = CreateTerminalConsole({}, &error);
   ASSERT_TRUE(console) << error;
@@ -253,7 +275,8 @@ void WriteChainedMarker(int) {
 }
 
 TEST(TerminalConsoleChild, Signals) {
-  if (!std::getenv("KAP_CONSOLE_CHILD")) GTEST_SKIP() << "runs only as the child of a terminal test";
+  if (!std::getenv("KAP_CONSOLE_CHILD"))
+    GTEST_SKIP() << "runs only as the child of a terminal test";
   std::signal(SIGHUP, SIG_IGN);
   std::signal(SIGTERM, WriteChainedMarker);
   std::string error;

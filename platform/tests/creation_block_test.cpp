@@ -15,7 +15,8 @@ TEST(CreationBlockTest, ReadGivesBackWhatWasBuilt) {
   layout.pageSize = 1024;
   layout.fileFlags = 0x0001;
   layout.keys = {{{1, 2, rm::kKeyBinary, 0}},
-                 {{3, 30, rm::kKeyDuplicates | rm::kKeyAcs, 0}, {40, 4, rm::kKeyDuplicates | rm::kKeyExtendedType, 14}}};
+                 {{3, 30, rm::kKeyDuplicates | rm::kKeyAcs, 0},
+                  {40, 4, rm::kKeyDuplicates | rm::kKeyExtendedType, 14}}};
   layout.acs = test::UpperAcs();
   const std::string block = rm::BuildCreationBlock(layout);
   ASSERT_EQ(block.size(), 16u + 3 * 16 + 265);

@@ -116,14 +116,17 @@ TEST(OsFiles, CreatedFilesAndFoldersFollowTheUmask) {
     std::function<bool(const std::string&)> make;
     mode_t full;
   } ways[] = {
-      {"OpenFile", [](const std::string& p) {
+      {"OpenFile",
+       [](const std::string& p) {
          return PosixOs().OpenFile(p, true, false, Sharing::kShared, nullptr) != nullptr;
-       }, 0666},
-      {"OpenFile exclusive", [](const std::string& p) {
-         return PosixOs().OpenFile(p, true, false, Sharing::kExclusive, nullptr) != nullptr;
-       }, 0666},
-      {"AppendFile", [](const std::string& p) { return PosixOs().AppendFile(p, "x") == 0; },
+       },
        0666},
+      {"OpenFile exclusive",
+       [](const std::string& p) {
+         return PosixOs().OpenFile(p, true, false, Sharing::kExclusive, nullptr) != nullptr;
+       },
+       0666},
+      {"AppendFile", [](const std::string& p) { return PosixOs().AppendFile(p, "x") == 0; }, 0666},
       {"MakeDir", [](const std::string& p) { return PosixOs().MakeDir(p); }, 0777},
   };
   for (mode_t mask : {mode_t{0}, mode_t{002}, mode_t{022}, mode_t{077}}) {
@@ -290,7 +293,10 @@ TEST(OsServices, CommandInterpreter) {
   std::filesystem::current_path(dir.path());
   for (const Case& c : cases) {
     test::ScopedEnv env;
-    if (c.comspec.empty()) env.Unset("COMSPEC"); else env.Set("COMSPEC", c.comspec);
+    if (c.comspec.empty())
+      env.Unset("COMSPEC");
+    else
+      env.Set("COMSPEC", c.comspec);
     if (!c.path.empty()) env.Set("PATH", c.path);
     ::unlink(out.c_str());
     EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.comspec << c.arguments;

@@ -24,9 +24,7 @@ using test::Seg;
 
 // Record of 16 bytes: key 0 a unique 2-byte binary number at 1, key 1 an 8-byte text with
 // duplicates at 3, then 6 bytes of payload.
-std::string Layout16() {
-  return CreationBlock(16, {{{1, 2, 0x0004}}, {{3, 8, 0x0001 | 0x0002}}});
-}
+std::string Layout16() { return CreationBlock(16, {{{1, 2, 0x0004}}, {{3, 8, 0x0001 | 0x0002}}}); }
 
 std::string Rec(uint16_t number, const std::string& text, const std::string& payload = "") {
   std::string r(16, '\0');
@@ -151,20 +149,24 @@ TEST_F(RecordManagerTest, CreateRefusesWhatItCannotKeep) {
       {"float type", CreationBlock(16, {{{1, 4, 0x100, 2}}}), rm::kInconsistentKeyFlags},
       {"mixed duplicates", CreationBlock(16, {{{1, 2, 0x1}, {3, 2, 0}}}),
        rm::kInconsistentKeyFlags},
-      {"variable length", [] {
+      {"variable length",
+       [] {
          std::string s = CreationBlock(16, {{{1, 2}}});
          s[10] = 1;
          return s;
-       }(), rm::kInconsistentKeyFlags},
+       }(),
+       rm::kInconsistentKeyFlags},
       {"missing ACS", CreationBlock(16, {{{1, 2, 0x20}}}), rm::kDataBufferTooShort},
       {"bad ACS signature", CreationBlock(16, {{{1, 2, 0x20}}}, 4096, badAcs),
        rm::kBadCollatingSequence},
       {"segments cut short", CreationBlock(16, {{{1, 2}}}).substr(0, 24), rm::kDataBufferTooShort},
-      {"120 keys", [] {
+      {"120 keys",
+       [] {
          std::string s = CreationBlock(16, {{{1, 2}}});
          test::Put16(&s, 4, 120);
          return s;
-       }(), rm::kBadKeyCount},
+       }(),
+       rm::kBadKeyCount},
       {"space-filled buffer", std::string(1536, ' '), rm::kBadPageSize},
   };
   for (const Case& c : cases) {
@@ -176,8 +178,8 @@ TEST_F(RecordManagerTest, CreateRefusesWhatItCannotKeep) {
 }
 
 TEST_F(RecordManagerTest, StatAnswersThePublishedLayout) {
-  std::string spec = CreationBlock(32, {{{1, 4, 0x0004}}, {{5, 2, 0x0001}, {7, 10, 0x0021}}},
-                                   1024, test::UpperAcs("NAMES"));
+  std::string spec = CreationBlock(32, {{{1, 4, 0x0004}}, {{5, 2, 0x0001}, {7, 10, 0x0021}}}, 1024,
+                                   test::UpperAcs("NAMES"));
   RmFile f;
   std::string p = dir.file("stat.dat");
   ASSERT_EQ(f.Create(p, spec), 0);
@@ -228,13 +230,20 @@ TEST_F(RecordManagerTest, KeyTypesOrderAsTheirValues) {
       {"string", {{1, 3}}, "", {"ABC", "ABD", "B  ", "a  "}},
       {"binary", {{1, 2, 0x0004}}, "", {le16(1), le16(255), le16(256), le16(65535)}},
       {"unsigned binary type", {{1, 2, 0x0100, 14}}, "", {le16(2), le16(300), le16(40000)}},
-      {"signed integer", {{1, 2, 0x0100, 1}}, "", {le16(-300), le16(-1), le16(0), le16(5), le16(300)}},
+      {"signed integer",
+       {{1, 2, 0x0100, 1}},
+       "",
+       {le16(-300), le16(-1), le16(0), le16(5), le16(300)}},
       {"descending string", {{1, 3, 0x0040}}, "", {"ZZZ", "B  ", "AB ", "AA "}},
       {"collating sequence", {{1, 3, 0x0020}}, test::UpperAcs(), {"abc", "ABD", "b  ", "C  "}},
       {"case-insensitive", {{1, 3, 0x0400}}, "", {"abc", "ABD", "b  ", "C  "}},
-      {"segmented text + binary", {{1, 1}, {2, 2, 0x0004}}, "",
+      {"segmented text + binary",
+       {{1, 1}, {2, 2, 0x0004}},
+       "",
        {"A" + le16(2), "A" + le16(256), "B" + le16(1)}},
-      {"segmented with a descending part", {{1, 1}, {2, 2, 0x0044}}, "",
+      {"segmented with a descending part",
+       {{1, 1}, {2, 2, 0x0044}},
+       "",
        {"A" + le16(256), "A" + le16(2), "B" + le16(9)}},
   };
   int n = 0;
@@ -255,8 +264,7 @@ TEST_F(RecordManagerTest, KeyTypesOrderAsTheirValues) {
       got.push_back(f.lastKey.substr(0, c.values[0].size()));
     EXPECT_EQ(got, c.values) << c.what;
     // Get Equal finds each value by its own bytes.
-    for (const std::string& v : c.values)
-      EXPECT_EQ(f.Get(rm::kGetEqual, 0, v, &r), 0) << c.what;
+    for (const std::string& v : c.values) EXPECT_EQ(f.Get(rm::kGetEqual, 0, v, &r), 0) << c.what;
   }
 }
 
@@ -269,13 +277,20 @@ TEST_F(RecordManagerTest, KeyedGetsAtAndBetweenValues) {
     uint16_t found;
   };
   std::vector<Case> cases = {
-      {rm::kGetEqual, 20, 0, 20},          {rm::kGetEqual, 25, rm::kKeyNotFound, 0},
-      {rm::kGetGreater, 20, 0, 30},        {rm::kGetGreater, 25, 0, 30},
-      {rm::kGetGreater, 30, rm::kEndOfFile, 0}, {rm::kGetGreaterOrEqual, 20, 0, 20},
-      {rm::kGetGreaterOrEqual, 21, 0, 30}, {rm::kGetGreaterOrEqual, 31, rm::kEndOfFile, 0},
-      {rm::kGetLess, 20, 0, 10},           {rm::kGetLess, 10, rm::kEndOfFile, 0},
-      {rm::kGetLessOrEqual, 20, 0, 20},    {rm::kGetLessOrEqual, 29, 0, 20},
-      {rm::kGetLessOrEqual, 9, rm::kEndOfFile, 0}, {rm::kGetFirst, 0, 0, 10},
+      {rm::kGetEqual, 20, 0, 20},
+      {rm::kGetEqual, 25, rm::kKeyNotFound, 0},
+      {rm::kGetGreater, 20, 0, 30},
+      {rm::kGetGreater, 25, 0, 30},
+      {rm::kGetGreater, 30, rm::kEndOfFile, 0},
+      {rm::kGetGreaterOrEqual, 20, 0, 20},
+      {rm::kGetGreaterOrEqual, 21, 0, 30},
+      {rm::kGetGreaterOrEqual, 31, rm::kEndOfFile, 0},
+      {rm::kGetLess, 20, 0, 10},
+      {rm::kGetLess, 10, rm::kEndOfFile, 0},
+      {rm::kGetLessOrEqual, 20, 0, 20},
+      {rm::kGetLessOrEqual, 29, 0, 20},
+      {rm::kGetLessOrEqual, 9, rm::kEndOfFile, 0},
+      {rm::kGetFirst, 0, 0, 10},
       {rm::kGetLast, 0, 0, 30},
   };
   for (const Case& c : cases) {
@@ -540,8 +555,7 @@ TEST_F(RecordManagerTest, LocksBetweenHandles) {
   int32_t pos1 = third.Position(&status);
   for (int i = 0; i < 4; ++i) address[i] = static_cast<char>((pos1 >> (8 * i)) & 0xFF);
   ASSERT_EQ(third.Call(rm::kUnlock, &address, &key, -1), 0);
-  EXPECT_EQ(third.Call(rm::kUnlock, &(address = std::string(4, '\x7f')), &key, -1),
-            rm::kLockError);
+  EXPECT_EQ(third.Call(rm::kUnlock, &(address = std::string(4, '\x7f')), &key, -1), rm::kLockError);
   ASSERT_EQ(other.Get(rm::kGetEqual + 200, 0, Num(1), &r), 0);
   ASSERT_EQ(third.Call(rm::kUnlock, -2), 0);
   EXPECT_EQ(file.Get(rm::kGetEqual + 200, 0, Num(2), &r), 0);

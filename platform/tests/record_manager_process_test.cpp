@@ -61,8 +61,8 @@ bool ReadByte(int fd, char* c) {
 // fails before it is ready ends the parent's wait at once instead of hanging it.
 class HoldingChild {
  public:
-  explicit HoldingChild(const std::function<int()>& setUp,
-                        const std::function<int()>& finish = [] { return 0; }) {
+  explicit HoldingChild(
+      const std::function<int()>& setUp, const std::function<int()>& finish = [] { return 0; }) {
     if (pipe(ready_) != 0 || pipe(go_) != 0) std::abort();
     pid_ = test::ForkChild([&] {
       close(ready_[0]);
@@ -177,14 +177,16 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
           if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
           return 0;
         },
-        [&] { return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5; });
+        [&] {
+          return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5;
+        });
     if (!child.WaitReady()) continue;
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
     std::string r;
     EXPECT_EQ(f.Insert(Rec(60)), rm::kFileLocked);
     EXPECT_EQ(f.Get(rm::kGetEqual, 0, Id(50), &r), rm::kKeyNotFound);  // not yet visible
-    ASSERT_EQ(f.Get(rm::kGetEqual, 0, Id(1), &r), 0);                 // reads go on
+    ASSERT_EQ(f.Get(rm::kGetEqual, 0, Id(1), &r), 0);                  // reads go on
     EXPECT_EQ(f.Update(Rec(1, 5)), rm::kFileLocked);
     child.Release();
     EXPECT_EQ(child.Wait(), 0);

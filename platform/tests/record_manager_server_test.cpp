@@ -23,7 +23,8 @@ TEST(RecordManagerServerTest, InstallationsInTwoSchemasDoNotShareLocks) {
   std::string schema = "other" + std::to_string(getpid());
   PGconn* admin = PQconnectdb(base.c_str());
   PQclear(PQexec(admin, ("CREATE SCHEMA " + schema).c_str()));
-  std::unique_ptr<RecordEngine> other = MakeServerEngine(base + " options='-csearch_path=" + schema + "'");
+  std::unique_ptr<RecordEngine> other =
+      MakeServerEngine(base + " options='-csearch_path=" + schema + "'");
 
   test::TempDir dir;
   std::string path = dir.file("file.dat");

@@ -29,7 +29,8 @@ inline std::string CreationBlock(uint16_t recordLength, const std::vector<std::v
   layout.pageSize = pageSize;
   for (const auto& key : keys) {
     layout.keys.emplace_back();
-    for (const Seg& seg : key) layout.keys.back().push_back({seg.position, seg.length, seg.flags, seg.type});
+    for (const Seg& seg : key)
+      layout.keys.back().push_back({seg.position, seg.length, seg.flags, seg.type});
   }
   layout.acs = acs;
   return rm::BuildCreationBlock(layout);
@@ -41,8 +42,7 @@ inline std::string UpperAcs(const std::string& name = "UPPER") {
   acs[0] = static_cast<char>(0xAC);
   std::string padded = (name + "        ").substr(0, 8);
   acs.replace(1, 8, padded);
-  for (int b = 0; b < 256; ++b)
-    acs[9 + b] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
+  for (int b = 0; b < 256; ++b) acs[9 + b] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
   return acs;
 }
 
@@ -113,7 +113,8 @@ class RmFile {
   }
   int16_t Direct(int32_t pos, int keyNumber, std::string* record) {
     std::string data(4096, '\0'), key(255, '\0');
-    for (int i = 0; i < 4; ++i) data[i] = static_cast<char>((static_cast<uint32_t>(pos) >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+      data[i] = static_cast<char>((static_cast<uint32_t>(pos) >> (8 * i)) & 0xFF);
     int16_t status = Call(rm::kGetDirect, &data, &key, keyNumber);
     *record = data;
     return status;

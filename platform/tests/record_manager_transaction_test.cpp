@@ -74,7 +74,8 @@ TEST_F(RecordManagerTransactionTest, EveryFileKeepsAllOrNothingHoweverTheTransac
                                    {"a file closed, then abort", End::kCloseThenAbort, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string a = MakeFile(dir, std::string("a") + c.what), b = MakeFile(dir, std::string("b") + c.what);
+    const std::string a = MakeFile(dir, std::string("a") + c.what),
+                      b = MakeFile(dir, std::string("b") + c.what);
     RmFile fa, fb;
     ASSERT_EQ(fa.Open(a), 0);
     ASSERT_EQ(fb.Open(b), 0);
@@ -85,9 +86,15 @@ TEST_F(RecordManagerTransactionTest, EveryFileKeepsAllOrNothingHoweverTheTransac
     std::string r;
     EXPECT_EQ(fb.Get(rm::kGetEqual, 0, Id(2), &r), 0) << "a transaction reads its own writes";
     switch (c.end) {
-      case End::kCommit: EXPECT_EQ(Call(rm::kEndTransaction), 0); break;
-      case End::kAbort: EXPECT_EQ(Call(rm::kAbortTransaction), 0); break;
-      case End::kReset: EXPECT_EQ(Call(rm::kReset), 0); break;
+      case End::kCommit:
+        EXPECT_EQ(Call(rm::kEndTransaction), 0);
+        break;
+      case End::kAbort:
+        EXPECT_EQ(Call(rm::kAbortTransaction), 0);
+        break;
+      case End::kReset:
+        EXPECT_EQ(Call(rm::kReset), 0);
+        break;
       case End::kCloseThenAbort:
         EXPECT_EQ(fa.Close(), 0);
         EXPECT_EQ(Call(rm::kAbortTransaction), 0);
@@ -114,7 +121,8 @@ TEST_F(RecordManagerTransactionTest, TwoHandlesOfOneFileWriteInOneTransaction) {
 }
 
 TEST_F(RecordManagerTransactionTest, AFileOpenedAfterTheFirstWriteCannotJoin) {
-  if (std::getenv("KAP_TEST_ENGINE") != nullptr) GTEST_SKIP() << "the server has every file at hand";
+  if (std::getenv("KAP_TEST_ENGINE") != nullptr)
+    GTEST_SKIP() << "the server has every file at hand";
   const std::string a = MakeFile(dir, "a.dat"), b = MakeFile(dir, "b.dat");
   RmFile fa, fb;
   ASSERT_EQ(fa.Open(a), 0);

@@ -31,7 +31,11 @@ TEST(TextTest, PadsOrCutsToWidth) {
     size_t width;
     std::string out;
   } cases[] = {
-      {"", 3, "   "}, {"abc", 3, "abc"}, {"abcd", 3, "abc"}, {"ab", 0, ""}, {"\x82\x90", 3, "\x82\x90 "},
+      {"", 3, "   "},
+      {"abc", 3, "abc"},
+      {"abcd", 3, "abc"},
+      {"ab", 0, ""},
+      {"\x82\x90", 3, "\x82\x90 "},
   };
   for (const auto& c : cases) EXPECT_EQ(PadOrCut(c.in, c.width), c.out) << c.in;
 }

@@ -17,12 +17,15 @@ const std::string kTop = "\u250c" + Rule() + "\u2510", kJoin = "\u251c" + Rule()
 const std::string kBottom = "\u2514" + Rule() + "\u2518";
 
 std::string Pad(const std::string& text) { return std::string(22 - text.size(), ' ') + text; }
-std::string TapeRow(const std::string& shown, const char* mark) { return "\u2502" + Pad(shown) + " " + mark + "\u2502"; }
+std::string TapeRow(const std::string& shown, const char* mark) {
+  return "\u2502" + Pad(shown) + " " + mark + "\u2502";
+}
 std::string EntryRow(const std::string& shown) { return "\u2502" + Pad(shown) + "  \u2502"; }
 
 class CalculatorTest : public PopupTest {
  protected:
-  std::string Calc(const std::string& keys, const std::function<void()>& look = nullptr, int16_t last = key::kEsc) {
+  std::string Calc(const std::string& keys, const std::function<void()>& look = nullptr,
+                   int16_t last = key::kEsc) {
     return Run(PopupCalculator, Keys(keys), look, last);
   }
   std::string At(int row, int column = 1) const { return Row(row, column, 26); }
@@ -139,9 +142,11 @@ TEST_F(CalculatorTest, TapeKeepsTheNewest21Lines) {
 }
 
 TEST_F(CalculatorTest, WindowMovesAndWrapsAtBothEdges) {
-  const std::pair<std::vector<int16_t>, int> cases[] = {
-      {{key::kLeft}, 55}, {{key::kLeft, key::kRight}, 1}, {{key::kRight}, 2},
-      {{key::kCtrlRight, key::kCtrlRight}, 3}, {{key::kLeft, key::kCtrlLeft}, 54}};
+  const std::pair<std::vector<int16_t>, int> cases[] = {{{key::kLeft}, 55},
+                                                        {{key::kLeft, key::kRight}, 1},
+                                                        {{key::kRight}, 2},
+                                                        {{key::kCtrlRight, key::kCtrlRight}, 3},
+                                                        {{key::kLeft, key::kCtrlLeft}, 54}};
   for (const auto& [moves, column] : cases) {
     SCOPED_TRACE("to column " + std::to_string(column));
     Forget();
@@ -166,8 +171,9 @@ TEST_F(CalculatorTest, WindowMovesAndWrapsAtBothEdges) {
 
 TEST_F(CalculatorTest, FReturnsTheValueInHundredths) {
   const std::pair<const char*, const char*> cases[] = {
-      {"12.5", "1250"}, {"4T", "400"},     {"1.2345", "123.45"}, {"0.05", "5"},  {"0", "0"},
-      {"2+3=", "500"},  {"1.500", "150.0"}, {"0.0005", ".05"},   {"0.005", ".5"}, {"12+3C", "1200"}};
+      {"12.5", "1250"}, {"4T", "400"},    {"1.2345", "123.45"}, {"0.05", "5"},
+      {"0", "0"},       {"2+3=", "500"},  {"1.500", "150.0"},   {"0.0005", ".05"},
+      {"0.005", ".5"},  {"12+3C", "1200"}};
   for (const auto& [keys, result] : cases) {
     Forget();
     EXPECT_EQ(Calc(keys, nullptr, 'F'), result) << keys;
@@ -188,7 +194,9 @@ TEST_F(CalculatorTest, ImpossibleResultShowsAnErrorUntilCleared) {
     EXPECT_TRUE(ParseCalculatorState(file, &s));
     EXPECT_EQ(s.Entry + s.Accumulator, 0);
   }
-  EXPECT_EQ(Calc("5/0=C2+2=", [&] { EXPECT_EQ(At(24), EntryRow("4")); }, 'F'), "400");
+  EXPECT_EQ(Calc(
+                "5/0=C2+2=", [&] { EXPECT_EQ(At(24), EntryRow("4")); }, 'F'),
+            "400");
 }
 
 TEST_F(CalculatorTest, StateFileHasItsLayoutAndTheNextOpeningContinuesFromIt) {
@@ -210,13 +218,21 @@ TEST_F(CalculatorTest, StateFileHasItsLayoutAndTheNextOpeningContinuesFromIt) {
 
 TEST_F(CalculatorTest, DamagedStateFileFallsBackToTheInitialValues) {
   const std::string head = "\r\n-1,0,0,0\r\n\"\",\"\"\r\n";
-  const std::string cases[] = {
-      "garbage\r\n", "1,20,5\r\n", "1,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n2,0,0\r\n",
-      "56,23,0,0" + head, "1,1,0,0" + head, "1,23,inf,0" + head, "1,23,nan,0" + head,
-      "1,23,1e999,0" + head, "1,23,0x10,0" + head, "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"^\"\r\n",
-      "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"+\r\n", "1,23,0,0\r\n-1,0,-1,20\r\n\"\",\"\"\r\n",
-      "1,23,0,0\r\n-1,0,0,3\r\n\"\",\"\"\r\n", std::string("\x00\xFF\x01,\x80", 5),
-      std::string(200000, '7')};
+  const std::string cases[] = {"garbage\r\n",
+                               "1,20,5\r\n",
+                               "1,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n2,0,0\r\n",
+                               "56,23,0,0" + head,
+                               "1,1,0,0" + head,
+                               "1,23,inf,0" + head,
+                               "1,23,nan,0" + head,
+                               "1,23,1e999,0" + head,
+                               "1,23,0x10,0" + head,
+                               "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"^\"\r\n",
+                               "1,23,0,0\r\n-1,0,0,0\r\n\"\",\"+\r\n",
+                               "1,23,0,0\r\n-1,0,-1,20\r\n\"\",\"\"\r\n",
+                               "1,23,0,0\r\n-1,0,0,3\r\n\"\",\"\"\r\n",
+                               std::string("\x00\xFF\x01,\x80", 5),
+                               std::string(200000, '7')};
   for (const std::string& text : cases) {
     SCOPED_TRACE(text.substr(0, 40));
     WriteFile(terminal_.file("KAPCALC.TMP"), text);

@@ -30,14 +30,18 @@ TEST_F(CalendarTest, OpeningOn15MayShowsTheSecondQuarterWithThe15Highlighted) {
       "│                    │", "│        JUNY        │", "│ 1  2  3  4  5  6  7│",
       "│ 8  9 10 11 12 13 14│", "│15 16 17 18 19 20 21│", "│22 23 24 25 26 27 28│",
       "│29 30               │", "│                    │", "└────────────────────┘"};
-  EXPECT_EQ(Calendar("20260515", {}, [&] {
-              for (int r = 1; r <= 24; ++r) EXPECT_EQ(Row(r, 59, 22), expected[r - 1]) << "row " << r;
-              EXPECT_EQ(console.AttributeAt(13, 72), kHighlight);
-              EXPECT_EQ(console.AttributeAt(13, 69), kDays);
-              EXPECT_EQ(console.AttributeAt(2, 60), 0x07);  // header in "n"
-              EXPECT_EQ(console.ReadCell(25, 70), before[24 * 80 + 69]);
-              EXPECT_FALSE(console.CursorVisible());
-            }, key::kEsc),
+  EXPECT_EQ(Calendar(
+                "20260515", {},
+                [&] {
+                  for (int r = 1; r <= 24; ++r)
+                    EXPECT_EQ(Row(r, 59, 22), expected[r - 1]) << "row " << r;
+                  EXPECT_EQ(console.AttributeAt(13, 72), kHighlight);
+                  EXPECT_EQ(console.AttributeAt(13, 69), kDays);
+                  EXPECT_EQ(console.AttributeAt(2, 60), 0x07);  // header in "n"
+                  EXPECT_EQ(console.ReadCell(25, 70), before[24 * 80 + 69]);
+                  EXPECT_FALSE(console.CursorVisible());
+                },
+                key::kEsc),
             "");
   EXPECT_EQ(Cells(), before);
   EXPECT_TRUE(console.CursorVisible());
@@ -89,7 +93,9 @@ TEST_F(CalendarTest, KeysMoveTheDayAcrossMonthQuarterAndYearEdges) {
     SCOPED_TRACE(std::string("from ") + c.workDate + " to " + c.result);
     std::vector<Cell> before = Cells();
     const std::string title = c.firstTitle;
-    EXPECT_EQ(Calendar(c.workDate, c.keys, [&] { EXPECT_EQ(Inside(3).find(title), (20 - title.size()) / 2); }, c.last),
+    EXPECT_EQ(Calendar(
+                  c.workDate, c.keys,
+                  [&] { EXPECT_EQ(Inside(3).find(title), (20 - title.size()) / 2); }, c.last),
               c.result);
     EXPECT_EQ(Cells(), before);
   }

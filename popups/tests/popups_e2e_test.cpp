@@ -18,11 +18,13 @@ class PopupsDemoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     demo_ = dir_.file("demo");
-    ProcessResult built = RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
+    ProcessResult built =
+        RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
     ASSERT_EQ(built.exitCode, 0) << built.errors;
     tmux_ = std::make_unique<Tmux>(
         BuildPath("app/vownmain"),
-        std::map<std::string, std::string>{{"KAPROOT", demo_ + "/"}, {"KAPTMP", demo_ + "/T01"}, {"KAPTERM", demo_ + "/T01"}},
+        std::map<std::string, std::string>{
+            {"KAPROOT", demo_ + "/"}, {"KAPTMP", demo_ + "/T01"}, {"KAPTERM", demo_ + "/T01"}},
         demo_);
     ASSERT_TRUE(tmux_->WaitFor(kLabel)) << tmux_->ScreenText();
     tmux_->WaitQuiet();
@@ -40,7 +42,8 @@ class PopupsDemoTest : public ::testing::Test {
     ASSERT_EQ(after.size(), before_.size());
     for (size_t r = 0; r < before_.size(); ++r) {
       std::string expected = before_[r];
-      if (size_t at = expected.find(kLabel); at != std::string::npos) expected.replace(at + kLabel.size(), value.size(), value);
+      if (size_t at = expected.find(kLabel); at != std::string::npos)
+        expected.replace(at + kLabel.size(), value.size(), value);
       EXPECT_EQ(after[r], expected) << "row " << r + 1;
     }
     tmux_->SendKeys({"Escape"});

@@ -32,7 +32,9 @@ class PopupTest : public ::testing::Test {
     // Every cell differs from its neighbours, so a restore that misses one shows.
     for (int r = 1; r <= 25; ++r)
       for (int c = 1; c <= 80; ++c)
-        console.PutCell(r, c, Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26), static_cast<uint8_t>(r * 13 + c)});
+        console.PutCell(
+            r, c,
+            Cell{static_cast<uint8_t>('A' + (r * 7 + c) % 26), static_cast<uint8_t>(r * 13 + c)});
   }
   void TearDown() override {
     ResetScreenState();

@@ -31,7 +31,9 @@ class TranslateTest : public ::testing::Test {
 
 TEST_F(TranslateTest, Lookups) {
   WriteLng(
-      "\"Codi\",\"C\xA2\"\"digo\",\"C\xA2" "dic\",\"C\xA2" "digo\"\r\n"
+      "\"Codi\",\"C\xA2\"\"digo\",\"C\xA2"
+      "dic\",\"C\xA2"
+      "digo\"\r\n"
       "Propietari,Propietario G, Proprietari ,Propietario\r\n"
       "\"Nom, cognoms\",\"Nome, apelidos\",\"Nom O\",\"Nombre, apellidos\"\r\n"
       "\"  Sagnat\",G,O,\"  Sangrado\"\r\n"

@@ -60,15 +60,19 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"locking", {"platform", "format_packed", "session", "screen"}},
     {"popups", {"platform", "format_packed", "session", "format", "screen"}},
     {"forms", {"platform", "session", "screen", "data"}},
-    {"app", {"platform", "format_packed", "session", "format", "taxid", "screen", "data",
-             "locking", "popups", "forms"}},
-    {"tools", {"platform", "format_packed", "session", "format", "taxid", "screen", "data",
-               "locking", "popups", "forms", "app"}},
+    {"app",
+     {"platform", "format_packed", "session", "format", "taxid", "screen", "data", "locking",
+      "popups", "forms"}},
+    {"tools",
+     {"platform", "format_packed", "session", "format", "taxid", "screen", "data", "locking",
+      "popups", "forms", "app"}},
     {"testsupport", {"platform", "screen"}},
-    {"bench", {"platform", "format_packed", "session", "format", "taxid", "screen", "data",
-               "locking", "popups", "forms", "app"}},
-    {"fuzz", {"platform", "format_packed", "session", "format", "taxid", "screen", "data",
-              "locking", "popups", "forms", "app", "tools"}},
+    {"bench",
+     {"platform", "format_packed", "session", "format", "taxid", "screen", "data", "locking",
+      "popups", "forms", "app"}},
+    {"fuzz",
+     {"platform", "format_packed", "session", "format", "taxid", "screen", "data", "locking",
+      "popups", "forms", "app", "tools"}},
 };
 
 // "" when the path (relative to the source root) is in no library folder.
@@ -169,7 +173,7 @@ TEST(Layering, CheckerRefusesWhatTheLayersForbid) {
       {"platform/os.h", "session/session.h", false},
       {"session/session.cpp", "format/format.h", true},
       {"locking/lock_range.cpp", "app/owner_program.h", false},
-      {"app/hooks.cpp", "data/data_internal.h", false},            // another folder's internals
+      {"app/hooks.cpp", "data/data_internal.h", false},  // another folder's internals
       {"data/file_table.cpp", "data/data_internal.h", true},
       {"data/tests/x_test.cpp", "testsupport/test_support.h", true},
       {"data/tests/x_test.cpp", "app/owner_program.h", false},

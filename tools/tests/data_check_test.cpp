@@ -4,8 +4,8 @@
 // engine too (KAPSERVIDOR set). POSIX only: it runs kaptool and a writer as child processes.
 #ifndef _WIN32
 #include <libpq-fe.h>
-#include <sqlite3.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -69,8 +69,8 @@ class Store {
     std::string name = file + ".DAT";
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const char* values[] = {name.c_str()};
-    PGresult* r = PQexecParams(conn, "SELECT tab FROM kap_files WHERE name=$1", 1, nullptr,
-                               values, nullptr, nullptr, 0);
+    PGresult* r = PQexecParams(conn, "SELECT tab FROM kap_files WHERE name=$1", 1, nullptr, values,
+                               nullptr, nullptr, 0);
     std::string table = PQntuples(r) == 1 ? PQgetvalue(r, 0, 0) : "";
     PQclear(r);
     EXPECT_FALSE(table.empty()) << "no table for " << name;
@@ -136,8 +136,7 @@ const Damage kDamages[] = {
        test::WriteFile(root + "/DADES/FinquesV.dat", bytes);
      },
      "/DADES/FinquesV.dat: store: *"},
-    {"EstateNamesAMissingOwner",
-     [](const std::string&, Store& s) { GiveEstate(s, 7, "80e3"); },
+    {"EstateNamesAMissingOwner", [](const std::string&, Store& s) { GiveEstate(s, 7, "80e3"); },
      "/DADES/FinquesV.dat: estate 0007 names owner 0099, which does not exist"},
     {"OwnerSlotNamesAnEstateHeldBySomeoneElse",
      [](const std::string&, Store& s) { GiveEstate(s, 5, "8099"); },
@@ -222,9 +221,12 @@ TEST_F(DataCheckTest, SoundFilesGive0AndFilesThatCannotBeOpenedGive2) {
     std::string error, total;
   } cases[] = {
       {{"--quick"}, 2, "unknown option --quick", ""},
-      {{root_ + "/DADES/Nothing"}, 2, "cannot open " + root_ + "/DADES/Nothing.dat",
+      {{root_ + "/DADES/Nothing"},
+       2,
+       "cannot open " + root_ + "/DADES/Nothing.dat",
        "1 file could not be opened\n"},
-      {{root_ + "/DADES/PropietV", root_ + "/DADES/Text"}, 2,
+      {{root_ + "/DADES/PropietV", root_ + "/DADES/Text"},
+       2,
        "cannot open " + root_ + "/DADES/Text.dat",
        "no problems found in 1 file; 1 file could not be opened\n"},
   };
@@ -243,9 +245,10 @@ TEST_F(DataCheckTest, SoundFilesGive0AndFilesThatCannotBeOpenedGive2) {
 [[noreturn]] void HandEstateBackAndForth(const std::string& root) {
   const char* const kMoves[2][3] = {{"8082", "8080", "8081"}, {"8081", "8081", "8080"}};
   auto sql = [](const std::string& estates, const std::string& owners, const char* const* move) {
-    return "UPDATE " + estates + " SET data=" + WithBytes(6, move[0]) + ", k1=" + Store::Bytes(move[0]) +
-           " WHERE pos=1; UPDATE " + owners + " SET data=" + WithBytes(184, move[1]) +
-           " WHERE pos=1; UPDATE " + owners + " SET data=" + WithBytes(188, move[2]) + " WHERE pos=2;";
+    return "UPDATE " + estates + " SET data=" + WithBytes(6, move[0]) +
+           ", k1=" + Store::Bytes(move[0]) + " WHERE pos=1; UPDATE " + owners +
+           " SET data=" + WithBytes(184, move[1]) + " WHERE pos=1; UPDATE " + owners +
+           " SET data=" + WithBytes(188, move[2]) + " WHERE pos=2;";
   };
   if (OnServer()) {
     PGconn* conn = PQconnectdb(std::getenv("KAPSERVIDOR"));
@@ -262,7 +265,8 @@ TEST_F(DataCheckTest, SoundFilesGive0AndFilesThatCannotBeOpenedGive2) {
   sqlite3_exec(db, ("ATTACH '" + root + "/DADES/PropietV.dat' AS o").c_str(), nullptr, nullptr,
                nullptr);
   for (int i = 0;; i ^= 1) {
-    const std::string move = "BEGIN IMMEDIATE; " + sql("main.records", "o.records", kMoves[i]) + " COMMIT";
+    const std::string move =
+        "BEGIN IMMEDIATE; " + sql("main.records", "o.records", kMoves[i]) + " COMMIT";
     sqlite3_exec(db, move.c_str(), nullptr, nullptr, nullptr);
     usleep(1000);
   }
@@ -300,7 +304,8 @@ TEST_F(DataCheckTest, AnInterruptedWriteIsLeftForAWriterToUndo) {
   auto r = Kaptool({"data", "check"});
   EXPECT_EQ(r.exitCode, 2) << r.output << r.errors;
   EXPECT_NE(r.errors.find("cannot open " + file + ": an interrupted write is pending"),
-            std::string::npos) << r.errors;
+            std::string::npos)
+      << r.errors;
   EXPECT_EQ(r.output, "no problems found in 2 files; 1 file could not be opened\n");
   EXPECT_TRUE(Files() + test::ReadFile(file + "-journal") == before) << "the check changed a file";
 }

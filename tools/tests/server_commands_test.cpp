@@ -58,8 +58,9 @@ TEST_F(ServerCommandsTest, UnreachableServerIsNamedWithoutItsPassword) {
     test::WriteFile(root + "/Vora.ini", c.vora);
     auto r = Kaptool(root, c.env, {"data", "stat", root + "/DADES/PropietV"});
     EXPECT_EQ(r.exitCode, 1) << c.what;
-    bool named = r.errors.find("cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
-                               "user=clerk") != std::string::npos;
+    bool named = r.errors.find(
+                     "cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
+                     "user=clerk") != std::string::npos;
     EXPECT_EQ(named, c.named) << c.what << ": " << r.errors;
     EXPECT_EQ(r.errors.find("s3cret"), std::string::npos) << c.what;
     EXPECT_NE(r.errors.find(c.named ? "(status 20)" : "(status 12)"), std::string::npos)

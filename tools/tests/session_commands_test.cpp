@@ -11,8 +11,10 @@ class SessionCommandsTest : public ::testing::Test {
   SessionCommandsTest() {
     test::MakeDirs(dir_.file("kap/LOCALE"));
     test::MakeDirs(dir_.file("kap/T01"));
-    options_.env = {{"KAPROOT", dir_.file("kap/")}, {"KAPTMP", dir_.file("kap/T01")},
-                    {"KAPTERM", dir_.file("kap/T01")}, {"KAPEXE", "/opt/kap/bin/"}};
+    options_.env = {{"KAPROOT", dir_.file("kap/")},
+                    {"KAPTMP", dir_.file("kap/T01")},
+                    {"KAPTERM", dir_.file("kap/T01")},
+                    {"KAPEXE", "/opt/kap/bin/"}};
     options_.unsetEnv = {"HTTP_USER_AGENT", "HTTP_ACCEPT", "WINDIR", "SYSTEMROOT"};
     options_.workingDir = dir_.path();
   }
@@ -35,8 +37,8 @@ TEST_F(SessionCommandsTest, SessionPrintsEveryField) {
   options_.env["HTTP_ACCEPT"] = "text/html";
   auto r = Kaptool({"session"});
   ASSERT_EQ(r.exitCode, 0) << r.errors;
-  EXPECT_EQ(r.output, "RootDir: [" + dir_.file("kap/") +
-                          "]\nExeDir: [/opt/kap/bin/]\nWorkDir: [" + dir_.file("kap/T01") +
+  EXPECT_EQ(r.output, "RootDir: [" + dir_.file("kap/") + "]\nExeDir: [/opt/kap/bin/]\nWorkDir: [" +
+                          dir_.file("kap/T01") +
                           "\\]\nMenuTitle: [ Gesti\xC3\xB3 ]\nMenuName: [PROPIET]\n"
                           "MenuFile: [M01]\nChainMenu: [M02]\nOperator: [ANNA]\n"
                           "OperatorType: [2]\nTerminalDir: [T01\\]\n"
@@ -52,16 +54,24 @@ TEST_F(SessionCommandsTest, TranslatePrintsEachText) {
   test::WriteFile(dir_.file("kap/T01/VoraTerm.ini"), "[Sistema]\r\nIdioma=SPA\r\n");
   test::WriteFile(dir_.file("kap/LOCALE/VOWNMAIN.LNG"),
                   "Propietari,Propietari G,O,Propietario\r\n"
-                  "\"Codi, nom\",\"C\xA2" "digo G\",O,\"C\xA2" "digo, nombre\"\r\n");
+                  "\"Codi, nom\",\"C\xA2"
+                  "digo G\",O,\"C\xA2"
+                  "digo, nombre\"\r\n");
   test::WriteFile(dir_.file("kap/LOCALE/ALTRE.LNG"), "Propietari,G,O,Due\xA4o\r\n");
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string output;
   } cases[] = {
-      {{"Propietari", "Codi, nom", "Finca"}, 0, "Propietario\nC\xC3\xB3" "digo, nombre\nFinca\n"},
+      {{"Propietari", "Codi, nom", "Finca"},
+       0,
+       "Propietario\nC\xC3\xB3"
+       "digo, nombre\nFinca\n"},
       {{"--program", "altre", "Propietari"}, 0, "Due\xC3\xB1o\n"},
-      {{"--language", "GLG", "Codi, nom"}, 0, "C\xC3\xB3" "digo G\n"},
+      {{"--language", "GLG", "Codi, nom"},
+       0,
+       "C\xC3\xB3"
+       "digo G\n"},
       {{"--", "--program"}, 0, "--program\n"},
       {{"--program", "NOU", "Alta"}, 0, "Alta\n"},
       {{}, 2, ""},
