@@ -177,6 +177,57 @@ TEST_F(CycleTest, EstateChangedWhileTheRemovalWaitsIsReadAgainAndReleased) {
   EXPECT_EQ(HeldLocks("FinquesV"), 0);
 }
 
+TEST_F(CycleTest, AnEstateHeldByATerminalWaitingForTheEstatesFileIsNotADeadlock) {
+  // Another terminal holds estate 0013 in its lock file and, once the removal waits for it,
+  // rewrites estate 0012, trying for five seconds. The removal has released 0012 in its
+  // transaction by then: were it to wait for 0013 holding the estates file, each would wait
+  // for the other.
+  int16_t status = 0;
+  ResetDataFiles(status);
+  const std::string held = dir.file("held"), go = dir.file("go");
+  const int child = ForkChild([&] {
+    ResetDataState();
+    UseOwnLockIdentity();
+    int16_t s = 0;
+    OpenOwnerFiles(s);
+    if (s != 0 || LockRecord("FinquesV", Packed("0013")) != 0) return 1;
+    WriteFile(held, "1");
+    for (int i = 0; i < 6000 && !FileExists(go); ++i) usleep(10000);
+    FindRecord(kEstatesFile, 0, Packed("0012"), find_mode::kEqual, s);
+    for (int i = 0; i < 100 && s == 0; ++i) {
+      OwnerProgram().EstateRecord[10] = 'Y';
+      UpdateRecord(kEstatesFile, s);
+      if (s != rm::kRecordLocked && s != rm::kFileLocked) break;
+      s = 0;
+      usleep(50000);
+    }
+    UnlockRecord("FinquesV");
+    int16_t ignored = 0;
+    ResetDataFiles(ignored);
+    return static_cast<int>(s);
+  });
+  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
+  ASSERT_TRUE(FileExists(held));
+  ResetDataState();
+  OpenOwnerFiles(status);
+  ASSERT_EQ(status, 0);
+
+  ReleaseWhenWaiting os(console, go);
+  SetOs(&os);
+  KeyFeeder feeder(console);
+  Confirm(feeder, "0007");
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  SetOs(nullptr);
+  EXPECT_EQ(WaitChildAndItsSessions(child), 0) << "the other terminal could write the estate";
+  EXPECT_FALSE(os.seen().empty()) << "the removal waited, saying so";
+  EXPECT_FALSE(OwnerExists("0007"));
+  EXPECT_EQ(EstateOwner("0012"), "0000");
+  EXPECT_EQ(OwnerProgram().EstateRecord[10], 'Y') << "the other terminal's change is kept";
+  EXPECT_EQ(EstateOwner("0013"), "0000");
+  EXPECT_EQ(HeldLocks("FinquesV"), 0);
+}
+
 // Opens the owners file again read-only through its own position block: the owner can then be
 // found but not deleted (46), while the estates can still be written.
 void ReopenOwnersReadOnly() {
