@@ -34,22 +34,11 @@ class RemovalKillTest : public ::testing::Test {
     ProcessResult built = RunProcess(
         {BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_}, options);
     ASSERT_EQ(built.exitCode, 0) << built.errors;
-    ResetSession();
-    ResetDataState();
     ResetOwnerProgram();
-    CurrentSession().RootDir = demo_ + "/";
-    int16_t status = 0;
-    OpenOwnerFiles(status);
-    ASSERT_EQ(status, 0);
+    ASSERT_NO_FATAL_FAILURE(OpenInstallationFiles(demo_));
     AddOwners();
   }
-  void TearDown() override {
-    int16_t status = 0;
-    ResetDataFiles(status);
-    ResetDataState();
-    ResetLockState();
-    ResetSession();
-  }
+  void TearDown() override { CloseInstallationFiles(); }
 
   // Owners 100, 101, ... each holding estates 1000 + 20 * n ... in its twenty slots, copied
   // from the demo's owner 1 and estate 1, in one transaction.

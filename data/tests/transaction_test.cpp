@@ -44,23 +44,23 @@ TEST_F(TransactionTest, EndKeepsBothFilesAbortNeitherAndMisplacedCallsAreRefused
   AbortTransaction(status);
   EXPECT_EQ(status, rm::kNoTransaction);
 
-  BeginTransaction(status);
-  ASSERT_EQ(status, 0);
-  BeginTransaction(status);
-  EXPECT_EQ(status, rm::kTransactionActive);
-  ASSERT_EQ(InsertInBoth(1), 0);
-  AbortTransaction(status);
-  EXPECT_EQ(status, 0);
-  EXPECT_FALSE(Has(1, 1));
-  EXPECT_FALSE(Has(2, 1));
-
-  BeginTransaction(status);
-  ASSERT_EQ(status, 0);
-  ASSERT_EQ(InsertInBoth(2), 0);
-  EndTransaction(status);
-  EXPECT_EQ(status, 0);
-  EXPECT_TRUE(Has(1, 2));
-  EXPECT_TRUE(Has(2, 2));
+  // Record 1 written and aborted, record 2 written and ended.
+  for (uint16_t number : {1, 2}) {
+    const bool end = number == 2;
+    BeginTransaction(status);
+    ASSERT_EQ(status, 0);
+    BeginTransaction(status);
+    EXPECT_EQ(status, rm::kTransactionActive);
+    ASSERT_EQ(InsertInBoth(number), 0);
+    if (end) {
+      EndTransaction(status);
+    } else {
+      AbortTransaction(status);
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Has(1, number), end);
+    EXPECT_EQ(Has(2, number), end);
+  }
   EndTransaction(status);
   EXPECT_EQ(status, rm::kNoTransaction) << "the End closed it";
 }
