@@ -1,5 +1,5 @@
 // The removal cycle: key form, owner shown with the warning, confirmation, release of the
-// owner's estates and deletion of the owner, all under the owner's lock.
+// owner's estates and deletion of the owner in one transaction, all under the owner's lock.
 #include <cstring>
 
 #include "app/owner_program.h"
@@ -7,6 +7,7 @@
 #include "format/format.h"
 #include "formengine/screen.h"
 #include "locking/lock_files.h"
+#include "platform/record_manager.h"
 #include "session/session.h"
 #include "platform/text.h"
 
@@ -72,45 +73,62 @@ void FillOwnerForm(const char* record) {
   show(15, NumberText(Little32(record + owner::kLong15)));
 }
 
-// A write of the removal in the waiting lock mode: while another program holds the record in
-// the record manager the write waits, telling the operator, instead of failing the removal.
-void WriteWaiting(int16_t file, void (*write)(int16_t, int16_t&), int16_t& status) {
-  int16_t ignored = 0;
-  SetLockMode(file, "+a", ignored);
-  write(file, status);
-  SetLockMode(file, "-", ignored);
-}
-
 enum class Removal { kDone, kEstatesKept, kOwnerKept };
 
-// Releases every estate of the owner in `record` (the current record of the owners file), then
-// deletes the owner. An estate that cannot be rewritten keeps the owner, so no estate is left
-// naming an owner that no longer exists.
-Removal RemoveOwner() {
+bool Locked(int16_t status) {
+  return status == rm::kRecordLocked || status == rm::kFileLocked;
+}
+
+// The steps of one removal inside its transaction: releases every estate of the owner in the
+// program's owner record, then deletes the owner. Stops at the first write that fails, saying
+// in `failed` which part could not be done; a lock answered by another program comes back as is,
+// for the transaction to be undone and run again.
+int16_t ReleaseEstatesAndDeleteOwner(Removal* failed) {
   OwnerProgramState& program = OwnerProgram();
   const std::string ownerCode(program.OwnerRecord + owner::kCode, 2);
-  bool estateFailed = false;
+  const std::string waitMode = LockWaitMode();
+  bool wrote = false;
   for (int slot = 0; slot < owner::kEstateSlots; ++slot) {
     const std::string code(program.OwnerRecord + owner::kEstates + slot * owner::kSlotSize, 2);
     std::memcpy(program.EstateRecord + estate::kCode, code.data(), 2);
-    LockRecord("FinquesV", code);
-    int16_t status = 0;
+    // Once the transaction holds the estates file, an estate another terminal holds is not
+    // waited for here: that terminal may be waiting for the file. The removal is undone and
+    // tried again instead.
+    LockWaitMode() = wrote ? "s" : waitMode;
+    const int16_t held = LockRecord("FinquesV", code);
+    LockWaitMode() = waitMode;
+    if (held != 0) return rm::kRecordLocked;
+    int16_t status = 0, written = 0;
     FindRecord(kEstatesFile, 0, code, find_mode::kEqual, status);
     if (status == 0) {
       std::string holder(program.EstateRecord + estate::kOwner, 2);
       // An estate handed to another owner since is no longer this owner's to release.
       if (holder == ownerCode || holder == kNoOwner) {
         std::memcpy(program.EstateRecord + estate::kOwner, kNoOwner.data(), 2);
-        WriteWaiting(kEstatesFile, UpdateRecord, status);
-        if (status != 0) estateFailed = true;
+        UpdateRecord(kEstatesFile, written);
+        wrote = wrote || written == 0;
       }
     }
     UnlockRecord("FinquesV");
+    if (written != 0) {
+      if (!Locked(written)) *failed = Removal::kEstatesKept;
+      return written;
+    }
   }
-  if (estateFailed) return Removal::kEstatesKept;
   int16_t status = 0;
-  WriteWaiting(kOwnersFile, DeleteRecord, status);
-  return status == 0 ? Removal::kDone : Removal::kOwnerKept;
+  DeleteRecord(kOwnersFile, status);
+  if (status != 0 && !Locked(status)) *failed = Removal::kOwnerKept;
+  return status;
+}
+
+// The removal as one transaction: after a refusal or a crash at any moment either nothing has
+// changed or the owner is gone and all its estates are released. Another program's lock on an
+// estate or a file is waited for (with the message) outside the transaction, then the whole
+// removal runs again on what is stored by then.
+Removal RemoveOwner() {
+  Removal failed = Removal::kOwnerKept;  // a commit that fails keeps everything as it was
+  const int16_t status = RunTransaction([&failed] { return ReleaseEstatesAndDeleteOwner(&failed); });
+  return status == 0 ? Removal::kDone : failed;
 }
 
 }  // namespace

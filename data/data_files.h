@@ -123,6 +123,22 @@ std::string KeyImage(const std::string& value, int16_t fileNumber);
 // KeyImage of the current record's key; "" when not open.
 std::string CurrentKeyImage(int16_t fileNumber);
 
+// Transactions over the open files: what their writes change between BeginTransaction and
+// EndTransaction is kept whole, or not at all after AbortTransaction, a commit that fails or a
+// crash. Begin answers rm::kTransactionActive while one is open; End and Abort
+// rm::kNoTransaction when none is. Inside a transaction a call in lock_mode::kWait does not
+// wait: it answers rm::kRecordLocked or rm::kFileLocked at once, since waiting would hold the
+// transaction's files against a holder that may itself be waiting for them.
+void BeginTransaction(int16_t& status);
+void EndTransaction(int16_t& status);
+void AbortTransaction(int16_t& status);
+// Runs `work` as one transaction, ended when it answers 0 and aborted otherwise. When `work`
+// answers rm::kRecordLocked or rm::kFileLocked (another program holds what it must write), the
+// transaction is undone and `work` runs again from its start after a random pause of up to ten
+// seconds, with the waiting message on row 24 from the second try, until it gets through.
+// Returns the status of `work`, or else of the Begin or the commit that failed.
+int16_t RunTransaction(const std::function<int16_t()>& work);
+
 // A last-in first-out stack of values, shared by the whole program (up to 32767 bytes a
 // value). PopSaved gives "" when the stack is empty.
 void PushSaved(const std::string& value);

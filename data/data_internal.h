@@ -20,6 +20,7 @@ struct DataState {
   std::string saveStack;
   FatalHandler fatal;
   std::string accessLogProblem;  // "" while db.log takes every line
+  bool inTransaction = false;    // between a Begin and its End or Abort
 };
 
 DataState& State();
@@ -28,6 +29,9 @@ DataState& State();
 int FindSlot(int16_t fileNumber, int* freeEntry = nullptr);
 // The file's statistics, "" when they cannot be read.
 const std::string& Statistics(int entry);
+// The message shown while a locked record or file is waited for, and the pause between tries.
+std::string LockText();
+void PauseForLock();
 // Sum of the segment lengths of key `keyNumber`, 0 when there is no such key.
 int KeyLength(const std::string& statistics, int keyNumber);
 

@@ -75,6 +75,18 @@ int KeyLength(const std::string& stat, int keyNumber) {
   return sum;
 }
 
+std::string LockText() {
+  const std::string& language = CurrentSession().Language;
+  if (language == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
+  if (language == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
+  if (language == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
+  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
+}
+
+void PauseForLock() {
+  GetOs().SleepMs(static_cast<int>(std::lround(10000.0 * GetOs().Random() + 1.0)));
+}
+
 namespace {
 
 // The access name of the suite's files, put together at run time.
@@ -98,14 +110,6 @@ std::string FatalText(const std::string& name, int16_t status) {
   else
     text = "NO ES POT ACCEDIR AL FITXER ";
   return text + name + " (" + std::to_string(status) + ")";
-}
-
-std::string LockText() {
-  const std::string& language = CurrentSession().Language;
-  if (language == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
-  if (language == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
-  if (language == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
-  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
 }
 
 void DefaultFatal(const std::string&, int16_t fatal) {
@@ -185,6 +189,7 @@ void ResetDataState() {
     s.entries[i] = FileEntry{};
     s.statistics[i].clear();
   }
+  s.inTransaction = false;
   s.lockModeStack.clear();
   s.saveStack.clear();
 }
@@ -199,6 +204,7 @@ void ResetDataFiles(int16_t& status) {
   status = BTRCALL(rm::kReset, block.data(), data, &length, key, 0, 0);
   if (status != 0) return;
   data::DataState& s = State();
+  s.inTransaction = false;  // the reset aborted it
   for (int i = 1; i <= kFileTableSize; ++i) {
     s.entries[i] = FileEntry{};
     s.statistics[i].clear();
@@ -328,8 +334,8 @@ void CallRecordManager(int entry, int16_t operation, int16_t& status) {
     if (e.RecordArea != nullptr) std::memcpy(e.RecordArea, area.data(), copied);
     e.KeyValue = key.substr(0, keyLength);
     if ((status == rm::kRecordLocked || status == rm::kFileLocked) &&
-        e.LockMode == lock_mode::kWait) {
-      GetOs().SleepMs(static_cast<int>(std::lround(10000.0 * GetOs().Random() + 1.0)));
+        e.LockMode == lock_mode::kWait && !State().inTransaction) {
+      data::PauseForLock();
       attempts = std::min(attempts + 1, 2);
       continue;
     }

@@ -298,10 +298,9 @@ int WaitChild(int pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int WaitChildAndItsSessions(int pid) {
-  const int code = WaitChild(pid);
+bool WaitForServerSessionsOf(int pid) {
   const char* server = std::getenv("KAPSERVIDOR");
-  if (server == nullptr || *server == '\0') return code;
+  if (server == nullptr || *server == '\0') return true;
   PGconn* conn = PQconnectdb(server);
   const std::string name = DataServerSessionName(pid);
   const char* values[] = {name.c_str()};
@@ -313,7 +312,12 @@ int WaitChildAndItsSessions(int pid) {
     return none;
   });
   PQfinish(conn);
-  return ended ? code : -2;
+  return ended;
+}
+
+int WaitChildAndItsSessions(int pid) {
+  const int code = WaitChild(pid);
+  return WaitForServerSessionsOf(pid) ? code : -2;
 }
 
 // --- tmux ---

@@ -84,6 +84,9 @@ int WaitChild(int pid);
 // the child's sessions too (it does so a moment after the process): only then are the locks
 // they held free. -2 when the sessions outlive the wait.
 int WaitChildAndItsSessions(int pid);
+// When the tests run on the data server, waits until the server has ended the sessions of
+// process `pid` (one that has ended, not necessarily a child); false when they outlive the wait.
+bool WaitForServerSessionsOf(int pid);
 
 // Asks `condition` again every few milliseconds until it holds or `limit` has passed; true when
 // it held. For what a third party finishes after the process a test ended: a database server

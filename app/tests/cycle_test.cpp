@@ -128,11 +128,11 @@ class ReleaseWhenWaiting : public OsWrapper {
   std::string seen_;
 };
 
-TEST_F(CycleTest, EstateChangedWhileTheRemovalWaitsKeepsTheOwner) {
-  // Another process holds estate 0013 with a record lock of the record manager: the removal
-  // waits for it, saying so; the holder then rewrites the estate, so the removal's copy is out
-  // of date (80) and the owner is kept. Files are closed around the fork so the child opens
-  // its own.
+TEST_F(CycleTest, EstateChangedWhileTheRemovalWaitsIsReadAgainAndReleased) {
+  // Another process holds estate 0013 with a record lock of the record manager and rewrites it
+  // once released. The removal, having released 0012 in its transaction, meets the lock: it is
+  // undone while it waits (saying so), so the holder's write gets through, and then runs again
+  // on the stored records. Files are closed around the fork so the child opens its own.
   int16_t status = 0;
   ResetDataFiles(status);
   const std::string held = dir.file("held"), release = dir.file("release");
@@ -152,24 +152,115 @@ TEST_F(CycleTest, EstateChangedWhileTheRemovalWaitsKeepsTheOwner) {
   KeyFeeder feeder(console);
   std::string message;
   Confirm(feeder, "0007");
-  feeder.Key(key::kEnter, [&] { message = console.ScreenText(); });
-  feeder.Key(key::kEsc);
+  feeder.Key(key::kEsc, [&] { message = console.ScreenText(); });
   RunOwnerCycle();
   SetOs(nullptr);
-  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_EQ(WaitChild(child), 0) << "the holder's write was not kept waiting by the removal";
 
   EXPECT_TRUE(feeder.Done());
   EXPECT_FALSE(os.seen().empty()) << "the removal waited for the estate, saying so";
-  EXPECT_NE(message.find("NO S'HAN POGUT ALLIBERAR TOTES LES FINQUES"), std::string::npos)
+  EXPECT_EQ(message.find("NO S'HAN POGUT"), std::string::npos) << message;
+  EXPECT_FALSE(OwnerExists("0007"));
+  EXPECT_EQ(EstateOwner("0012"), "0000");
+  EXPECT_EQ(EstateOwner("0013"), "0000");
+  EXPECT_EQ(OwnerProgram().EstateRecord[10], 'X') << "the holder's change is kept";
+  EXPECT_EQ(EstateOwner("0014"), "0020");
+  // One line per estate update, the undone attempts' included.
+  const std::string done = " 506           3             0 ";
+  std::vector<std::string> log = LogLines();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0], done);
+  EXPECT_EQ(log[1], " 506           3             84 ");
+  EXPECT_EQ(log[log.size() - 2], done);
+  EXPECT_EQ(log.back(), done);
+  EXPECT_EQ(HeldLocks("PropietV"), 0);
+  EXPECT_EQ(HeldLocks("FinquesV"), 0);
+}
+
+TEST_F(CycleTest, AnEstateHeldByATerminalWaitingForTheEstatesFileIsNotADeadlock) {
+  // Another terminal holds estate 0013 in its lock file and, once the removal waits for it,
+  // rewrites estate 0012, trying for five seconds. The removal has released 0012 in its
+  // transaction by then: were it to wait for 0013 holding the estates file, each would wait
+  // for the other.
+  int16_t status = 0;
+  ResetDataFiles(status);
+  const std::string held = dir.file("held"), go = dir.file("go");
+  const int child = ForkChild([&] {
+    ResetDataState();
+    UseOwnLockIdentity();
+    int16_t s = 0;
+    OpenOwnerFiles(s);
+    if (s != 0 || LockRecord("FinquesV", Packed("0013")) != 0) return 1;
+    WriteFile(held, "1");
+    for (int i = 0; i < 6000 && !FileExists(go); ++i) usleep(10000);
+    FindRecord(kEstatesFile, 0, Packed("0012"), find_mode::kEqual, s);
+    for (int i = 0; i < 100 && s == 0; ++i) {
+      OwnerProgram().EstateRecord[10] = 'Y';
+      UpdateRecord(kEstatesFile, s);
+      if (s != rm::kRecordLocked && s != rm::kFileLocked) break;
+      s = 0;
+      usleep(50000);
+    }
+    UnlockRecord("FinquesV");
+    int16_t ignored = 0;
+    ResetDataFiles(ignored);
+    return static_cast<int>(s);
+  });
+  for (int i = 0; i < 3000 && !FileExists(held); ++i) usleep(10000);
+  ASSERT_TRUE(FileExists(held));
+  ResetDataState();
+  OpenOwnerFiles(status);
+  ASSERT_EQ(status, 0);
+
+  ReleaseWhenWaiting os(console, go);
+  SetOs(&os);
+  KeyFeeder feeder(console);
+  Confirm(feeder, "0007");
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  SetOs(nullptr);
+  EXPECT_EQ(WaitChildAndItsSessions(child), 0) << "the other terminal could write the estate";
+  EXPECT_FALSE(os.seen().empty()) << "the removal waited, saying so";
+  EXPECT_FALSE(OwnerExists("0007"));
+  EXPECT_EQ(EstateOwner("0012"), "0000");
+  EXPECT_EQ(OwnerProgram().EstateRecord[10], 'Y') << "the other terminal's change is kept";
+  EXPECT_EQ(EstateOwner("0013"), "0000");
+  EXPECT_EQ(HeldLocks("FinquesV"), 0);
+}
+
+// Opens the owners file again read-only through its own position block: the owner can then be
+// found but not deleted (46), while the estates can still be written.
+void ReopenOwnersReadOnly() {
+  for (int entry = 1; entry <= kFileTableSize; ++entry) {
+    FileEntry& e = FileTable(entry);
+    if (e.FileNumber != kOwnersFile) continue;
+    uint32_t length = 0;
+    ASSERT_EQ(BTRCALL(rm::kClose, e.PositionBlock.data(), nullptr, &length, nullptr, 0, 0), 0);
+    std::string path = GetOs().MapPath(CurrentSession().RootDir + "DADES\\PropietV.dat");
+    char none[4] = {0, 0, 0, 0};
+    ASSERT_EQ(BTRCALL(rm::kOpen, e.PositionBlock.data(), none, &length, path.data(),
+                      static_cast<uint8_t>(path.size()), rm::kModeReadOnly),
+              0);
+  }
+}
+
+TEST_F(CycleTest, AnOwnerThatCannotBeDeletedUndoesTheReleaseOfItsEstates) {
+  ReopenOwnersReadOnly();
+  KeyFeeder feeder(console);
+  std::string message;
+  Confirm(feeder, "0007");
+  feeder.Key(key::kEnter, [&] { message = console.ScreenText(); });
+  feeder.Key(key::kEsc);
+  RunOwnerCycle();
+  EXPECT_TRUE(feeder.Done());
+  EXPECT_NE(message.find("NO S'HA POGUT DONAR DE BAIXA EL PROPIETARI."), std::string::npos)
       << message;
   EXPECT_TRUE(OwnerExists("0007"));
-  EXPECT_EQ(EstateOwner("0012"), "0000") << "the other estates are still released";
+  EXPECT_EQ(EstateOwner("0012"), "0007");
   EXPECT_EQ(EstateOwner("0013"), "0007");
-  EXPECT_EQ(EstateOwner("0014"), "0020");
-  std::vector<std::string> log = LogLines();
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log.front(), " 506           3             0 ");
-  EXPECT_EQ(log.back(), " 506           3             80 ");
+  // The access log still holds the two updates the abort undid.
+  const std::string done = " 506           3             0 ";
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{done, done}));
   EXPECT_EQ(HeldLocks("PropietV"), 0);
   EXPECT_EQ(HeldLocks("FinquesV"), 0);
 }

@@ -18,13 +18,7 @@ class DemoTest : public ::testing::Test {
         {BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
     ASSERT_EQ(built.exitCode, 0) << built.errors;
   }
-  void TearDown() override {
-    int16_t status = 0;
-    ResetDataFiles(status);
-    ResetDataState();
-    ResetLockState();
-    ResetSession();
-  }
+  void TearDown() override { CloseInstallationFiles(); }
 
   std::unique_ptr<Tmux> Start(const std::string& terminal = "T01") {
     std::map<std::string, std::string> env = {
@@ -55,14 +49,7 @@ class DemoTest : public ::testing::Test {
   }
 
   // Opens the installation's files in this process to look at the records.
-  void OpenFiles() {
-    ResetSession();
-    ResetDataState();
-    CurrentSession().RootDir = demo_ + "/";
-    int16_t status = 0;
-    OpenOwnerFiles(status);
-    ASSERT_EQ(status, 0);
-  }
+  void OpenFiles() { OpenInstallationFiles(demo_); }
   int HeldLocks() {
     return test::HeldLocks(demo_, "PropietV") + test::HeldLocks(demo_, "FinquesV");
   }

@@ -108,6 +108,24 @@ inline int HeldLocks(const std::string& root, const std::string& name) {
   return held;
 }
 
+// Opens the owner program's files of the installation at `root` in this process (to look at
+// or prepare records), and closes them again with everything the test's session held.
+inline void OpenInstallationFiles(const std::string& root) {
+  ResetSession();
+  ResetDataState();
+  CurrentSession().RootDir = root + "/";
+  int16_t status = 0;
+  OpenOwnerFiles(status);
+  ASSERT_EQ(status, 0);
+}
+inline void CloseInstallationFiles() {
+  int16_t status = 0;
+  ResetDataFiles(status);
+  ResetDataState();
+  ResetLockState();
+  ResetSession();
+}
+
 class OwnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
