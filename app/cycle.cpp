@@ -7,9 +7,10 @@
 #include "format/format.h"
 #include "formengine/screen.h"
 #include "locking/lock_files.h"
+#include "platform/bytes.h"
 #include "platform/record_manager.h"
-#include "session/session.h"
 #include "platform/text.h"
+#include "session/session.h"
 
 namespace kap {
 
@@ -32,16 +33,9 @@ void SetField(int16_t form, int16_t field, const std::string& text) {
   FieldValue(form, field) = Fit(text, FieldAttr(form, field_attr::kLength, field));
 }
 
-int32_t Little32(const char* bytes) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[i]);
-  return static_cast<int32_t>(value);
-}
-
-int16_t Little16(const char* bytes) {
-  return static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) |
-                              static_cast<uint8_t>(bytes[1]) << 8);
-}
+// The record's numbers are signed little-endian integers.
+int32_t Little32(const char* bytes) { return static_cast<int32_t>(LittleEndian32(bytes)); }
+int16_t Little16(const char* bytes) { return static_cast<int16_t>(LittleEndian16(bytes)); }
 
 std::string NumberText(double value) { return FormatFixed(value, ""); }
 
@@ -75,9 +69,7 @@ void FillOwnerForm(const char* record) {
 
 enum class Removal { kDone, kEstatesKept, kOwnerKept };
 
-bool Locked(int16_t status) {
-  return status == rm::kRecordLocked || status == rm::kFileLocked;
-}
+bool Locked(int16_t status) { return status == rm::kRecordLocked || status == rm::kFileLocked; }
 
 // The steps of one removal inside its transaction: releases every estate of the owner in the
 // program's owner record, then deletes the owner. Stops at the first write that fails, saying
@@ -127,7 +119,8 @@ int16_t ReleaseEstatesAndDeleteOwner(Removal* failed) {
 // removal runs again on what is stored by then.
 Removal RemoveOwner() {
   Removal failed = Removal::kOwnerKept;  // a commit that fails keeps everything as it was
-  const int16_t status = RunTransaction([&failed] { return ReleaseEstatesAndDeleteOwner(&failed); });
+  const int16_t status =
+      RunTransaction([&failed] { return ReleaseEstatesAndDeleteOwner(&failed); });
   return status == 0 ? Removal::kDone : failed;
 }
 

@@ -159,8 +159,7 @@ class Loader {
     if (!in_.StartGroup()) return true;
     int16_t listCount = 0;
     if (!Int(listCount)) return false;
-    if (listCount < 0 || listCount > kMaxLists)
-      return Fail(kTooMany);
+    if (listCount < 0 || listCount > kMaxLists) return Fail(kTooMany);
     CreateLists(listCount);
     for (int16_t c = 1; c <= listCount; ++c) {
       if (!in_.StartGroup()) return true;
@@ -173,21 +172,18 @@ class Loader {
   bool Form(int16_t i, int16_t maxFields) {
     std::string keys;
     int16_t fieldCount = 0, next = 0, window[4] = {};
-    if (!Str(keys) || !Int(fieldCount) || !Int(next))
-      return false;
+    if (!Str(keys) || !Int(fieldCount) || !Int(next)) return false;
     for (int16_t& corner : window) {
       if (!Int(corner)) return false;
     }
-    if (fieldCount < 0 || fieldCount > maxFields)
-      return Fail(kTooMany);
+    if (fieldCount < 0 || fieldCount > maxFields) return Fail(kTooMany);
     FormKeys(i) = keys;
     NextForm(i) = next;
     for (int16_t k = 0; k < 4; ++k) FormWindow(i, k + 1) = window[k];
     for (int16_t j = 1; j <= fieldCount; ++j) {
       int16_t attr[8] = {};
       std::string label, options;
-      if (!Int(attr[0]) || !Int(attr[1]) || !Str(label))
-        return false;
+      if (!Int(attr[0]) || !Int(attr[1]) || !Str(label)) return false;
       for (int k = 2; k < 8; ++k) {
         if (!Int(attr[k])) return false;
       }

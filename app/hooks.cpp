@@ -8,9 +8,9 @@
 #include "format/format.h"
 #include "formengine/screen.h"
 #include "locking/lock_files.h"
+#include "platform/text.h"
 #include "session/session.h"
 #include "taxid/taxid.h"
-#include "platform/text.h"
 
 namespace kap {
 
@@ -61,8 +61,8 @@ bool OptionText(const std::string& options, const std::string& value, std::strin
   size_t start = options.find('|');
   while (start != std::string::npos) {
     size_t next = options.find('|', start + 1);
-    std::string entry = options.substr(start + 1, next == std::string::npos ? std::string::npos
-                                                                             : next - start - 1);
+    std::string entry =
+        options.substr(start + 1, next == std::string::npos ? std::string::npos : next - start - 1);
     size_t comma = entry.find(',');
     std::string code = entry.substr(0, comma);
     if (code == value) {
@@ -162,9 +162,8 @@ void OwnerHooks::ShowForm(int16_t form) {
 
 void OwnerHooks::ShowField(int16_t form, int16_t& field) {
   const int16_t row = FieldAttr(form, field_attr::kRow, field);
-  const int16_t column =
-      static_cast<int16_t>(FieldAttr(form, field_attr::kLabelColumn, field) +
-                           FieldLabel(form, field).size());
+  const int16_t column = static_cast<int16_t>(FieldAttr(form, field_attr::kLabelColumn, field) +
+                                              FieldLabel(form, field).size());
   const int16_t length = FieldAttr(form, field_attr::kLength, field);
   const int16_t wrap = FieldAttr(form, field_attr::kWrap, field);
   const int16_t extra = FieldAttr(form, field_attr::kExtraWidth, field);
@@ -240,8 +239,7 @@ int16_t OwnerHooks::CheckField(int16_t form, const std::string& text, int16_t& f
       OwnerProgramState& program = OwnerProgram();
       int16_t status = 0;
       FindRecord(kCountriesFile, 0, UpperAscii(text), find_mode::kEqual, status);
-      if (status != 0 ||
-          std::string(program.CountryRecord + country::kMember, 2) != "UE")
+      if (status != 0 || std::string(program.CountryRecord + country::kMember, 2) != "UE")
         return -1;
       std::string found = Fit(std::string(program.CountryRecord + country::kCode, 2), length);
       if (FieldValue(form, field) != found) {

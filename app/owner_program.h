@@ -17,9 +17,9 @@ namespace kap {
 constexpr int16_t kKeyForm = 1;
 constexpr int16_t kOwnerForm = 2;
 constexpr int16_t kConfirmForm = 3;
-constexpr int16_t kOwnerCodeField = 1;    // of the key form
+constexpr int16_t kOwnerCodeField = 1;     // of the key form
 constexpr int16_t kOwnerCountryField = 6;  // of the owner form
-constexpr int16_t kAnswerField = 1;       // of the confirmation
+constexpr int16_t kAnswerField = 1;        // of the confirmation
 
 // --- Files and record layouts ---
 
@@ -33,25 +33,25 @@ constexpr size_t kOwnerRecordLength = 321;
 constexpr size_t kLargestRecord = 1536;
 
 namespace owner {
-constexpr size_t kCode = 0;          // 2 bytes, packed digits
-constexpr size_t kText1 = 2;         // 30
-constexpr size_t kText2 = 32;        // 20
-constexpr size_t kText3 = 52;        // 30
-constexpr size_t kText4 = 82;        // 30
-constexpr size_t kText5 = 112;       // 30
-constexpr size_t kShort14 = 154;     // 16-bit
-constexpr size_t kLong11 = 156;      // 32-bit
+constexpr size_t kCode = 0;       // 2 bytes, packed digits
+constexpr size_t kText1 = 2;      // 30
+constexpr size_t kText2 = 32;     // 20
+constexpr size_t kText3 = 52;     // 30
+constexpr size_t kText4 = 82;     // 30
+constexpr size_t kText5 = 112;    // 30
+constexpr size_t kShort14 = 154;  // 16-bit
+constexpr size_t kLong11 = 156;   // 32-bit
 constexpr size_t kLong12 = 160;
 constexpr size_t kLong13 = 164;
 constexpr size_t kLong15 = 168;
 constexpr size_t kLong10 = 172;
-constexpr size_t kDate8 = 176;       // 4 bytes, packed YYYYMMDD
+constexpr size_t kDate8 = 176;  // 4 bytes, packed YYYYMMDD
 constexpr size_t kDate9 = 180;
-constexpr size_t kEstates = 184;     // 20 slots of (2-byte packed code, 16-bit integer)
+constexpr size_t kEstates = 184;  // 20 slots of (2-byte packed code, 16-bit integer)
 constexpr int kEstateSlots = 20;
 constexpr size_t kSlotSize = 4;
-constexpr size_t kCountry = 264;     // 2
-constexpr size_t kTaxId = 266;       // 15
+constexpr size_t kCountry = 264;  // 2
+constexpr size_t kTaxId = 266;    // 15
 }  // namespace owner
 
 namespace estate {
@@ -60,8 +60,8 @@ constexpr size_t kOwner = 6;  // 2 bytes, packed digits; "0000" = no owner
 }  // namespace estate
 
 namespace country {
-constexpr size_t kCode = 0;    // 2 letters
-constexpr size_t kMember = 47; // "UE" for member states of the European Union
+constexpr size_t kCode = 0;     // 2 letters
+constexpr size_t kMember = 47;  // "UE" for member states of the European Union
 }  // namespace country
 
 // Packed "0000": an owner code that names nobody.
@@ -102,8 +102,7 @@ class OwnerHooks : public FormHooks {
  public:
   void ShowForm(int16_t form) override;
   void ShowField(int16_t form, int16_t& field) override;
-  int16_t CheckField(int16_t form, const std::string& text, int16_t& field,
-                     int16_t& key) override;
+  int16_t CheckField(int16_t form, const std::string& text, int16_t& field, int16_t& key) override;
   int16_t CheckLeave(int16_t form, int16_t key) override;
   int16_t ListKeyRange(int16_t list, std::string& fromKey, std::string& toKey) override;
   std::string ListRowText(int16_t list) override;

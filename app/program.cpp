@@ -26,19 +26,29 @@ std::string Shown(const std::string& dir) { return Cp850ToUtf8(dir); }
 
 std::string StatusCause(int16_t status) {
   switch (status) {
-    case 2: return "the file cannot be read or written";
-    case 11: return "the name is not valid";
-    case 12: return "no such file";
-    case 18: return "the disk is full";
+    case 2:
+      return "the file cannot be read or written";
+    case 11:
+      return "the name is not valid";
+    case 12:
+      return "no such file";
+    case 18:
+      return "the disk is full";
     case 20:
       return RecordServerProblem().empty() ? "the record manager is not running"
                                            : RecordServerProblem();
-    case 22: return "its records are longer than the program's";
-    case 25: return "the file cannot be created (its dictionary in ddf is missing or refused)";
-    case 30: return "not a data file";
-    case 46: return "access denied";
-    case 85: return "locked by another program";
-    default: return "record manager status " + std::to_string(status);
+    case 22:
+      return "its records are longer than the program's";
+    case 25:
+      return "the file cannot be created (its dictionary in ddf is missing or refused)";
+    case 30:
+      return "not a data file";
+    case 46:
+      return "access denied";
+    case 85:
+      return "locked by another program";
+    default:
+      return "record manager status " + std::to_string(status);
   }
 }
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/owner_program.h"
 #include "bench/bench_support.h"
 #include "bench/owner_file.h"
-#include "app/owner_program.h"
 #include "data/data_files.h"
 #include "format/format.h"
 #include "formengine/form_driver.h"
@@ -68,7 +68,8 @@ class Installation {
               "\"d,1b\",7,0,3,1,15,80\r\n"
               "1,2,\"NOM: \",30,0,0,0,0,0,\"\"\r\n"
               "2,2,\"TEL: \",20,0,0,0,0,0,\"\"\r\n"
-              "3,2,\"ADRE\x80" "A: \",30,0,0,0,0,0,\"\"\r\n"
+              "3,2,\"ADRE\x80"
+              "A: \",30,0,0,0,0,0,\"\"\r\n"
               "4,2,\"POBLACI\xE0: \",30,0,0,0,0,0,\"\"\r\n"
               "5,2,\"CONTACTE: \",30,0,0,0,0,0,\"\"\r\n"
               "6,2,\"PA\xD6S: \",2,0,0,0,14,0,\"\"\r\n"

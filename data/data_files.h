@@ -16,10 +16,10 @@ constexpr int kFileTableSize = 40;
 // The layer's statuses.
 namespace data_status {
 constexpr int16_t kOk = 0;
-constexpr int16_t kNotOpen = 3;        // the file number has no open entry
-constexpr int16_t kAlreadyOpen = 1002; // OpenDataFile on a number that is open
-constexpr int16_t kTableFull = 1003;   // all kFileTableSize entries are taken
-constexpr int16_t kNoSuchKey = 1004;   // FindRecord on a key number the file lacks
+constexpr int16_t kNotOpen = 3;         // the file number has no open entry
+constexpr int16_t kAlreadyOpen = 1002;  // OpenDataFile on a number that is open
+constexpr int16_t kTableFull = 1003;    // all kFileTableSize entries are taken
+constexpr int16_t kNoSuchKey = 1004;    // FindRecord on a key number the file lacks
 }  // namespace data_status
 
 // FindRecord's modes: the record whose key equals the value, or the first at or after it, or
@@ -38,10 +38,10 @@ constexpr int16_t kNoWait = 2;  // reads lock the record, answering at once when
 }  // namespace lock_mode
 
 struct FileEntry {
-  int16_t FileNumber = 0;            // 0 = free
-  std::string PositionBlock;         // 128 bytes
-  char* RecordArea = nullptr;        // the caller's record variable
-  size_t RecordCapacity = 0;         // bytes the caller's record variable holds
+  int16_t FileNumber = 0;      // 0 = free
+  std::string PositionBlock;   // 128 bytes
+  char* RecordArea = nullptr;  // the caller's record variable
+  size_t RecordCapacity = 0;   // bytes the caller's record variable holds
   int32_t RecordLength = 0;
   int16_t KeyNumber = 0;
   std::string KeyValue;
@@ -75,14 +75,12 @@ void ResetDataFiles(int16_t& status);
 void OpenDataFile(int16_t fileNumber, const std::string& name, void* record, size_t capacity,
                   int16_t& status);
 template <size_t N>
-void OpenDataFile(int16_t fileNumber, const std::string& name, char (&record)[N],
-                  int16_t& status) {
+void OpenDataFile(int16_t fileNumber, const std::string& name, char (&record)[N], int16_t& status) {
   OpenDataFile(fileNumber, name, record, N, status);
 }
 // The length of key `keyNumber` (0 when the file has no such key) and of the file's records;
 // both 0 when the file is not open.
-void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength,
-                 int16_t& recordLength);
+void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength, int16_t& recordLength);
 // One record manager `operation` (rm::k...) on table entry `entry` (1 .. kFileTableSize) with
 // its record buffer, key value and key number. Under a lock mode the reads lock the record; in
 // lock_mode::kWait a locked record or file is retried after a random pause of up to ten

@@ -24,7 +24,8 @@ std::string ChosenRecordServer() {
   std::string value = GetOs().GetEnv("KAPSERVIDOR");
   if (value.empty()) value = DataSetting("Servidor");
   size_t first = value.find_first_not_of(' ');
-  value = first == std::string::npos ? "" : value.substr(first, value.find_last_not_of(' ') - first + 1);
+  value = first == std::string::npos ? ""
+                                     : value.substr(first, value.find_last_not_of(' ') - first + 1);
   return value == "-" ? "" : value;
 }
 

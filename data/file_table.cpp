@@ -46,8 +46,8 @@ const std::string& Statistics(int entry) {
   std::string area(34000, '\0');
   uint32_t length = static_cast<uint32_t>(area.size());
   std::string key(kKeyArea, ' ');
-  int16_t status = BTRCALL(rm::kStat, e.PositionBlock.data(), area.data(), &length, key.data(),
-                           255, 0);
+  int16_t status =
+      BTRCALL(rm::kStat, e.PositionBlock.data(), area.data(), &length, key.data(), 255, 0);
   if (status == 0 && length >= 16 && length <= area.size()) cached = area.substr(0, length);
   return cached;
 }
@@ -156,8 +156,8 @@ std::string ReadDictionary(const std::string& path) {
   if (!file) return "";
   std::string head;
   if (!file->ReadAt(0, 2, &head) || head.size() < 2) return "";
-  int16_t n = static_cast<int16_t>(static_cast<uint8_t>(head[0]) |
-                                   (static_cast<uint8_t>(head[1]) << 8));
+  int16_t n =
+      static_cast<int16_t>(static_cast<uint8_t>(head[0]) | (static_cast<uint8_t>(head[1]) << 8));
   if (n <= 0) return "";
   std::string block;
   if (!file->ReadAt(2, std::min<size_t>(static_cast<size_t>(n), kDataArea), &block)) return "";
@@ -288,16 +288,15 @@ void OpenDataFile(int16_t fileNumber, const std::string& name, void* record, siz
   data::FatalOpen(entry, name, status);
 }
 
-void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength,
-                 int16_t& recordLength) {
+void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength, int16_t& recordLength) {
   keyLength = 0;
   recordLength = 0;
   int entry = data::FindSlot(fileNumber);
   if (entry == 0) return;
   const std::string& stat = data::Statistics(entry);
   if (stat.size() < 16) return;
-  recordLength = static_cast<int16_t>(static_cast<uint8_t>(stat[0]) |
-                                      (static_cast<uint8_t>(stat[1]) << 8));
+  recordLength =
+      static_cast<int16_t>(static_cast<uint8_t>(stat[0]) | (static_cast<uint8_t>(stat[1]) << 8));
   keyLength = static_cast<int16_t>(data::KeyLength(stat, keyNumber));
 }
 
@@ -354,9 +353,18 @@ void SetLockMode(int16_t fileNumber, const std::string& modes, int16_t& status) 
   std::string& stack = State().lockModeStack;
   for (char c : modes) {
     switch (c) {
-      case 'D': case 'd': e.LockMode = lock_mode::kNone; break;
-      case 'A': case 'a': e.LockMode = lock_mode::kWait; break;
-      case 'B': case 'b': e.LockMode = lock_mode::kNoWait; break;
+      case 'D':
+      case 'd':
+        e.LockMode = lock_mode::kNone;
+        break;
+      case 'A':
+      case 'a':
+        e.LockMode = lock_mode::kWait;
+        break;
+      case 'B':
+      case 'b':
+        e.LockMode = lock_mode::kNoWait;
+        break;
       case '+':
         stack.push_back(static_cast<char>(entry));
         stack.push_back(static_cast<char>(e.LockMode));
@@ -370,7 +378,8 @@ void SetLockMode(int16_t fileNumber, const std::string& modes, int16_t& status) 
           }
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }

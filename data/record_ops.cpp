@@ -17,7 +17,8 @@ namespace {
 
 std::string Int32Bytes(int32_t v) {
   std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
   return bytes;
 }
 
@@ -51,8 +52,8 @@ std::string AccessLogText() {
 void AccessLogFailed(int error) {
   std::string& problem = State().accessLogProblem;
   if (!problem.empty()) return;
-  const std::string cause = error == ELOOP ? "a symbolic link, which is not followed"
-                                           : std::strerror(error);
+  const std::string cause =
+      error == ELOOP ? "a symbolic link, which is not followed" : std::strerror(error);
   problem = GetOs().CurrentDir() + "/db.log: " + cause +
             "; the access log misses the changes made from then on";
   ShowMessageAndWait(12, AccessLogText());
@@ -107,8 +108,8 @@ void FindRecord(int16_t fileNumber, int16_t keyNumber, const std::string& value,
   e.KeyValue = value;
   e.KeyValue.resize(static_cast<size_t>(keyLength), '\0');
   int16_t operation = mode == find_mode::kEqual ? rm::kGetEqual
-                      : mode > 0                 ? rm::kGetGreaterOrEqual
-                                                 : rm::kGetLessOrEqual;
+                      : mode > 0                ? rm::kGetGreaterOrEqual
+                                                : rm::kGetLessOrEqual;
   status = 0;
   CallRecordManager(entry, operation, status);
   if (status == rm::kDataBufferTooShort) status = 0;
@@ -150,7 +151,8 @@ int16_t RecordsAhead(int16_t fileNumber, int16_t count, const std::string& bound
     status = data::MoveWithoutTransfer(e, operation, &key);
     --n;
   }
-  std::string image = KeyImage(key.substr(0, std::min(bound.size(), e.KeyValue.size())), fileNumber);
+  std::string image =
+      KeyImage(key.substr(0, std::min(bound.size(), e.KeyValue.size())), fileNumber);
   bool answer = status == 0 && (count < 0 ? image >= bound : image <= bound);
   int32_t saved = data::BytesInt32(PopSaved());
   if (saved != 0) RecordPosition(fileNumber, saved);
@@ -167,16 +169,16 @@ int32_t RecordPosition(int16_t fileNumber, int32_t position) {
   if (position == 0) {
     std::memset(area.data(), 0, 4);
     char key[4] = {0, 0, 0, 0};
-    int16_t status = BTRCALL(rm::kGetPosition, e.PositionBlock.data(), area.data(), &length, key,
-                             0, 0);
+    int16_t status =
+        BTRCALL(rm::kGetPosition, e.PositionBlock.data(), area.data(), &length, key, 0, 0);
     return status == 0 ? data::BytesInt32(area) : 0;
   }
   std::string bytes = data::Int32Bytes(position);
   std::memcpy(area.data(), bytes.data(), 4);
   std::string key(data::kKeyArea, '\0');
-  int16_t status = BTRCALL(rm::kGetDirect, e.PositionBlock.data(), area.data(), &length,
-                           key.data(), static_cast<uint8_t>(data::kKeyArea - 1),
-                           static_cast<int8_t>(e.KeyNumber));
+  int16_t status =
+      BTRCALL(rm::kGetDirect, e.PositionBlock.data(), area.data(), &length, key.data(),
+              static_cast<uint8_t>(data::kKeyArea - 1), static_cast<int8_t>(e.KeyNumber));
   if (status == 0 || status == rm::kDataBufferTooShort)
     e.KeyValue = key.substr(0, e.KeyValue.size());
   if (status == rm::kDataBufferTooShort) status = 0;

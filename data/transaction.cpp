@@ -19,9 +19,7 @@ int16_t TransactionCall(int operation) {
   return BTRCALL(operation, block.data(), data, &length, key, 0, 0);
 }
 
-bool Locked(int16_t status) {
-  return status == rm::kRecordLocked || status == rm::kFileLocked;
-}
+bool Locked(int16_t status) { return status == rm::kRecordLocked || status == rm::kFileLocked; }
 
 }  // namespace
 }  // namespace data

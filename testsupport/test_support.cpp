@@ -41,7 +41,8 @@ char* mkdtemp(char* pattern) {
   if (n < 6) return nullptr;
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned value = static_cast<unsigned>(std::rand()) * 7919u + static_cast<unsigned>(attempt);
-    for (size_t i = n - 6; i < n; ++i, value /= 36) pattern[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
+    for (size_t i = n - 6; i < n; ++i, value /= 36)
+      pattern[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
     if (_mkdir(pattern) == 0) return pattern;
   }
   return nullptr;
@@ -123,13 +124,15 @@ std::string LockFileBytes(const std::string& root, const std::string& name) {
     return bytes.empty() && disk != name ? ReadFile(root + "/LOCKS/" + disk) : bytes;
   }
   OpenResult result = OpenResult::kFailed;
-  std::unique_ptr<File> file = OpenServerLockFile("LOCKS/" + upper, false, Sharing::kShared, &result);
+  std::unique_ptr<File> file =
+      OpenServerLockFile("LOCKS/" + upper, false, Sharing::kShared, &result);
   std::string bytes;
   if (file) file->ReadAt(0, static_cast<size_t>(file->Size()), &bytes);
   return bytes;
 }
 
-void WriteLockFileBytes(const std::string& root, const std::string& name, const std::string& bytes) {
+void WriteLockFileBytes(const std::string& root, const std::string& name,
+                        const std::string& bytes) {
   if (RecordServerConnection().empty()) {
     MakeDirs(root + "/LOCKS");
     WriteFile(root + "/LOCKS/" + name, bytes);
@@ -305,12 +308,13 @@ bool WaitForServerSessionsOf(int pid) {
   const std::string name = DataServerSessionName(pid);
   const char* values[] = {name.c_str()};
   const bool ended = PQstatus(conn) == CONNECTION_OK && Eventually([&] {
-    PGresult* r = PQexecParams(conn, "SELECT 1 FROM pg_stat_activity WHERE application_name = $1",
-                               1, nullptr, values, nullptr, nullptr, 0);
-    const bool none = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 0;
-    PQclear(r);
-    return none;
-  });
+                       PGresult* r = PQexecParams(
+                           conn, "SELECT 1 FROM pg_stat_activity WHERE application_name = $1", 1,
+                           nullptr, values, nullptr, nullptr, 0);
+                       const bool none = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 0;
+                       PQclear(r);
+                       return none;
+                     });
   PQfinish(conn);
   return ended;
 }
@@ -454,8 +458,10 @@ bool Tmux::Exited(int* status) {
     signal = Display("#{pane_dead_signal}");
   }
   if (code.empty() && signal.empty()) code = Display("#{pane_dead_status}");
-  if (status) *status = !code.empty() ? std::atoi(code.c_str())
-                                      : signal.empty() ? -1 : 128 + std::atoi(signal.c_str());
+  if (status)
+    *status = !code.empty()    ? std::atoi(code.c_str())
+              : signal.empty() ? -1
+                               : 128 + std::atoi(signal.c_str());
   return true;
 }
 

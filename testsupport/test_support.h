@@ -56,19 +56,19 @@ std::string BuildPath(const std::string& relative);
 std::string SourcePath(const std::string& relative);
 
 struct ProcessResult {
-  int exitCode = -1;     // exit status, or -1 when killed by a signal
-  int signal = 0;        // the signal that ended it, 0 otherwise
-  std::string output;    // standard output
-  std::string errors;    // standard error
+  int exitCode = -1;   // exit status, or -1 when killed by a signal
+  int signal = 0;      // the signal that ended it, 0 otherwise
+  std::string output;  // standard output
+  std::string errors;  // standard error
   bool timedOut = false;
 };
 
 struct ProcessOptions {
-  std::string workingDir;                     // "" = current
-  std::map<std::string, std::string> env;     // added to (or replacing in) the environment
+  std::string workingDir;                  // "" = current
+  std::map<std::string, std::string> env;  // added to (or replacing in) the environment
   std::vector<std::string> unsetEnv;
-  std::string input;                          // written to standard input, then closed
-  std::chrono::milliseconds timeout{60000};   // killed with SIGKILL after this
+  std::string input;                         // written to standard input, then closed
+  std::chrono::milliseconds timeout{60000};  // killed with SIGKILL after this
 };
 
 // Runs argv[0] (a path) with its arguments and waits for it.

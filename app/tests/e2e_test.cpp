@@ -14,8 +14,8 @@ class DemoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     demo_ = dir_.file("demo");
-    ProcessResult built = RunProcess(
-        {BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
+    ProcessResult built =
+        RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), demo_});
     ASSERT_EQ(built.exitCode, 0) << built.errors;
   }
   void TearDown() override { CloseInstallationFiles(); }
@@ -212,8 +212,8 @@ TEST_F(DemoTest, UnusableLocksFolderIsToldOnTheKeyFormAndEscLeavesTheWait) {
   tmux->SendKeys({"Enter"});
   ASSERT_TRUE(tmux->WaitFor("NO \u00c9S UNA CARPETA")) << tmux->ScreenText();
   const std::string screen = tmux->ScreenText();
-  for (const char* part : {"NO ES POT FER SERVIR", "/LOCKS", "TORNANT-HO A PROVAR",
-                           "[ESC] PER A EIXIR"}) {
+  for (const char* part :
+       {"NO ES POT FER SERVIR", "/LOCKS", "TORNANT-HO A PROVAR", "[ESC] PER A EIXIR"}) {
     EXPECT_NE(screen.find(part), std::string::npos) << part << " in\n" << screen;
   }
   tmux->SendKeys({"Escape"});
@@ -228,8 +228,7 @@ TEST_F(DemoTest, UnusableLocksFolderIsToldOnTheKeyFormAndEscLeavesTheWait) {
 
 TEST_F(DemoTest, BrokenFormFileEndsTheProgramNamingFileAndLine) {
   WriteFile(demo_ + "/FORMS/VOWNMAIN.JPN", "3,15\r\n\"d,1b\",1,0,0,0,0,0\r\n5,20,\"CODI\",4\r\n");
-  std::map<std::string, std::string> env = {{"KAPROOT", demo_ + "/"},
-                                            {"KAPTMP", demo_ + "/T01"}};
+  std::map<std::string, std::string> env = {{"KAPROOT", demo_ + "/"}, {"KAPTMP", demo_ + "/T01"}};
   Tmux tmux(BuildPath("app/vownmain"), env, demo_);
   ASSERT_TRUE(tmux.WaitFor("L\u00cdNIA 3")) << tmux.ScreenText();
   EXPECT_NE(tmux.ScreenText().find("VOWNMAIN.JPN"), std::string::npos) << tmux.ScreenText();
@@ -437,8 +436,8 @@ class StartupTest : public DemoTest {
     // The exit status goes through a file: tmux may not have it yet when the pane is dead.
     const std::string statusFile = dir_.file("status");
     std::remove(statusFile.c_str());
-    Tmux tmux(prefix + BuildPath("app/vownmain") + "; echo $? > " + statusFile + "; sleep 1",
-              env, demo_, 80, rows);
+    Tmux tmux(prefix + BuildPath("app/vownmain") + "; echo $? > " + statusFile + "; sleep 1", env,
+              demo_, 80, rows);
     EXPECT_TRUE(tmux.WaitExit(nullptr)) << tmux.ScreenText();
     EXPECT_EQ(ReadFile(statusFile), std::to_string(code) + "\n") << tmux.ScreenText();
     std::string text = Joined(tmux);
@@ -464,7 +463,10 @@ TEST_F(StartupTest, WhatCannotWorkIsRefusedWithOneLine) {
        "vownmain: the terminal type \"dumb\" cannot place the cursor"},
       {"a terminal folder that does not exist", [&] { return Env("T09"); }, "", 25,
        "(KAPTMP) does not exist or is not a folder"},
-      {"no terminal folder", [&] { return std::map<std::string, std::string>{{"KAPROOT", demo_ + "/"}}; },
+      {"no terminal folder",
+       [&] {
+         return std::map<std::string, std::string>{{"KAPROOT", demo_ + "/"}};
+       },
        "", 25, "vownmain: no terminal folder: set KAPTMP or KAPTERM"},
   };
   for (const Case& c : cases) {
@@ -555,7 +557,10 @@ TEST_F(StartupTest, SymbolicLinksAreRefusedAndTheirTargetsKept) {
     EXPECT_TRUE(tmux->WaitExit(nullptr)) << c.link << "\n" << tmux->ScreenText();
     EXPECT_EQ(ReadFile(target), before) << c.link;
     std::filesystem::remove(link);
-    if (existed) std::filesystem::rename(target, link); else std::filesystem::remove(target);
+    if (existed)
+      std::filesystem::rename(target, link);
+    else
+      std::filesystem::remove(target);
   }
 }
 
@@ -568,7 +573,7 @@ TEST_F(StartupTest, DataFileThatCannotBeOpenedNamesFileAndCauseOnStderr) {
   ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
   EXPECT_EQ(status, 0);
   EXPECT_NE(Joined(tmux).find("vownmain: NO ES POT ACCEDIR AL FITXER " + demo_ +
-                                   "/DADES\\PropietV (30): not a data file"),
+                              "/DADES\\PropietV (30): not a data file"),
             std::string::npos)
       << tmux.ScreenText();
 }
@@ -612,7 +617,8 @@ TEST_F(DemoTest, OwnersListFitsItsScreenInBothLanguages) {
       for (size_t c = 0; c < row.size(); ++c) {
         if (c >= left && c <= right) continue;
         EXPECT_EQ(row[c], U' ') << terminal << ": stray character at row " << r + 1 << ", column "
-                                << c + 1 << "\n" << tmux->ScreenText();
+                                << c + 1 << "\n"
+                                << tmux->ScreenText();
       }
     }
     // The title's second word starts where the names start in the rows.

@@ -120,13 +120,12 @@ TEST_F(FormFileTest, EndsBetweenGroupsKeepWhatWasRead) {
   };
   const Case cases[] = {
       {"empty file", "", 0, 0, 0},
-      {"after the first of two forms",
-       Crlf({"2,5", "\"d\",1,0,0,0,0,0", "1,1,A,3,0,0,0,0,0,\"\""}), 2, 0, 0},
+      {"after the first of two forms", Crlf({"2,5", "\"d\",1,0,0,0,0,0", "1,1,A,3,0,0,0,0,0,\"\""}),
+       2, 0, 0},
       {"list count 0 at the very end",
        Crlf({"1,5", "\"d\",1,0,0,0,0,0", "1,1,A,3,0,0,0,0,0,\"\"", "0"}), 1, 1, 0},
       {"comment after the forms", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "' no lists"}), 1, 0, 0},
-      {"first of two lists", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "2", "1,0,1,1,9,9,0,T,0"}), 1,
-       0, 2},
+      {"first of two lists", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "2", "1,0,1,1,9,9,0,T,0"}), 1, 0, 2},
   };
   for (const Case& c : cases) {
     ResetFormsState();
@@ -147,23 +146,21 @@ TEST_F(FormFileTest, BrokenFilesNameTheLine) {
   const Case cases[] = {
       {"ends inside a field entry", Crlf({"1,5", "\"d\",1,0,0,0,0,0", "1,1,A,3,0"}), 3,
        form_file::kEndsInsideGroup},
-      {"ends inside the form header", Crlf({"1,5", "\"d\",1,0"}), 2,
-       form_file::kEndsInsideGroup},
+      {"ends inside the form header", Crlf({"1,5", "\"d\",1,0"}), 2, form_file::kEndsInsideGroup},
       {"ends inside a list entry", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "1", "505,0,3"}), 4,
        form_file::kEndsInsideGroup},
       {"comment between field entries",
        Crlf({"1,5", "\"d\",2,0,0,0,0,0", "1,1,A,3,0,0,0,0,0,\"\"", "' not here",
              "2,1,B,3,0,0,0,0,0,\"\""}),
        4, form_file::kNumberExpected},
-      {"number out of range", Crlf({"1,5", "\"d\",1,0,0,0,0,0", "1,1,A,40000,0,0,0,0,0,\"\""}),
-       3, form_file::kOutOfRange},
+      {"number out of range", Crlf({"1,5", "\"d\",1,0,0,0,0,0", "1,1,A,40000,0,0,0,0,0,\"\""}), 3,
+       form_file::kOutOfRange},
       {"negative length", Crlf({"1,5", "\"d\",1,0,0,0,0,0", "1,1,A,-3,0,0,0,0,0,\"\""}), 3,
        form_file::kOutOfRange},
       {"more fields than the header allows", Crlf({"1,2", "\"d\",3,0,0,0,0,0"}), 2,
        form_file::kTooMany},
       {"table too large to create", Crlf({"30000,30000"}), 1, form_file::kTooMany},
-      {"negative list count", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "-1"}), 3,
-       form_file::kTooMany},
+      {"negative list count", Crlf({"1,5", "\"d\",0,0,0,0,0,0", "-1"}), 3, form_file::kTooMany},
   };
   for (const Case& c : cases) {
     ResetFormsState();
@@ -200,16 +197,29 @@ TEST_F(FormFileTest, MissingFileIsReportedWithoutALine) {
 TEST_F(FormFileTest, TranslatesLabelsOptionsAndTitlesAtLoad) {
   test::MakeDirs(dir_.file("LOCALE"));
   test::WriteFile(dir_.file("LOCALE/VOWNMAIN.LNG"),
-                  Crlf({"\"CODI, PROPIETARI: \",\"C\xE0" "DIGO, PROPIETARIO: \",\"C\xE0" "DI: \","
-                        "\"C\xE0" "DIGO, PROPIETARIO: \"",
-                        "\"|S,SI|N,NO\",\"|S,SI|N,NON\",\"|S,OC|N,NON\",\"|S,S\xD6" "|N,NO\"",
-                        "CODI__NOM,C\xE0" "DIGO__NOME,C\xE0" "DI__NOM,C\xE0" "DIGO__NOMBRE"}));
+                  Crlf({"\"CODI, PROPIETARI: \",\"C\xE0"
+                        "DIGO, PROPIETARIO: \",\"C\xE0"
+                        "DI: \","
+                        "\"C\xE0"
+                        "DIGO, PROPIETARIO: \"",
+                        "\"|S,SI|N,NO\",\"|S,SI|N,NON\",\"|S,OC|N,NON\",\"|S,S\xD6"
+                        "|N,NO\"",
+                        "CODI__NOM,C\xE0"
+                        "DIGO__NOME,C\xE0"
+                        "DI__NOM,C\xE0"
+                        "DIGO__NOMBRE"}));
   CurrentSession().Language = "SPA";
   ASSERT_EQ(Load(kTwoForms), 0) << error_.Text();
-  EXPECT_EQ(FieldLabel(1, 1), "C\xE0" "DIGO, PROPIETARIO: ");
+  EXPECT_EQ(FieldLabel(1, 1),
+            "C\xE0"
+            "DIGO, PROPIETARIO: ");
   EXPECT_EQ(FieldLabel(2, 1), "NOM:");  // no record: stays in Catalan
-  EXPECT_EQ(ListTitle(1), "C\xE0" "DIGO__NOMBRE");
-  EXPECT_EQ(FieldOptions(2, 2), "|S,S\xD6" "|N,NO");
+  EXPECT_EQ(ListTitle(1),
+            "C\xE0"
+            "DIGO__NOMBRE");
+  EXPECT_EQ(FieldOptions(2, 2),
+            "|S,S\xD6"
+            "|N,NO");
 }
 
 TEST_F(FormFileTest, CatalanSessionNeverTouchesTheLanguageFile) {

@@ -139,10 +139,11 @@ TEST_F(HooksTest, NumberFieldsAcceptOnlyTheirValues) {
     const char* stored;
   };
   const Case cases[] = {
-      {2, "100", 0, "100"},   {2, "101", -1, nullptr},  {2, "-1 ", -1, nullptr},
-      {2, "2.5", -1, nullptr}, {3, "1250", 0, "1250      "}, {3, "12,5", -1, nullptr},
-      {4, "  77", 0, "  77    "}, {4, "7x", -1, nullptr}, {8, "ab", 0, "ab  "},
-      {1, "LLIURE", 0, "LLIURE                        "},
+      {2, "100", 0, "100"},         {2, "101", -1, nullptr},
+      {2, "-1 ", -1, nullptr},      {2, "2.5", -1, nullptr},
+      {3, "1250", 0, "1250      "}, {3, "12,5", -1, nullptr},
+      {4, "  77", 0, "  77    "},   {4, "7x", -1, nullptr},
+      {8, "ab", 0, "ab  "},         {1, "LLIURE", 0, "LLIURE                        "},
   };
   for (const Case& c : cases) {
     std::string before = FieldValue(2, c.field);
@@ -263,9 +264,9 @@ TEST_F(HooksTest, KeyFormTakesOnlyDigitsAndBlanksAndLooksUpWhatItShows) {
     const char* stored;  // the field's value afterwards
   };
   const Case cases[] = {
-      {"-9  ", -1, "0020"}, {"x12 ", -1, "0020"}, {".5  ", -1, "0020"}, {"5x  ", -1, "0020"},
-      {"+7  ", -1, "0020"}, {"1 2 ", 0, "12  "},  {"  7 ", 0, "7   "},  {"0007", 0, "7   "},
-      {"    ", 0, "    "},
+      {"-9  ", -1, "0020"}, {"x12 ", -1, "0020"}, {".5  ", -1, "0020"},
+      {"5x  ", -1, "0020"}, {"+7  ", -1, "0020"}, {"1 2 ", 0, "12  "},
+      {"  7 ", 0, "7   "},  {"0007", 0, "7   "},  {"    ", 0, "    "},
   };
   for (const Case& c : cases) {
     FieldValue(1, 1) = "0020";

@@ -61,11 +61,9 @@ class KeyFeeder {
 // the file `release`, runs `beforeRelease` and ends with its status. Returns the child's pid
 // once the lock is held, -1 when the child could not take it. The caller's files must be closed
 // around the fork, so that the child opens its own.
-inline int HoldEstateInChild(const std::string& code, const std::string& held,
-                             const std::string& release,
-                             const std::function<int16_t()>& beforeRelease = [] {
-                               return int16_t{0};
-                             }) {
+inline int HoldEstateInChild(
+    const std::string& code, const std::string& held, const std::string& release,
+    const std::function<int16_t()>& beforeRelease = [] { return int16_t{0}; }) {
   int child = ForkChild([&] {
     ResetDataState();
     int16_t s = 0;

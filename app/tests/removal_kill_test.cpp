@@ -49,7 +49,8 @@ class RemovalKillTest : public ::testing::Test {
                 FindRecord(kEstatesFile, 0, Packed("0001"), find_mode::kEqual, status);
                 FindRecord(kOwnersFile, 0, Packed("0001"), find_mode::kEqual, status);
                 for (int n = 0; n <= kKills && status == 0; ++n) {
-                  std::memcpy(program.OwnerRecord + owner::kCode, Packed(Digits(100 + n)).data(), 2);
+                  std::memcpy(program.OwnerRecord + owner::kCode, Packed(Digits(100 + n)).data(),
+                              2);
                   for (int slot = 0; slot < kEstates && status == 0; ++slot) {
                     const std::string code = Packed(Digits(1000 + kEstates * n + slot));
                     std::memcpy(program.OwnerRecord + owner::kEstates + slot * owner::kSlotSize,
@@ -88,23 +89,25 @@ class RemovalKillTest : public ::testing::Test {
     std::map<std::string, std::string> env = {
         {"KAPROOT", demo_ + "/"}, {"KAPTMP", demo_ + "/T01"}, {"KAPTERM", demo_ + "/T01"}};
     if (!server_.empty()) env["KAPSERVIDOR"] = server_;
-    return std::make_unique<Tmux>(
-        "while :; do printf '\\033[H\\033[2J'; /bin/sh -c 'echo $$ >" + pid_ + "; exec " +
-            BuildPath("app/vownmain") + "'; done",
-        env, demo_);
+    return std::make_unique<Tmux>("while :; do printf '\\033[H\\033[2J'; /bin/sh -c 'echo $$ >" +
+                                      pid_ + "; exec " + BuildPath("app/vownmain") + "'; done",
+                                  env, demo_);
   }
   int Pid() { return std::atoi(ReadFile(pid_).c_str()); }
 
-  // Waits for a vownmain other than `before` (0: any) on its key form, then confirms owner `n` up to
-  // the last key, which the caller sends.
+  // Waits for a vownmain other than `before` (0: any) on its key form, then confirms owner `n` up
+  // to the last key, which the caller sends.
   void UpToTheConfirmation(Tmux& tmux, int before, int n) {
     ASSERT_TRUE(Eventually([&] { return Pid() != before && Pid() != 0; })) << "no new vownmain";
     // The screen was cleared before the new one started: the key form alone, drawn and still.
-    ASSERT_TRUE(Eventually([&] {
-      const std::string screen = tmux.ScreenText();
-      return screen.find("CODI DEL PROPIETARI:") != std::string::npos &&
-             screen.find("CONFIRMEU LA BAIXA") == std::string::npos;
-    }, milliseconds(10000))) << tmux.ScreenText();
+    ASSERT_TRUE(Eventually(
+        [&] {
+          const std::string screen = tmux.ScreenText();
+          return screen.find("CODI DEL PROPIETARI:") != std::string::npos &&
+                 screen.find("CONFIRMEU LA BAIXA") == std::string::npos;
+        },
+        milliseconds(10000)))
+        << tmux.ScreenText();
     tmux.WaitQuiet(milliseconds(100));
     tmux.SendText(std::to_string(100 + n));
     tmux.SendKeys({"Enter"});
@@ -164,8 +167,8 @@ TEST_F(RemovalKillTest, AKilledRemovalLeavesTheOwnerWholeOrGoneWithAllItsEstates
     ASSERT_NO_FATAL_FAILURE(UpToTheConfirmation(*tmux, killed, n));
     const int pid = Pid();
     const int logBefore = LogLines();
-    const auto delay = std::chrono::microseconds(
-        static_cast<int64_t>(span * ((n - 1) + within(random)) / kKills));
+    const auto delay =
+        std::chrono::microseconds(static_cast<int64_t>(span * ((n - 1) + within(random)) / kKills));
     tmux->SendKeys({"Enter"});
     std::this_thread::sleep_for(delay);
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
@@ -191,10 +194,10 @@ TEST_F(RemovalKillTest, AKilledRemovalLeavesTheOwnerWholeOrGoneWithAllItsEstates
   std::string histogram;
   for (const auto& [lines, runs] : linesOfUndone)
     histogram += " " + std::to_string(lines) + "x" + std::to_string(runs);
-  std::cout << (server_.empty() ? "local files" : "data server") << ": removal of "
-            << kEstates << " estates: first written after " << firstLine << " us, last after "
-            << lastLine << " us, committed after " << committed << " us; " << kKills << " kills: "
-            << untouched << " untouched, " << removed << " removed, " << halfDone
+  std::cout << (server_.empty() ? "local files" : "data server") << ": removal of " << kEstates
+            << " estates: first written after " << firstLine << " us, last after " << lastLine
+            << " us, committed after " << committed << " us; " << kKills << " kills: " << untouched
+            << " untouched, " << removed << " removed, " << halfDone
             << " half done; db.log lines left by the undone runs (lines x runs):" << histogram
             << "\n";
   EXPECT_EQ(halfDone, 0);

@@ -121,11 +121,13 @@ TEST(UnreachableServer, EndsWithTheFatalOpenMessageAndNamesTheServerOnStderr) {
   std::string root = dir.file("kap");
   ProcessOptions local;
   local.env = {{"KAPSERVIDOR", "-"}};
-  auto built = RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), root},
-                          local);
+  auto built =
+      RunProcess({BuildPath("tools/kaptool"), "demo", "build", SourcePath("demo"), root}, local);
   ASSERT_EQ(built.exitCode, 0) << built.errors;
   std::map<std::string, std::string> env = {
-      {"KAPROOT", root + "/"}, {"KAPTMP", root + "/T01"}, {"KAPTERM", root + "/T01"},
+      {"KAPROOT", root + "/"},
+      {"KAPTMP", root + "/T01"},
+      {"KAPTERM", root + "/T01"},
       {"KAPSERVIDOR", "host=127.0.0.1 port=1 dbname=kap user=clerk password=s3cret"}};
   Tmux tmux(BuildPath("app/vownmain") + " 2>" + dir.file("errors"), env, root);
   ASSERT_TRUE(tmux.WaitFor("PropietV (20)")) << tmux.ScreenText();
@@ -136,10 +138,11 @@ TEST(UnreachableServer, EndsWithTheFatalOpenMessageAndNamesTheServerOnStderr) {
   ASSERT_TRUE(tmux.WaitExit(&status)) << tmux.ScreenText();
   std::string errors = ReadFile(dir.file("errors"));
   // One line: the file, then why it could not be opened, naming the server without its password.
-  EXPECT_EQ(errors, "vownmain: NO ES POT ACCEDIR AL FITXER " + root + "/DADES\\PropietV (20): "
-                    "cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
-                    "user=clerk: connection to server at \"127.0.0.1\", port 1 failed: "
-                    "Connection refused\n");
+  EXPECT_EQ(errors, "vownmain: NO ES POT ACCEDIR AL FITXER " + root +
+                        "/DADES\\PropietV (20): "
+                        "cannot reach the data server host=127.0.0.1 port=1 dbname=kap "
+                        "user=clerk: connection to server at \"127.0.0.1\", port 1 failed: "
+                        "Connection refused\n");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ int ExitCode(const std::vector<std::string>& argv) { return RunProcess(argv).exi
 bool EnsureOperator(const std::string& user, const std::string& group) {
   if (ExitCode({"/usr/bin/id", user}) == 0) return true;
   return ExitCode({"/usr/sbin/useradd", "--no-create-home", "--gid", group, "--shell", "/bin/sh",
-              user}) == 0;
+                   user}) == 0;
 }
 
 // A command line that runs `program` as `user` with the operators' umask.
@@ -43,10 +43,9 @@ TEST(TwoUsersTest, SecondOperatorRemovesAnOwnerWhoseFilesTheFirstCreated) {
   // The shared folder: the group's, setgid so that everything made in it stays the group's.
   ::chmod(dir.path().c_str(), 0755);
   ASSERT_EQ(ExitCode({"/usr/bin/install", "-d", "-g", group, "-m", "2775", root}), 0);
-  ProcessResult built = RunProcess(
-      {"/usr/sbin/runuser", "-u", "kapop1", "--", "/bin/sh", "-c",
-       "umask 002; exec \"$0\" demo build \"$1\" \"$2\"", BuildPath("tools/kaptool"),
-       SourcePath("demo"), root});
+  ProcessResult built = RunProcess({"/usr/sbin/runuser", "-u", "kapop1", "--", "/bin/sh", "-c",
+                                    "umask 002; exec \"$0\" demo build \"$1\" \"$2\"",
+                                    BuildPath("tools/kaptool"), SourcePath("demo"), root});
   ASSERT_EQ(built.exitCode, 0) << built.output << built.errors;
   struct stat owners {};
   ASSERT_EQ(::stat((root + "/DADES/PropietV.dat").c_str(), &owners), 0);
@@ -56,12 +55,12 @@ TEST(TwoUsersTest, SecondOperatorRemovesAnOwnerWhoseFilesTheFirstCreated) {
   // owner in the lock file it created; the second asks for the same owner, waits, and once the
   // first lets go removes it: writing the lock file, the data files and db.log of the first.
   auto start = [&](const std::string& user, const std::string& terminal) {
-    return std::make_unique<Tmux>(AsOperator(user, BuildPath("app/vownmain")),
-                                  std::map<std::string, std::string>{
-                                      {"KAPROOT", root + "/"},
-                                      {"KAPTMP", root + "/" + terminal},
-                                      {"KAPTERM", root + "/" + terminal}},
-                                  root);
+    return std::make_unique<Tmux>(
+        AsOperator(user, BuildPath("app/vownmain")),
+        std::map<std::string, std::string>{{"KAPROOT", root + "/"},
+                                           {"KAPTMP", root + "/" + terminal},
+                                           {"KAPTERM", root + "/" + terminal}},
+        root);
   };
   auto first = start("kapop1", "T01");
   ASSERT_TRUE(first->WaitFor("CODI DEL PROPIETARI:")) << first->ScreenText();

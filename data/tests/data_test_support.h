@@ -38,9 +38,9 @@ class SleeplessOs : public OsWrapper {
 // and 10 bytes at 3 (duplicates, modifiable); key 2 a 4-byte text at 19 through an upper-casing
 // collating sequence (duplicates, modifiable).
 inline std::string OwnBlock() {
-  return CreationBlock(24, {{{1, 2, 0x0004}}, {{3, 2, 0x0003}, {5, 4, 0x0003}, {9, 10, 0x0003}},
-                            {{19, 4, 0x0023}}},
-                       1024, UpperAcs());
+  return CreationBlock(
+      24, {{{1, 2, 0x0004}}, {{3, 2, 0x0003}, {5, 4, 0x0003}, {9, 10, 0x0003}}, {{19, 4, 0x0023}}},
+      1024, UpperAcs());
 }
 
 inline std::string Dictionary(const std::string& block) {
@@ -50,7 +50,8 @@ inline std::string Dictionary(const std::string& block) {
   return d + block;
 }
 
-inline std::string OwnRecord(uint16_t number, const std::string& text, const std::string& name = "name") {
+inline std::string OwnRecord(uint16_t number, const std::string& text,
+                             const std::string& name = "name") {
   std::string r(24, ' ');
   r[0] = static_cast<char>(number & 0xFF);
   r[1] = static_cast<char>(number >> 8);

@@ -66,14 +66,16 @@ TEST_F(DataToolTest, DictionaryHoldsThePublishedCreateLayout) {
   ASSERT_EQ(xdf.size(), 2u + 16 + 3 * 16 + 265);
   EXPECT_EQ(static_cast<uint8_t>(xdf[0]) | (static_cast<uint8_t>(xdf[1]) << 8), 16 + 48 + 265);
   std::string b = xdf.substr(2);
-  auto get16 = [&](size_t at) { return static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8); };
+  auto get16 = [&](size_t at) {
+    return static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8);
+  };
   EXPECT_EQ(get16(0), 12);
   EXPECT_EQ(get16(2), 1024);
   EXPECT_EQ(get16(4), 2);
-  EXPECT_EQ(get16(16 + 4), 0x0006);        // modifiable, binary
-  EXPECT_EQ(get16(32 + 4), 0x0031);        // duplicates, segmented, acs
+  EXPECT_EQ(get16(16 + 4), 0x0006);  // modifiable, binary
+  EXPECT_EQ(get16(32 + 4), 0x0031);  // duplicates, segmented, acs
   EXPECT_EQ(get16(48 + 0), 7);
-  EXPECT_EQ(get16(48 + 4), 0x0045);        // duplicates, binary, descending
+  EXPECT_EQ(get16(48 + 4), 0x0045);  // duplicates, binary, descending
   EXPECT_EQ(static_cast<uint8_t>(b[64]), 0xAC);
   EXPECT_EQ(b.substr(65, 8), "UPPER   ");
   EXPECT_EQ(b[73 + 'a'], 'A');
@@ -121,16 +123,16 @@ TEST_F(DataToolTest, DescriptionErrorsNameTheLine) {
 
 TEST_F(DataToolTest, SaveAndLoadRoundTrip) {
   // Binary bytes, CR LF and Ctrl+Z inside records must survive: the length decides.
-  std::string records = SaveLine(Rec(3, "cc\r\n")) + SaveLine(Rec(1, std::string("a\x1A\x00z", 4))) +
-                        SaveLine(Rec(2, "bb"));
+  std::string records = SaveLine(Rec(3, "cc\r\n")) +
+                        SaveLine(Rec(1, std::string("a\x1A\x00z", 4))) + SaveLine(Rec(2, "bb"));
   test::WriteFile(dir.file("in.txt"), records);  // without the final Ctrl+Z
   ProcessResult r = Tool({"load", "own", "in.txt"}, dir.path());
   ASSERT_EQ(r.exitCode, 0) << r.errors;
   r = Tool({"save", "own.dat", "out.txt"}, dir.path());
   ASSERT_EQ(r.exitCode, 0) << r.errors;
-  EXPECT_EQ(test::ReadFile(dir.file("out.txt")),
-            SaveLine(Rec(1, std::string("a\x1A\x00z", 4))) + SaveLine(Rec(2, "bb")) + SaveLine(Rec(3, "cc\r\n")) +
-                "\x1A");
+  EXPECT_EQ(test::ReadFile(dir.file("out.txt")), SaveLine(Rec(1, std::string("a\x1A\x00z", 4))) +
+                                                     SaveLine(Rec(2, "bb")) +
+                                                     SaveLine(Rec(3, "cc\r\n")) + "\x1A");
   r = Tool({"dump", "own"}, dir.path());
   ASSERT_EQ(r.exitCode, 0) << r.errors;
   size_t first = r.output.find("01 00 61 1a 00 7a");
@@ -149,8 +151,8 @@ TEST_F(DataToolTest, MalformedLineStopsTheLoad) {
   };
   // All or nothing: whatever stops the load, the file keeps the one record it had before.
   std::vector<Case> cases = {
-      {"wrong length", SaveLine(Rec(1, "a")) + "11," + Rec(2, "b").substr(0, 11) + "\r\n" +
-                           SaveLine(Rec(3, "c")),
+      {"wrong length",
+       SaveLine(Rec(1, "a")) + "11," + Rec(2, "b").substr(0, 11) + "\r\n" + SaveLine(Rec(3, "c")),
        "line 2: length 11 is not the record length 12", 1},
       {"no length", SaveLine(Rec(1, "a")) + ",xxx\r\n", "line 2: no record length", 1},
       {"cut short", SaveLine(Rec(1, "a")) + "12,abc", "line 2: record cut short", 1},

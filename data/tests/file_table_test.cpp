@@ -13,7 +13,8 @@ using test::OwnRecord;
 
 TEST_F(DataTest, OpenAnswers1002And1003AndRefusesNumberZero) {
   static char records[41][24];
-  for (int i = 0; i < 40; ++i) ASSERT_EQ(OpenOwn(static_cast<int16_t>(100 + i), records[i]), 0) << i;
+  for (int i = 0; i < 40; ++i)
+    ASSERT_EQ(OpenOwn(static_cast<int16_t>(100 + i), records[i]), 0) << i;
   EXPECT_EQ(OpenOwn(105, records[40]), 1002);
   EXPECT_EQ(OpenOwn(200, records[40]), 1003);
   // The highest free entry is taken first.
@@ -29,15 +30,13 @@ TEST_F(DataTest, OpenAnswers1002And1003AndRefusesNumberZero) {
 
 TEST_F(DataTest, NamesGetTheirExtension) {
   struct Case {
-    std::string name;       // under RootDir
-    std::string created;    // file expected under the temporary root
+    std::string name;     // under RootDir
+    std::string created;  // file expected under the temporary root
   };
   test::MakeDirs(dir.file("D.X"));
   std::vector<Case> cases = {
-      {"DADES\\OWN", "DADES/OWN.dat"},
-      {"DADES\\OWN.BTR", "DADES/OWN.BTR"},
-      {"D.X\\OWN", "D.X/OWN.dat"},
-      {"DADES\\OWN.B.C", "DADES/OWN.B.C"},
+      {"DADES\\OWN", "DADES/OWN.dat"}, {"DADES\\OWN.BTR", "DADES/OWN.BTR"},
+      {"D.X\\OWN", "D.X/OWN.dat"},     {"DADES\\OWN.B.C", "DADES/OWN.B.C"},
       {"DADES/OWN", "DADES/OWN.dat"},
   };
   int16_t number = 1;
@@ -126,8 +125,8 @@ TEST_F(DataTest, BadDictionariesAndFilesEndInTheFatalMessage) {
     }
     EXPECT_EQ(status, c.status);
     ASSERT_EQ(fatalMessages.size(), 1u);
-    EXPECT_EQ(fatalMessages[0], "NO ES POT ACCEDIR AL FITXER " + name + " (" +
-                                    std::to_string(c.status) + ")");
+    EXPECT_EQ(fatalMessages[0],
+              "NO ES POT ACCEDIR AL FITXER " + name + " (" + std::to_string(c.status) + ")");
     for (int e = 1; e <= kFileTableSize; ++e)
       EXPECT_NE(FileTable(e).FileNumber, number - 1) << "entry left free";
   }
@@ -162,10 +161,8 @@ TEST_F(DataTest, FatalMessageSpeaksTheSessionLanguage) {
     std::string text;
   };
   std::vector<Case> cases = {
-      {"SPA", "NO SE PUEDE ACCEDER AL FICHERO "},
-      {"GLG", "NOM SE PODE ACEDER AO FICHEIRO "},
-      {"OCI", "NON SE P\xE3T ACCEDIR ATH FICH\xD4R "},
-      {"CAT", "NO ES POT ACCEDIR AL FITXER "},
+      {"SPA", "NO SE PUEDE ACCEDER AL FICHERO "},      {"GLG", "NOM SE PODE ACEDER AO FICHEIRO "},
+      {"OCI", "NON SE P\xE3T ACCEDIR ATH FICH\xD4R "}, {"CAT", "NO ES POT ACCEDIR AL FITXER "},
       {"ENG", "NO ES POT ACCEDIR AL FITXER "},
   };
   test::WriteFile(dir.file("ddf/BAD.xdf"), "");
@@ -296,9 +293,10 @@ TEST_F(DataTest, ShortAnswerOverwritesOnlyItsBytesAndCountsAsFound) {
 }
 
 TEST_F(DataTest, VoraIniSaysHowSafeACommitIs) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"", true}, {"Escriptura=RAPIDA\r\n", false}, {"Escriptura= rapida \r\n", false},
-      {"Escriptura=SEGURA\r\n", true}};
+  const std::vector<std::pair<std::string, bool>> cases = {{"", true},
+                                                           {"Escriptura=RAPIDA\r\n", false},
+                                                           {"Escriptura= rapida \r\n", false},
+                                                           {"Escriptura=SEGURA\r\n", true}};
   for (const auto& [line, durable] : cases) {
     test::WriteFile(CurrentSession().RootDir + "Vora.ini", "[Dades]\r\n" + line);
     SetDurableCommits(!durable);

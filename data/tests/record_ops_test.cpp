@@ -10,7 +10,9 @@ namespace {
 using test::DataTest;
 using test::OwnRecord;
 
-std::string Num(uint16_t n) { return std::string{static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)}; }
+std::string Num(uint16_t n) {
+  return std::string{static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)};
+}
 uint16_t NumOf(const char* r) {
   return static_cast<uint16_t>(static_cast<uint8_t>(r[0]) | (static_cast<uint8_t>(r[1]) << 8));
 }
@@ -61,14 +63,14 @@ TEST_F(RecordOpsTest, FindByModeAndKeyLength) {
   };
   std::vector<Case> cases = {
       {0, Num(30), 0, 0, 30},
-      {0, Num(30) + "xyz", 0, 0, 30},      // cut to the 2-byte key
+      {0, Num(30) + "xyz", 0, 0, 30},  // cut to the 2-byte key
       {0, Num(25), 0, rm::kKeyNotFound, 0},
-      {0, Num(25), 1, 0, 30},              // next greater
-      {0, Num(25), -1, 0, 20},             // next smaller
+      {0, Num(25), 1, 0, 30},                 // next greater
+      {0, Num(25), -1, 0, 20},                // next smaller
       {0, std::string(1, '\x0A'), 0, 0, 10},  // 1 byte + a zero byte = 10
       {0, Num(60), 1, rm::kEndOfFile, 0},
-      {1, "KC", 1, 0, 30},                 // zero-filled to 16 bytes: just above "KB..."
-      {2, "BOB ", 0, 0, 10},               // collating sequence: "bob " finds "BOB "
+      {1, "KC", 1, 0, 30},    // zero-filled to 16 bytes: just above "KB..."
+      {2, "BOB ", 0, 0, 10},  // collating sequence: "bob " finds "BOB "
       {3, "", 0, 1004, 0},
       {-1, "", 0, 1004, 0},
   };
@@ -175,9 +177,8 @@ TEST_F(RecordOpsTest, InsertUpdateDeleteAndTheLog) {
     return field(file, true) + field(op, true) + field(st, false) + "\r\n";
   };
   EXPECT_EQ(line("505", "2", "0"), " 505           2             0 \r\n");  // the layout itself
-  EXPECT_EQ(test::ReadFile("db.log"),
-            line("505", "2", "0") + line("505", "2", "5") + line("505", "3", "0") +
-                line("505", "3", "10"));
+  EXPECT_EQ(test::ReadFile("db.log"), line("505", "2", "0") + line("505", "2", "5") +
+                                          line("505", "3", "0") + line("505", "3", "10"));
 }
 
 TEST_F(RecordOpsTest, LogLineForNegativeAndWideNumbers) {
@@ -242,8 +243,8 @@ TEST_F(DataTest, RecordsLongerThanTheDataArea) {
 // A 3-byte binary segment given one byte: zero-filled, then reversed.
 TEST_F(DataTest, KeyImageOfAShortBinarySegment) {
   std::string block = test::OwnBlock().substr(0, 16 + 16);
-  block[4] = 1;                 // one key
-  block[16 + 2] = 3;            // of 3 bytes
+  block[4] = 1;       // one key
+  block[16 + 2] = 3;  // of 3 bytes
   test::WriteFile(dir.file("ddf/BIN.xdf"), test::Dictionary(block));
   char record[24];
   ASSERT_EQ(OpenOwn(1, record, 24, "DADES\\BIN"), 0);

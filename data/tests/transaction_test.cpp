@@ -110,8 +110,8 @@ TEST_F(TransactionTest, RunTransactionRepeatsAfterALockAndStopsAtAnyOtherRefusal
     bool message = false;
     std::vector<uint16_t> written;
     int16_t result = RunTransaction([&]() -> int16_t {
-      message = message || DefaultMemoryConsole().ScreenText().find("FITXER BLOQUEJAT") !=
-                               std::string::npos;
+      message = message ||
+                DefaultMemoryConsole().ScreenText().find("FITXER BLOQUEJAT") != std::string::npos;
       written.push_back(++number);
       if (int16_t status = InsertInBoth(number)) return status;
       return c.answers[attempt++];
