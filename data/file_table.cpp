@@ -9,6 +9,7 @@
 
 #include "data/data_internal.h"
 #include "formengine/screen.h"
+#include "platform/bytes.h"
 #include "platform/console.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
@@ -54,10 +55,7 @@ const std::string& Statistics(int entry) {
 
 int KeyLength(const std::string& stat, int keyNumber) {
   if (stat.size() < 16 || keyNumber < 0) return 0;
-  auto get16 = [&](size_t at) {
-    return static_cast<int>(static_cast<uint8_t>(stat[at]) |
-                            (static_cast<uint8_t>(stat[at + 1]) << 8));
-  };
+  auto get16 = [&](size_t at) { return static_cast<int>(LittleEndian16(stat, at)); };
   int keys = get16(4);
   if (keyNumber >= keys) return 0;
   size_t offset = 16;
@@ -156,8 +154,7 @@ std::string ReadDictionary(const std::string& path) {
   if (!file) return "";
   std::string head;
   if (!file->ReadAt(0, 2, &head) || head.size() < 2) return "";
-  int16_t n =
-      static_cast<int16_t>(static_cast<uint8_t>(head[0]) | (static_cast<uint8_t>(head[1]) << 8));
+  int16_t n = static_cast<int16_t>(LittleEndian16(head, 0));
   if (n <= 0) return "";
   std::string block;
   if (!file->ReadAt(2, std::min<size_t>(static_cast<size_t>(n), kDataArea), &block)) return "";
@@ -295,8 +292,7 @@ void GetFileInfo(int16_t fileNumber, int16_t keyNumber, int16_t& keyLength, int1
   if (entry == 0) return;
   const std::string& stat = data::Statistics(entry);
   if (stat.size() < 16) return;
-  recordLength =
-      static_cast<int16_t>(static_cast<uint8_t>(stat[0]) | (static_cast<uint8_t>(stat[1]) << 8));
+  recordLength = static_cast<int16_t>(LittleEndian16(stat, 0));
   keyLength = static_cast<int16_t>(data::KeyLength(stat, keyNumber));
 }
 

@@ -7,6 +7,7 @@
 
 #include "data/data_internal.h"
 #include "formengine/screen.h"
+#include "platform/bytes.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
 #include "session/session.h"
@@ -15,18 +16,12 @@ namespace kap {
 namespace data {
 namespace {
 
-std::string Int32Bytes(int32_t v) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return bytes;
-}
+std::string Int32Bytes(int32_t v) { return LittleEndianBytes32(static_cast<uint32_t>(v)); }
 
-int32_t BytesInt32(const std::string& bytes) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4 && i < bytes.size(); ++i)
-    v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << (8 * i);
-  return static_cast<int32_t>(v);
+// Fewer than 4 bytes (a short record manager answer) read as zero-padded.
+int32_t BytesInt32(std::string bytes) {
+  bytes.resize(4, '\0');
+  return static_cast<int32_t>(LittleEndian32(bytes, 0));
 }
 
 // One number of a log line: sign place, digits, one trailing space.
@@ -234,10 +229,7 @@ std::string KeyImage(const std::string& value, int16_t fileNumber) {
   if (entry == 0) return value;
   const std::string& stat = data::Statistics(entry);
   if (stat.size() < 16) return value;
-  auto get16 = [&](size_t at) {
-    return static_cast<int>(static_cast<uint8_t>(stat[at]) |
-                            (static_cast<uint8_t>(stat[at + 1]) << 8));
-  };
+  auto get16 = [&](size_t at) { return static_cast<int>(LittleEndian16(stat, at)); };
   int keys = get16(4);
   // Segments of all keys, to find the collating sequence after them.
   size_t segments = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "data/data_internal.h"
+#include "platform/bytes.h"
 
 namespace kap {
 
@@ -11,8 +12,8 @@ void PushSaved(const std::string& value) {
   // The length is a signed 16-bit number; longer values are kept cut to what it can say.
   size_t n = std::min<size_t>(value.size(), 32767);
   stack.append(value, 0, n);
-  stack.push_back(static_cast<char>(n & 0xFF));
-  stack.push_back(static_cast<char>(n >> 8));
+  stack.append(2, '\0');
+  PutLittleEndian16(&stack, stack.size() - 2, static_cast<uint16_t>(n));
 }
 
 std::string PopSaved() {
@@ -21,8 +22,7 @@ std::string PopSaved() {
     stack.clear();
     return "";
   }
-  size_t n = static_cast<uint8_t>(stack[stack.size() - 2]) |
-             (static_cast<size_t>(static_cast<uint8_t>(stack[stack.size() - 1])) << 8);
+  size_t n = LittleEndian16(stack, stack.size() - 2);
   stack.resize(stack.size() - 2);
   n = std::min(n, stack.size());
   std::string value = stack.substr(stack.size() - n);

@@ -8,6 +8,7 @@
 #include "formengine/form_driver.h"
 #include "formengine/form_internal.h"
 #include "formengine/screen.h"
+#include "platform/bytes.h"
 #include "platform/console.h"
 #include "platform/os.h"
 #include "session/session.h"
@@ -34,15 +35,11 @@ BrowseState& Browse() {
 }
 
 void PutLe(std::string& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  out += LittleEndianBytes32(value).substr(0, static_cast<size_t>(bytes));
 }
 
 uint32_t GetLe(const std::string& in, size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) {
-    value = (value << 8) | static_cast<uint8_t>(in[at + static_cast<size_t>(i)]);
-  }
-  return value;
+  return bytes == 2 ? LittleEndian16(in, at) : LittleEndian32(in, at);
 }
 
 std::string CurrentKeyValue(int16_t fileNumber) {

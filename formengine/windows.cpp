@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "formengine/screen_state.h"
+#include "platform/bytes.h"
 #include "platform/os.h"
 #include "session/session.h"
 
@@ -19,16 +20,11 @@ constexpr int kLengthField = 5;
 std::string StackPath() { return CurrentSession().WorkDir + kStackFile; }
 
 std::string EncodePosition(int64_t next) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    out[i] = static_cast<char>((static_cast<uint64_t>(next) >> (8 * i)) & 0xFF);
-  return out;
+  return LittleEndianBytes32(static_cast<uint32_t>(next));
 }
 
 int64_t DecodePosition(const std::string& bytes) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[i]);
-  return static_cast<int32_t>(v);
+  return static_cast<int32_t>(LittleEndian32(bytes, 0));
 }
 
 // Decimal digits only; -1 otherwise.

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "locking/lock_internal.h"
+#include "platform/bytes.h"
 #include "session/session.h"
 
 namespace kap {
@@ -13,16 +14,11 @@ namespace {
 std::string IdentityPath() { return GetOs().MapPath(CurrentSession().WorkDir + "LOCKS.TMP"); }
 
 int32_t ReadLittleEndian(const std::string& bytes) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[i]);
-  return static_cast<int32_t>(v);
+  return static_cast<int32_t>(LittleEndian32(bytes, 0));
 }
 
 std::string LittleEndian(int32_t number) {
-  const uint32_t v = static_cast<uint32_t>(number);
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return bytes;
+  return LittleEndianBytes32(static_cast<uint32_t>(number));
 }
 
 // Draws a new identity. The seed is the time of day in hundredths, as the suite does, mixed

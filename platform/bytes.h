@@ -29,6 +29,13 @@ inline void PutLittleEndian32(void* bytes, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
 }
 
+// The 4 bytes of `value`.
+inline std::string LittleEndianBytes32(uint32_t value) {
+  std::string bytes(4, '\0');
+  PutLittleEndian32(bytes.data(), value);
+  return bytes;
+}
+
 // The same at byte `at` of a string; the caller keeps `at` inside it.
 inline uint16_t LittleEndian16(const std::string& bytes, size_t at) {
   return LittleEndian16(bytes.data() + at);

@@ -55,11 +55,6 @@ std::string KeyImageOf(const FileDef& def, int key, const std::string& value);
 std::string BuildStat(const FileDef& def, uint32_t records, const std::vector<uint32_t>& unique,
                       bool compactKeyCount);
 
-inline uint16_t Get16(const uint8_t* p) { return LittleEndian16(p); }
-inline uint32_t Get32(const uint8_t* p) { return LittleEndian32(p); }
-inline void Put16(char* p, uint16_t v) { PutLittleEndian16(p, v); }
-inline void Put32(char* p, uint32_t v) { PutLittleEndian32(p, v); }
-
 // Moves the finished file `from` to the name `to` in one step. Without `replace` an existing
 // `to` is refused: false, with *existed set. `from` may remain after a refusal.
 bool PlaceFile(const std::string& from, const std::string& to, bool replace, bool* existed);

@@ -57,10 +57,10 @@ void ImageSegment(const Segment& seg, const std::string& acs, const char* src, s
 int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
   *def = FileDef{};
   if (data == nullptr || length < 16) return kDataBufferTooShort;
-  def->recordLength = Get16(data);
-  def->pageSize = Get16(data + 2);
-  uint16_t keyCount = Get16(data + 4);
-  def->fileFlags = Get16(data + 10);
+  def->recordLength = LittleEndian16(data);
+  def->pageSize = LittleEndian16(data + 2);
+  uint16_t keyCount = LittleEndian16(data + 4);
+  def->fileFlags = LittleEndian16(data + 10);
   if (def->pageSize < 512 || def->pageSize > 4096 || def->pageSize % 512 != 0) return kBadPageSize;
   if (def->recordLength < 4 || def->recordLength > kMaxRecordLength) return kBadRecordLength;
   if (def->recordLength + 8 > def->pageSize) return kBadPageSize;
@@ -77,9 +77,9 @@ int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
       const uint8_t* s = data + offset;
       offset += 16;
       Segment seg;
-      seg.position = Get16(s);
-      seg.length = Get16(s + 2);
-      seg.flags = Get16(s + 4);
+      seg.position = LittleEndian16(s);
+      seg.length = LittleEndian16(s + 2);
+      seg.flags = LittleEndian16(s + 4);
       if (seg.flags & ~kSupportedKeyFlags) return kInconsistentKeyFlags;
       if (seg.length == 0) return kBadKeyLength;
       if (seg.position < 1 || seg.position + seg.length - 1 > def->recordLength)
@@ -127,8 +127,9 @@ int16_t ParseCreationBlock(const uint8_t* data, size_t length, FileDef* def) {
   }
   def->block.assign(reinterpret_cast<const char*>(data), offset);
   // Reserved and engine-filled fields start clean.
-  Put32(def->block.data() + 6, 0);
-  for (int i = 0; i < def->segmentCount; ++i) Put32(def->block.data() + 16 + 16 * i + 6, 0);
+  PutLittleEndian32(def->block.data() + 6, 0);
+  for (int i = 0; i < def->segmentCount; ++i)
+    PutLittleEndian32(def->block.data() + 16 + 16 * i + 6, 0);
   return kOk;
 }
 
@@ -161,7 +162,7 @@ std::string KeyImageOf(const FileDef& def, int key, const std::string& value) {
 std::string BuildStat(const FileDef& def, uint32_t records, const std::vector<uint32_t>& unique,
                       bool compactKeyCount) {
   std::string stat = def.block;
-  Put32(stat.data() + 6, records);
+  PutLittleEndian32(stat.data() + 6, records);
   if (compactKeyCount) {
     stat[4] = static_cast<char>(def.keys.size());
     stat[5] = 0x60;  // file format version 6.0
@@ -169,7 +170,7 @@ std::string BuildStat(const FileDef& def, uint32_t records, const std::vector<ui
   int segment = 0;
   for (size_t k = 0; k < def.keys.size(); ++k) {
     for (size_t s = 0; s < def.keys[k].segments.size(); ++s, ++segment)
-      Put32(stat.data() + 16 + 16 * segment + 6, k < unique.size() ? unique[k] : 0);
+      PutLittleEndian32(stat.data() + 16 + 16 * segment + 6, k < unique.size() ? unique[k] : 0);
   }
   return stat;
 }

@@ -559,7 +559,7 @@ class ServerEngine : public RecordEngine {
   ServerHandle* Find(void* positionBlock) {
     const uint8_t* pb = static_cast<const uint8_t*>(positionBlock);
     if (std::memcmp(pb, kSignature, 4) != 0) return nullptr;
-    auto it = handles_.find(Get32(pb + 4));
+    auto it = handles_.find(LittleEndian32(pb + 4));
     return it == handles_.end() ? nullptr : it->second.get();
   }
 
@@ -687,7 +687,7 @@ class ServerEngine : public RecordEngine {
     if (ServerHandle* old = Find(pb)) Close(*old);
     std::memset(pb, 0, kPositionBlockSize);
     std::memcpy(pb, kSignature, 4);
-    Put32(reinterpret_cast<char*>(pb + 4), h->id);
+    PutLittleEndian32(reinterpret_cast<char*>(pb + 4), h->id);
     handles_[h->id] = std::move(h);
     return kOk;
   }
@@ -988,7 +988,7 @@ class ServerEngine : public RecordEngine {
   int16_t GetPosition(ServerHandle& h, const Args& a) {
     if (!h.hasCurrent) return kNoCurrency;
     if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
-    Put32(reinterpret_cast<char*>(a.data), static_cast<uint32_t>(h.currentPos));
+    PutLittleEndian32(reinterpret_cast<char*>(a.data), static_cast<uint32_t>(h.currentPos));
     *a.dataLength = 4;
     return kOk;
   }
@@ -997,7 +997,7 @@ class ServerEngine : public RecordEngine {
     if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
     int16_t status = CheckKey(h, a, true);
     if (status != kOk) return status;
-    int64_t pos = Get32(a.data);
+    int64_t pos = LittleEndian32(a.data);
     if (pos == 0 || pos > 0x7FFFFFFF) return kInvalidRecordAddress;
     Params p;
     p.Int(pos);
@@ -1149,7 +1149,7 @@ class ServerEngine : public RecordEngine {
     }
     if (a.keyNumber == -1) {
       if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
-      int64_t pos = Get32(a.data);
+      int64_t pos = LittleEndian32(a.data);
       if (h.multipleLocks.erase(pos) == 0) return kLockError;
       ReleaseRecord(h, pos);
       return kOk;

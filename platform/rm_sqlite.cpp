@@ -466,7 +466,7 @@ class SqliteEngine : public RecordEngine {
   Handle* Find(void* positionBlock) {
     const uint8_t* pb = static_cast<const uint8_t*>(positionBlock);
     if (std::memcmp(pb, kSignature, 4) != 0) return nullptr;
-    auto it = handles_.find(Get32(pb + 4));
+    auto it = handles_.find(LittleEndian32(pb + 4));
     return it == handles_.end() ? nullptr : it->second.get();
   }
 
@@ -638,7 +638,7 @@ class SqliteEngine : public RecordEngine {
     if (Handle* old = Find(pb)) handles_.erase(old->id);
     std::memset(pb, 0, kPositionBlockSize);
     std::memcpy(pb, kSignature, 4);
-    Put32(reinterpret_cast<char*>(pb + 4), h->id);
+    PutLittleEndian32(reinterpret_cast<char*>(pb + 4), h->id);
     handles_[h->id] = std::move(h);
     return kOk;
   }
@@ -899,7 +899,7 @@ class SqliteEngine : public RecordEngine {
   int16_t GetPosition(Handle& h, const Args& a) {
     if (!h.hasCurrent) return kNoCurrency;
     if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
-    Put32(reinterpret_cast<char*>(a.data), static_cast<uint32_t>(h.currentPos));
+    PutLittleEndian32(reinterpret_cast<char*>(a.data), static_cast<uint32_t>(h.currentPos));
     *a.dataLength = 4;
     return kOk;
   }
@@ -908,7 +908,7 @@ class SqliteEngine : public RecordEngine {
     if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
     int16_t status = CheckKey(h, a, true);
     if (status != kOk) return status;
-    int64_t pos = Get32(a.data);
+    int64_t pos = LittleEndian32(a.data);
     if (pos == 0) return kInvalidRecordAddress;
     sqlite3_stmt* s = h.Fixed(fqDirect);
     if (s == nullptr) return kIoError;
@@ -1032,7 +1032,7 @@ class SqliteEngine : public RecordEngine {
     }
     if (a.keyNumber == -1) {
       if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
-      int64_t pos = Get32(a.data);
+      int64_t pos = LittleEndian32(a.data);
       if (h.multipleLocks.erase(pos) == 0) return kLockError;
       h.locks.Unlock(pos + 1);
       return kOk;

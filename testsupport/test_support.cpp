@@ -112,20 +112,16 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string LockFileBytes(const std::string& root, const std::string& name) {
-  std::string upper = name;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (RecordServerConnection().empty()) {
     // On disk the suite's name is upper-cased before its extension.
-    std::string disk = name;
-    const size_t dot = disk.rfind('.');
-    for (size_t i = 0; i < disk.size() && i < dot; ++i)
-      disk[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(disk[i])));
+    const size_t dot = std::min(name.rfind('.'), name.size());
+    const std::string disk = UpperAscii(name.substr(0, dot)) + name.substr(dot);
     std::string bytes = ReadFile(root + "/LOCKS/" + name);
     return bytes.empty() && disk != name ? ReadFile(root + "/LOCKS/" + disk) : bytes;
   }
   OpenResult result = OpenResult::kFailed;
   std::unique_ptr<File> file =
-      OpenServerLockFile("LOCKS/" + upper, false, Sharing::kShared, &result);
+      OpenServerLockFile("LOCKS/" + UpperAscii(name), false, Sharing::kShared, &result);
   std::string bytes;
   if (file) file->ReadAt(0, static_cast<size_t>(file->Size()), &bytes);
   return bytes;

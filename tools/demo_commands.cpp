@@ -16,6 +16,7 @@
 #include "app/owner_program.h"
 #include "data/data_files.h"
 #include "format/format.h"
+#include "platform/bytes.h"
 #include "platform/console.h"
 #include "platform/os.h"
 #include "session/session.h"
@@ -157,8 +158,7 @@ void PutText(char* record, size_t offset, size_t length, const std::string& utf8
 }
 
 void PutInt(char* record, size_t offset, size_t bytes, long value) {
-  for (size_t i = 0; i < bytes; ++i)
-    record[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  std::memcpy(record + offset, LittleEndianBytes32(static_cast<uint32_t>(value)).data(), bytes);
 }
 
 void PutPacked(char* record, size_t offset, size_t bytes, const std::string& digits) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/data_files.h"
+#include "platform/bytes.h"
 #include "platform/os.h"
 #include "platform/record_manager.h"
 #include "tools/commands.h"
@@ -95,10 +96,7 @@ class EngineFile {
 
 uint32_t RecordCount(const std::string& stat) {
   if (stat.size() < 10) return 0;
-  uint32_t n = 0;
-  for (int i = 3; i >= 0; --i)
-    n = (n << 8) | static_cast<uint8_t>(stat[6 + static_cast<size_t>(i)]);
-  return n;
+  return LittleEndian32(stat, 6);
 }
 
 std::vector<std::string> Entries(const std::string& dir, bool folders) {
