@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 
@@ -40,6 +41,24 @@ std::string gEngine = "none";
 char gRecord[kRecordLength];
 PGconn* gDirect = nullptr;
 uint32_t gNextInsert = kRecords * 4;
+// Statements each layer operation sent to the server, per operation.
+std::map<std::string, double> gRoundTrips;
+
+// Counts the server statements of one benchmark's iterations from its creation to its end.
+class RoundTrips {
+ public:
+  RoundTrips(benchmark::State& state, std::string op) : state_(state), op_(std::move(op)) {}
+  ~RoundTrips() {
+    if (state_.iterations() > 0)
+      gRoundTrips[op_] = static_cast<double>(kap::RecordServerRoundTrips() - start_) /
+                         static_cast<double>(state_.iterations());
+  }
+
+ private:
+  benchmark::State& state_;
+  std::string op_;
+  uint64_t start_ = kap::RecordServerRoundTrips();
+};
 
 void Transaction(int op) {
   char none[4] = {};
@@ -114,6 +133,7 @@ void SetUpDirect() {
 
 void LayerGetEqual(benchmark::State& state, const std::string& engine) {
   Use(engine);
+  RoundTrips trips(state, engine + "/GetEqual");
   std::mt19937 random(1);
   int16_t status = 0;
   for (auto _ : state)
@@ -121,6 +141,7 @@ void LayerGetEqual(benchmark::State& state, const std::string& engine) {
 }
 void LayerGetNext(benchmark::State& state, const std::string& engine) {
   Use(engine);
+  RoundTrips trips(state, engine + "/GetNext");
   int16_t status = 0;
   kap::FindRecord(kFile, 0, Key(0), kap::find_mode::kEqual, status);
   for (auto _ : state) {
@@ -130,6 +151,7 @@ void LayerGetNext(benchmark::State& state, const std::string& engine) {
 }
 void LayerInsert(benchmark::State& state, const std::string& engine) {
   Use(engine);
+  RoundTrips trips(state, engine + "/Insert");
   int16_t status = 0;
   for (auto _ : state) {
     std::string r = Record(gNextInsert++ * 2 + 1, 0);
@@ -139,6 +161,7 @@ void LayerInsert(benchmark::State& state, const std::string& engine) {
 }
 void LayerUpdate(benchmark::State& state, const std::string& engine) {
   Use(engine);
+  RoundTrips trips(state, engine + "/Update");
   std::mt19937 random(2);
   int16_t status = 0;
   uint32_t salt = 0;
@@ -282,6 +305,10 @@ int main(int argc, char** argv) {
     reporter.PrintRatio(std::string("Layerserver/") + op, std::string("Direct/") + op);
     reporter.PrintRatio(std::string("Layerserver/") + op, std::string("Layersqlite/") + op);
   }
+  std::printf("\nRound trips per operation on the server: layer against direct libpq\n");
+  for (const char* op : {"GetEqual", "GetNext", "Insert", "Update"})
+    std::printf("  %-9s %5.2f  against %d\n", op, gRoundTrips[std::string("server/") + op],
+                std::string(op) == "Update" ? 2 : 1);
   int16_t status = 0;
   kap::ResetDataFiles(status);
   CompareLoad(build);
