@@ -1109,8 +1109,8 @@ class ServerEngine : public RecordEngine {
     return kOk;
   }
 
-  static constexpr size_t kBatchRecords = 1000;
-  static constexpr size_t kBatchBytes = 1 << 20;
+  static constexpr size_t kBatchRecords = 10000;
+  static constexpr size_t kBatchBytes = 2 << 20;
 
   // Sends records [first, end) with COPY in binary form, as Insert would store them; false,
   // with nothing of them kept, when any is short or the server refuses any.

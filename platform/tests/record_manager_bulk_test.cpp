@@ -16,10 +16,12 @@ namespace {
 using test::CreationBlock;
 using test::RmFile;
 
-// 16 bytes: key 0 a unique 2-byte binary number at 1, key 1 a 4-byte text with duplicates.
-std::string Layout() { return CreationBlock(16, {{{1, 2, 0x0004}}, {{3, 4, 0x0001}}}); }
+// 2000 bytes, so that a few thousand records fill several of the server's batches: key 0 a
+// unique 2-byte binary number at 1, key 1 a 4-byte text with duplicates.
+constexpr size_t kLength = 2000;
+std::string Layout() { return CreationBlock(kLength, {{{1, 2, 0x0004}}, {{3, 4, 0x0001}}}); }
 
-std::string Rec(uint16_t number, size_t length = 16) {
+std::string Rec(uint16_t number, size_t length = kLength) {
   std::string r(length, static_cast<char>('a' + number % 26));
   r[0] = static_cast<char>(number & 0xFF);
   r[1] = static_cast<char>(number >> 8);
@@ -121,7 +123,7 @@ TEST_F(RecordManagerBulkTest, InsertRecordsAnswersAsInsertOneByOne) {
   std::vector<std::string> shortOne = Numbered(0, 2200);
   shortOne[1500] = Rec(1500, 10);
   std::vector<std::string> longer;
-  for (uint16_t n = 0; n < 1200; ++n) longer.push_back(Rec(n, 24));
+  for (uint16_t n = 0; n < 1200; ++n) longer.push_back(Rec(n, kLength + 8));
   std::vector<Case> cases = {
       {"several batches", {Rec(9000)}, Numbered(0, 2600), true, false, rm::kOk, 2600},
       {"a clash with a stored record in the third batch", {Rec(2300)}, Numbered(0, 2600), true,
