@@ -309,8 +309,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   kap::bench::TimesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nServer engine through the data layer against direct libpq, and against SQLite "
-              "(medians of the runs):\n");
+  std::printf(
+      "\nServer engine through the data layer against direct libpq, and against SQLite "
+      "(medians of the runs):\n");
   for (const char* op : {"GetEqual", "GetNext", "Insert", "Update"}) {
     reporter.PrintRatio(std::string("Layerserver/") + op, std::string("Direct/") + op);
     reporter.PrintRatio(std::string("Layerserver/") + op, std::string("Layersqlite/") + op);

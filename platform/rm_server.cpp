@@ -1131,8 +1131,7 @@ class ServerEngine : public RecordEngine {
         sent = PQputCopyEnd(conn_, sent ? nullptr : "not sent") == 1 && sent;
         for (PGresult* r; (r = PQgetResult(conn_)) != nullptr;) {
           Result done(r);
-          sent = sent && done.Ok() &&
-                 std::string(PQcmdTuples(r)) == std::to_string(end - first);
+          sent = sent && done.Ok() && std::string(PQcmdTuples(r)) == std::to_string(end - first);
         }
       }
     }
@@ -1158,8 +1157,8 @@ class ServerEngine : public RecordEngine {
 
   // COPY's binary form: a header, then per row the field count and each field's length and
   // bytes (the record, then its key images), then -1.
-  std::string CopyRows(const ServerHandle& h, const std::vector<std::string>& records,
-                       size_t first, size_t end) const {
+  std::string CopyRows(const ServerHandle& h, const std::vector<std::string>& records, size_t first,
+                       size_t end) const {
     std::string out("PGCOPY\n\xff\r\n\0", 11);
     out.append(8, '\0');  // no flags, no header extension
     auto put16 = [&out](uint16_t v) {

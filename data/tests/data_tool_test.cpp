@@ -216,12 +216,14 @@ TEST_F(DataToolTest, ARefusalDeepInABigLoadNamesItsLine) {
   };
   std::vector<Case> cases = {
       {"a number seen before", {{11234, SaveLine(Rec(5, "x"))}}, "line 11234: insert refused"},
-      {"the stored record's number", {{10001, SaveLine(Rec(30000, "x"))}},
+      {"the stored record's number",
+       {{10001, SaveLine(Rec(30000, "x"))}},
        "line 10001: insert refused"},
       {"a clash before a malformed line",
        {{10500, SaveLine(Rec(7, "x"))}, {11000, "12,short\r\n"}},
        "line 10500: insert refused (status 5)"},
-      {"a malformed line after sound ones", {{11000, "x12,short\r\n"}},
+      {"a malformed line after sound ones",
+       {{11000, "x12,short\r\n"}},
        "line 11000: no record length"},
   };
   for (const Case& c : cases) {

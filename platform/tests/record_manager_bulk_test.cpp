@@ -126,14 +126,24 @@ TEST_F(RecordManagerBulkTest, InsertRecordsAnswersAsInsertOneByOne) {
   for (uint16_t n = 0; n < 1200; ++n) longer.push_back(Rec(n, kLength + 8));
   std::vector<Case> cases = {
       {"several batches", {Rec(9000)}, Numbered(0, 2600), true, false, rm::kOk, 2600},
-      {"a clash with a stored record in the third batch", {Rec(2300)}, Numbered(0, 2600), true,
-       false, rm::kDuplicateKey, 2300},
+      {"a clash with a stored record in the third batch",
+       {Rec(2300)},
+       Numbered(0, 2600),
+       true,
+       false,
+       rm::kDuplicateKey,
+       2300},
       {"a clash among the records", {}, clashInside, true, false, rm::kDuplicateKey, 2500},
       {"a record too short", {}, shortOne, true, false, rm::kDataBufferTooShort, 1500},
       {"longer records keep their first bytes", {}, longer, true, false, rm::kOk, 1200},
       // Few: each insert commits on its own.
-      {"outside a transaction what went in stays", {Rec(20)}, Numbered(0, 30), false, false,
-       rm::kDuplicateKey, 20},
+      {"outside a transaction what went in stays",
+       {Rec(20)},
+       Numbered(0, 30),
+       false,
+       false,
+       rm::kDuplicateKey,
+       20},
       {"a read-only open", {}, Numbered(0, 10), true, true, rm::kAccessDenied, 0},
       {"nothing to insert", {Rec(1)}, {}, true, false, rm::kOk, 0},
   };
