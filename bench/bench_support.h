@@ -1,9 +1,11 @@
 // Shared by the benchmark programs: keeps each benchmark's time per iteration so that a program
-// can print, after the run, the ratio of the project's code to its baseline.
+// can print, after the run, the ratio of the project's code to its baseline. With repetitions
+// the median of a benchmark's runs counts.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -16,8 +18,8 @@ class TimesReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.iterations == 0 || run.run_type != Run::RT_Iteration) continue;
-      real_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      real_[run.benchmark_name()].push_back(run.GetAdjustedRealTime());
+      cpu_[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -37,12 +39,16 @@ class TimesReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  static double Find(const std::map<std::string, double>& times, const std::string& name) {
+  static double Find(const std::map<std::string, std::vector<double>>& times,
+                     const std::string& name) {
     auto found = times.find(name);
-    return found == times.end() ? 0 : found->second;
+    if (found == times.end()) return 0;
+    std::vector<double> runs = found->second;
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
   }
-  std::map<std::string, double> real_;
-  std::map<std::string, double> cpu_;
+  std::map<std::string, std::vector<double>> real_;
+  std::map<std::string, std::vector<double>> cpu_;
 };
 
 }  // namespace kap::bench

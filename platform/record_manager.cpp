@@ -32,6 +32,20 @@ RecordEngine& Engine() {
 
 }  // namespace
 
+int16_t RecordEngine::InsertMany(void* positionBlock, const std::vector<std::string>& records,
+                                 size_t* inserted) {
+  *inserted = 0;
+  for (const std::string& record : records) {
+    std::string data = record;
+    uint32_t length = static_cast<uint32_t>(data.size());
+    char key[1] = {};
+    int16_t status = Call(rm::kInsert, positionBlock, data.data(), &length, key, 0, -1);
+    if (status != rm::kOk) return status;
+    ++*inserted;
+  }
+  return rm::kOk;
+}
+
 void SetRecordEngine(RecordEngine* engine) { State().installed = engine; }
 
 void UseRecordServer(const std::string& connection) {
@@ -55,6 +69,12 @@ int16_t BTRCALL(int operation, void* positionBlock, void* dataBuffer, uint32_t* 
   BeforeWait();
   return Engine().Call(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
                        keyNumber);
+}
+
+int16_t InsertRecords(void* positionBlock, const std::vector<std::string>& records,
+                      size_t* inserted) {
+  BeforeWait();
+  return Engine().InsertMany(positionBlock, records, inserted);
 }
 
 }  // namespace kap

@@ -168,6 +168,9 @@ class RecordEngine {
   virtual ~RecordEngine() = default;
   virtual int16_t Call(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                        void* keyBuffer, uint8_t keyLength, int8_t keyNumber) = 0;
+  // InsertRecords' contract. This one inserts the records one by one through Call.
+  virtual int16_t InsertMany(void* positionBlock, const std::vector<std::string>& records,
+                             size_t* inserted);
 };
 
 // The SQLite backend.
@@ -207,6 +210,17 @@ std::unique_ptr<File> OpenServerLockFile(const std::string& name, bool create, S
                                          OpenResult* result);
 bool ServerLockFileExists(const std::string& name);
 std::vector<std::string> ServerLockFileNames();
+
+// Inserts `records` in order into the file open on `positionBlock`, each as an Insert with key
+// number -1 would: the same positions, statuses and currency. Stops at the first refusal and
+// answers its status; *inserted tells how many records went in before it (all of them on kOk).
+// For loads: the server engine sends whole batches at once inside a transaction.
+int16_t InsertRecords(void* positionBlock, const std::vector<std::string>& records,
+                      size_t* inserted);
+
+// The statements this process has sent to the data server so far (0 without one), so that
+// tests and benchmarks can count an operation's round trips.
+uint64_t RecordServerRoundTrips();
 
 // The record manager's entry point. `dataLength` is in/out: capacity (or length sent) on
 // entry, bytes returned on exit. The key buffer must hold at least `keyLength` bytes and, for

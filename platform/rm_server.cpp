@@ -15,9 +15,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
@@ -46,6 +48,8 @@ std::string& ProblemText() {
   static std::string text;
   return text;
 }
+
+uint64_t roundTrips = 0;  // answers received from the server
 
 // The server's address for messages: host, port, database and user, never the password.
 std::string DescribeServer(const std::string& connection) {
@@ -226,6 +230,8 @@ class ServerEngine : public RecordEngine {
   int16_t Call(int operation, void* positionBlock, void* dataBuffer, uint32_t* dataLength,
                void* keyBuffer, uint8_t keyLength, int8_t keyNumber) override {
     ForgetInheritedConnection();
+    // Only the call right after a successful Update may take its record as read.
+    const uint32_t justUpdated = std::exchange(justUpdated_, 0);
     if (operation >= 1000 && (operation - 1000) % 100 == kBeginTransaction) operation -= 1000;
     if (operation < 0 || operation > 499) return kInvalidOperation;
     int bias = operation >= 100 ? operation / 100 * 100 : 0;
@@ -289,7 +295,7 @@ class ServerEngine : public RecordEngine {
       case kGetPosition:
         return GetPosition(*h, a);
       case kGetDirect:
-        return GetDirect(*h, a);
+        return GetDirect(*h, a, justUpdated == h->id);
       case kStepNext:
         return Step(*h, a, qStepNext);
       case kStepFirst:
@@ -319,7 +325,7 @@ class ServerEngine : public RecordEngine {
   // A query result, cleared on scope exit.
   struct Result {
     PGresult* r = nullptr;
-    explicit Result(PGresult* result) : r(result) {}
+    explicit Result(PGresult* result) : r(result) { ++roundTrips; }
     ~Result() { PQclear(r); }
     Result(const Result&) = delete;
     Result& operator=(const Result&) = delete;
@@ -993,12 +999,20 @@ class ServerEngine : public RecordEngine {
     return kOk;
   }
 
-  int16_t GetDirect(ServerHandle& h, const Args& a) {
+  // `justUpdated`: this handle's Update succeeded in the call before, so its current record is
+  // what the server now holds (a program reading back what it wrote needs no round trip).
+  int16_t GetDirect(ServerHandle& h, const Args& a, bool justUpdated) {
     if (a.data == nullptr || *a.dataLength < 4) return kDataBufferTooShort;
     int16_t status = CheckKey(h, a, true);
     if (status != kOk) return status;
     int64_t pos = LittleEndian32(a.data);
     if (pos == 0 || pos > 0x7FFFFFFF) return kInvalidRecordAddress;
+    if (justUpdated && a.bias == 0 && h.hasCurrent && pos == h.currentPos) {
+      std::string data = h.currentData;
+      SetCurrent(h, pos, data, a.keyNumber);
+      if (a.keyNumber >= 0) WriteKey(h, a, a.keyNumber, data);
+      return CopyOut(a, data);
+    }
     Params p;
     p.Int(pos);
     std::string data;
@@ -1065,6 +1079,110 @@ class ServerEngine : public RecordEngine {
     return kOk;
   }
 
+  // Loads inside a transaction go to the server a batch at a time through COPY. A batch the
+  // server refuses is undone to its savepoint and inserted one by one, which finds the record
+  // and the status that Insert gives. Outside a transaction every insert stands on its own, as
+  // Insert's do, so they go one by one.
+  int16_t InsertMany(void* positionBlock, const std::vector<std::string>& records,
+                     size_t* inserted) override {
+    ForgetInheritedConnection();
+    justUpdated_ = 0;
+    ServerHandle* h = positionBlock == nullptr ? nullptr : Find(positionBlock);
+    if (h == nullptr || h->readOnly || !inTransaction_)
+      return RecordEngine::InsertMany(positionBlock, records, inserted);
+    *inserted = 0;
+    while (*inserted < records.size()) {
+      size_t first = *inserted, end = first, bytes = 0;
+      while (end < records.size() && end - first < kBatchRecords && bytes < kBatchBytes)
+        bytes += records[end++].size();
+      if (!CopyBatch(*h, records, first, end)) {
+        std::vector<std::string> batch(records.begin() + static_cast<std::ptrdiff_t>(first),
+                                       records.begin() + static_cast<std::ptrdiff_t>(end));
+        size_t done = 0;
+        int16_t status = RecordEngine::InsertMany(positionBlock, batch, &done);
+        *inserted += done;
+        if (status != kOk) return status;
+        continue;
+      }
+      *inserted = end;
+    }
+    return kOk;
+  }
+
+  static constexpr size_t kBatchRecords = 10000;
+  static constexpr size_t kBatchBytes = 2 << 20;
+
+  // Sends records [first, end) with COPY in binary form, as Insert would store them; false,
+  // with nothing of them kept, when any is short or the server refuses any.
+  bool CopyBatch(ServerHandle& h, const std::vector<std::string>& records, size_t first,
+                 size_t end) {
+    for (size_t i = first; i < end; ++i)
+      if (records[i].size() < h.def.recordLength) return false;
+    if (EnterWrite(h) != kOk || !Simple("SAVEPOINT kap_load")) return false;
+    std::string columns = "data";
+    for (size_t k = 0; k < h.def.keys.size(); ++k) columns += "," + KeyColumn(static_cast<int>(k));
+    std::string copy = "COPY \"" + h.table + "\"(" + columns + ") FROM STDIN (FORMAT binary)";
+    bool sent = false;
+    {
+      Result start(PQexec(conn_, copy.c_str()));
+      if (PQresultStatus(start.r) == PGRES_COPY_IN) {
+        std::string rows = CopyRows(h, records, first, end);
+        sent = PQputCopyData(conn_, rows.data(), static_cast<int>(rows.size())) == 1;
+        sent = PQputCopyEnd(conn_, sent ? nullptr : "not sent") == 1 && sent;
+        for (PGresult* r; (r = PQgetResult(conn_)) != nullptr;) {
+          Result done(r);
+          sent = sent && done.Ok() && std::string(PQcmdTuples(r)) == std::to_string(end - first);
+        }
+      }
+    }
+    // The last record's position: the rows took the table's next positions in order.
+    std::string last = "SELECT currval(pg_get_serial_sequence('\"" + h.table + "\"','pos'))";
+    std::optional<Result> where;
+    if (sent) where.emplace(PQexec(conn_, last.c_str()));
+    if (!sent || where->Rows() != 1) {
+      Simple("ROLLBACK TO SAVEPOINT kap_load; RELEASE SAVEPOINT kap_load");
+      return false;
+    }
+    // Should the release fail, the transaction has failed too: what follows reports it.
+    if (!Simple("RELEASE SAVEPOINT kap_load")) return false;
+    int64_t pos = std::stoll(PQgetvalue(where->r, 0, 0));
+    ReleaseSingle(h);
+    h.hasPhysical = true;
+    h.physicalPos = pos;
+    h.hasCurrent = true;
+    h.currentPos = pos;
+    h.currentData = records[end - 1].substr(0, h.def.recordLength);
+    return true;
+  }
+
+  // COPY's binary form: a header, then per row the field count and each field's length and
+  // bytes (the record, then its key images), then -1.
+  std::string CopyRows(const ServerHandle& h, const std::vector<std::string>& records, size_t first,
+                       size_t end) const {
+    std::string out("PGCOPY\n\xff\r\n\0", 11);
+    out.append(8, '\0');  // no flags, no header extension
+    auto put16 = [&out](uint16_t v) {
+      out += static_cast<char>(v >> 8);
+      out += static_cast<char>(v & 0xFF);
+    };
+    auto field = [&out](const std::string& bytes) {
+      uint32_t n = static_cast<uint32_t>(bytes.size());
+      for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((n >> shift) & 0xFF);
+      out += bytes;
+    };
+    for (size_t i = first; i < end; ++i) {
+      std::string record = records[i].substr(0, h.def.recordLength);
+      put16(static_cast<uint16_t>(1 + h.def.keys.size()));
+      field(record);
+      for (size_t k = 0; k < h.def.keys.size(); ++k) {
+        int key = static_cast<int>(k);
+        field(KeyImageOf(h.def, key, KeyValueOf(h.def, key, record)));
+      }
+    }
+    put16(0xFFFF);
+    return out;
+  }
+
   // A unique key that would collide: checked first, because a failed statement would end
   // the caller's whole transaction on the server.
   int16_t UniqueClash(ServerHandle& h, const std::string& record) {
@@ -1108,6 +1226,7 @@ class ServerEngine : public RecordEngine {
     if (r.Rows() == 0) return WhyNoRow(h, h.currentPos);
     ReleaseSingle(h);
     h.currentData = record;
+    justUpdated_ = h.id;
     if (a.keyNumber >= 0) {
       if (a.keyNumber == h.logicalKey) {
         h.anchorImage = KeyImageOf(h.def, a.keyNumber, KeyValueOf(h.def, a.keyNumber, record));
@@ -1164,6 +1283,7 @@ class ServerEngine : public RecordEngine {
 
   std::string connection_;
   PGconn* conn_ = nullptr;
+  uint32_t justUpdated_ = 0;  // the handle whose Update succeeded in the last call
   pid_t pid_ = getpid();
   bool inTransaction_ = false;
   std::set<int> joined_;  // files our open transaction has written to
@@ -1192,5 +1312,7 @@ std::unique_ptr<RecordEngine> MakeServerEngine(const std::string& connection) {
 }
 
 std::string RecordServerProblem() { return rm::ProblemText(); }
+
+uint64_t RecordServerRoundTrips() { return rm::roundTrips; }
 
 }  // namespace kap

@@ -31,6 +31,8 @@ std::unique_ptr<File> OpenServerLockFile(const std::string&, bool, Sharing, Open
   return nullptr;
 }
 
+uint64_t RecordServerRoundTrips() { return 0; }
+
 bool ServerLockFileExists(const std::string&) { return false; }
 
 std::vector<std::string> ServerLockFileNames() { return {}; }

@@ -126,9 +126,9 @@ class DataFile {
     uint32_t length = 0;
     return BTRCALL(rm::kDelete, block_, data, &length, key_, 255, 0);
   }
-  int16_t Insert(std::string record) {
-    uint32_t length = static_cast<uint32_t>(record.size());
-    return BTRCALL(rm::kInsert, block_, record.data(), &length, key_, 255, Keys() == 0 ? -1 : 0);
+  // Inserts `records` in order; stops at the first refusal, *inserted telling how many went in.
+  int16_t InsertAll(const std::vector<std::string>& records, size_t* inserted) {
+    return InsertRecords(block_, records, inserted);
   }
   const std::string& stat() const { return stat_; }
 
@@ -291,6 +291,9 @@ int16_t Transaction(int operation) {
   return BTRCALL(operation, none, none, &length, none, 0, 0);
 }
 
+// Records a load hands to the record manager at a time.
+constexpr size_t kLoadBatch = 10000;
+
 int Load(std::vector<std::string> args) {
   const bool replace = TakeReplace(&args);
   if (args.size() != 2) return UsageError(kDataCommand, "load takes FILE and IN");
@@ -312,6 +315,21 @@ int Load(std::vector<std::string> args) {
   const size_t recordLength = file.RecordLength();
   long line = 0, loaded = 0, removed = 0;
   std::string problem;
+  // Records read but not yet inserted, sent together; they are lines pendingLine on.
+  std::vector<std::string> pending;
+  long pendingLine = 1;
+  auto insertPending = [&] {
+    size_t inserted = 0;
+    int16_t status = file.InsertAll(pending, &inserted);
+    loaded += static_cast<long>(inserted);
+    if (status != 0) {
+      line = pendingLine + static_cast<long>(inserted);
+      problem = "insert refused (status " + std::to_string(status) + ")";
+    }
+    pendingLine += static_cast<long>(pending.size());
+    pending.clear();
+    return status == 0;
+  };
   if (replace) {
     std::string record;
     int16_t status = file.Read(true, &record);
@@ -351,12 +369,21 @@ int Load(std::vector<std::string> args) {
       problem = "record not followed by CR LF";
       break;
     }
-    int16_t status = file.Insert(record);
-    if (status != 0) {
-      problem = "insert refused (status " + std::to_string(status) + ")";
-      break;
+    pending.push_back(std::move(record));
+    if (pending.size() == kLoadBatch) {
+      if (!insertPending()) break;
+      std::fprintf(stderr, "loaded %ld records\r", loaded);
     }
-    if (++loaded % 10000 == 0) std::fprintf(stderr, "loaded %ld records\r", loaded);
+  }
+  // The records before a malformed line go in first: a refusal among them is told instead,
+  // being the earlier line.
+  if (!pending.empty()) {
+    std::string malformed = problem;
+    long malformedLine = line;
+    if (insertPending()) {
+      problem = malformed;
+      line = malformedLine;
+    }
   }
   std::fclose(in);
   if (problem.empty()) {

@@ -71,9 +71,9 @@ class EngineFile {
     if (status == 0) *record = data.substr(0, length);
     return status;
   }
-  int16_t Insert(std::string record) {
-    uint32_t length = static_cast<uint32_t>(record.size());
-    return Call(rm::kInsert, record.data(), &length, -1);
+  // Inserts `records` in order; stops at the first refusal, *inserted telling how many went in.
+  int16_t InsertAll(const std::vector<std::string>& records, size_t* inserted) {
+    return engine_.InsertMany(block_, records, inserted);
   }
   int16_t Transaction(int op) {
     uint32_t length = 0;
@@ -171,12 +171,21 @@ bool MoveFile(RecordEngine& from, RecordEngine& to, const std::string& path,
   uint32_t moved = 0;
   status = target.Transaction(rm::kBeginTransaction);
   std::string record;
+  std::vector<std::string> batch;  // read, not yet written: the target takes them together
+  auto write = [&] {
+    size_t inserted = 0;
+    status = target.InsertAll(batch, &inserted);
+    moved += static_cast<uint32_t>(inserted);
+    batch.clear();
+    if (status == 0 && moved > 0 && moved % 5000 == 0)
+      std::fprintf(stderr, "%s: %u of %u records\r", shown.c_str(), moved, expected);
+  };
   int16_t read = source.Step(true, &record);
   for (; status == 0 && read == 0; read = source.Step(false, &record)) {
-    status = target.Insert(record);
-    if (status == 0 && ++moved % 5000 == 0)
-      std::fprintf(stderr, "%s: %u of %u records\r", shown.c_str(), moved, expected);
+    batch.push_back(std::move(record));
+    if (batch.size() == 5000) write();
   }
+  if (status == 0 && !batch.empty()) write();
   if (status != 0 || read != rm::kEndOfFile) {
     target.Transaction(rm::kAbortTransaction);
     std::fprintf(stderr, "\nkaptool move: %s stopped after %u records (status %d)\n", shown.c_str(),

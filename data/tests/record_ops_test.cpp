@@ -1,6 +1,7 @@
 // Record operations on real files: find, skip, look-ahead, positions, insert, update, delete,
 // the access log byte for byte, key images and the save stack.
 #include <cstring>
+#include <functional>
 
 #include "data/tests/data_test_support.h"
 
@@ -249,6 +250,82 @@ TEST_F(DataTest, KeyImageOfAShortBinarySegment) {
   char record[24];
   ASSERT_EQ(OpenOwn(1, record, 24, "DADES\\BIN"), 0);
   EXPECT_EQ(KeyImage("\x07", 1), std::string("\x00\x00\x07", 3));
+}
+
+// What the caller's buffer and the currency hold after an update of record 20, whatever
+// another entry on the same file did to it in between. Two bytes outside every key change.
+TEST_F(RecordOpsTest, UpdateLeavesTheStoredRecordAndItsCurrency) {
+  char other[24];
+  ASSERT_EQ(OpenOwn(506, other), 0);
+  auto stored = [](const std::string& tail) {
+    std::string r = OwnRecord(20, "KB", "Al");
+    return r.replace(22, 2, tail);
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> between;  // after record 20 is read, before it is updated
+    int16_t status;
+    std::string buffer;  // after the update
+  };
+  int16_t status = 0;
+  auto otherWrites = [&] {
+    FindRecord(506, 0, Num(20), 0, status);
+    std::memcpy(other + 22, "ot", 2);
+    UpdateRecord(506, status);
+    ASSERT_EQ(status, 0);
+  };
+  std::vector<Case> cases = {
+      {"nothing", [] {}, 0, stored("us")},
+      // The find fails, but the file's key number is now 1: the update goes on along key 1.
+      {"a failed find on another key", [&] { FindRecord(505, 1, "ZZ", 0, status); }, 0,
+       stored("us")},
+      {"another entry changed it", otherWrites, rm::kRecordChanged, stored("ot")},
+      {"another entry holds its lock",
+       [&] {
+         SetLockMode(506, "B", status);
+         FindRecord(506, 0, Num(20), 0, status);
+         ASSERT_EQ(status, 0);
+       },
+       rm::kRecordLocked, stored("  ")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FindRecord(505, 0, Num(20), 0, status);
+    ASSERT_EQ(status, 0);
+    std::memcpy(record + 22, "  ", 2);
+    UpdateRecord(505, status);  // puts the record back as it started
+    ASSERT_EQ(status, 0);
+    c.between();
+    std::memcpy(record + 22, "us", 2);
+    UpdateRecord(505, status);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(std::string(record, 24), c.buffer);
+    EXPECT_EQ(FileTable(40).KeyValue, c.status == 0 && FileTable(40).KeyNumber == 1
+                                          ? OwnRecord(20, "KB").substr(2, 16)
+                                          : Num(20));
+    // The record read back is current: a second update is taken, the scan goes on after it.
+    if (c.status == rm::kRecordLocked) FindRecord(506, 0, Num(50), 0, status);  // lock moves
+    std::memcpy(record + 22, "u2", 2);
+    UpdateRecord(505, status);
+    EXPECT_EQ(status, 0);
+    SkipRecords(505, 1, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(NumOf(record), 30);
+  }
+}
+
+// On the server, reading back what an update wrote needs no round trip of its own.
+TEST_F(RecordOpsTest, AnUpdateCostsTheServerOneStatement) {
+  if (RecordServerConnection().empty()) GTEST_SKIP() << "counts the server's statements";
+  int16_t status = 0;
+  FindRecord(505, 0, Num(20), 0, status);
+  ASSERT_EQ(status, 0);
+  UpdateRecord(505, status);  // the first one also prepares its statement
+  std::memcpy(record + 22, "us", 2);
+  uint64_t before = RecordServerRoundTrips();
+  UpdateRecord(505, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(RecordServerRoundTrips() - before, 1u);
 }
 
 TEST(SaveStackTest, LastInFirstOutAndSafeWhenEmpty) {
