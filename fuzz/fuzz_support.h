@@ -13,6 +13,8 @@ namespace kap::fuzz {
 const std::string& ScratchFolder();
 // Writes `bytes` to `name` inside the scratch folder and returns the full path.
 std::string WriteScratchFile(const std::string& name, const std::string& bytes);
+// The whole file at `path`, "" when it is missing.
+std::string ReadScratchFile(const std::string& path);
 
 // Takes the input apart: small numbers and strings first, the rest as one piece.
 class Input {
