@@ -31,6 +31,17 @@ class Input {
     }
     return out;
   }
+  // A piece of any bytes: a two-byte length (low byte first), cut to `limit`, then the bytes.
+  std::string Sized(size_t limit) {
+    size_t length = Byte();
+    length |= static_cast<size_t>(Byte()) << 8;
+    if (length > limit) length = limit;
+    if (length > size_) length = size_;
+    std::string out(reinterpret_cast<const char*>(data_), length);
+    data_ += length;
+    size_ -= length;
+    return out;
+  }
   std::string Rest() {
     std::string out(reinterpret_cast<const char*>(data_), size_);
     data_ += size_;
