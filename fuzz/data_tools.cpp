@@ -3,42 +3,17 @@
 // makes a data file, fuzzed load text fills it, and stat, dump, save and check read it. What
 // a load took must come back whole: saved, loaded into a second file and saved again, the
 // two saves are the same bytes.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_tools.h"
 #include "platform/record_manager.h"
-#include "tools/commands.h"
 
 namespace {
 
-int Data(const std::vector<std::string>& args) {
-  static const kap::tool::ToolCommand* data = [] {
-    for (const kap::tool::ToolCommand* c : kap::tool::Commands())
-      if (std::string(c->name) == "data") return c;
-    std::abort();
-  }();
-  // Dumps and stats print for every run: keep standard output quiet unless asked.
-  static const bool verbose = std::getenv("KAP_FUZZ_VERBOSE") != nullptr;
-  std::fflush(stdout);
-  const int saved = verbose ? -1 : dup(1);
-  if (saved >= 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  const int code = data->run(args);
-  std::fflush(stdout);
-  if (saved >= 0) {
-    dup2(saved, 1);
-    close(saved);
-  }
-  return code;
-}
+int Data(const std::vector<std::string>& args) { return kap::fuzz::RunToolCommand("data", args); }
 
 }  // namespace
 
