@@ -18,11 +18,7 @@ int Data(const std::vector<std::string>& args) { return kap::fuzz::RunToolComman
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
-    kap::SetDurableCommits(false);  // a scratch file need not survive a power cut
-    return true;
-  }();
-  (void)ready;
+  kap::SetDurableCommits(false);  // a scratch file need not survive a power cut
   kap::fuzz::Input input(data, size);
   const std::string dir = kap::fuzz::ScratchFolder();
   const uint8_t flags = input.Byte();

@@ -74,11 +74,7 @@ void WriteDamage(const std::string& path, const std::vector<Damage>& damage) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
-    kap::SetDurableCommits(false);  // a scratch file need not survive a power cut
-    return true;
-  }();
-  (void)ready;
+  kap::SetDurableCommits(false);  // a scratch file need not survive a power cut
   kap::fuzz::Input input(data, size);
   const std::string path = kap::fuzz::ScratchFolder() + "FUZZ.DAT";
   std::array<char, kap::rm::kPositionBlockSize> block{};
