@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int reads = 0; reads < kMaxReads; ++reads) {
     Drain(master);
     if (!Bounded([&] { return console->ReadInput(&event); })) {
-      if (!Bounded([&] { return console->WaitInput(30); })) break;
+      if (!Bounded([&] { return console->WaitInput(10); })) break;
       continue;
     }
     const bool alt = event.modifiers & (kap::modifier::kLeftAlt | kap::modifier::kRightAlt);
