@@ -7,6 +7,7 @@
 #include <sanitizer/lsan_interface.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -102,9 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   close(master);
 
   if (bytes.find('\x1b') == std::string::npos) {
+    // A byte that starts no character stands for itself, and one code page 850 lacks comes
+    // as "?": leave "?" out on both sides.
+    std::erase(typed, '?');
     std::string printable;
     for (char c : bytes)
-      if (c >= 0x20 && c < 0x7F) printable.push_back(c);
+      if (c >= 0x20 && c < 0x7F && c != '?') printable.push_back(c);
     if (typed != printable) __builtin_trap();  // a key lost or made up around other bytes
   }
   return 0;
