@@ -72,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kap::fuzz::WriteScratchFile("LOCKS/FUZZ.lck", input.Rest());
 
   const kap::LockIdentity& id = kap::CurrentLockIdentity();
-  if (id.number == 0 || id.host.size() != static_cast<size_t>(kap::kLockHostSize))
-    __builtin_trap();
+  if (id.number == 0 || id.host.size() != static_cast<size_t>(kap::kLockHostSize)) __builtin_trap();
   std::vector<kap::LockEntry> entries;
   for (const auto& [op, key] : steps) {
     switch (op % 7) {
@@ -98,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 3: {
         if (!kap::ReadLockEntries("FUZZ", &entries)) break;
-        const size_t whole = kap::fuzz::ReadScratchFile(root + "LOCKS/FUZZ.lck").size() /
-                             kap::kLockEntrySize;
+        const size_t whole =
+            kap::fuzz::ReadScratchFile(root + "LOCKS/FUZZ.lck").size() / kap::kLockEntrySize;
         if (entries.size() != whole) __builtin_trap();
         const int64_t now = static_cast<int64_t>(key.size()) << (op % 24);
         for (const kap::LockEntry& e : entries) {
@@ -119,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int64_t number = 0;
         const bool mine = entries[index].NumberValue(&number) && number == id.number;
         kap::LockEntry was;
-        const int result = kap::ClearLockEntry("FUZZ", static_cast<int64_t>(index),
-                                               (op & 0x80) && !mine, &was);
+        const int result =
+            kap::ClearLockEntry("FUZZ", static_cast<int64_t>(index), (op & 0x80) && !mine, &was);
         if (result < -1 || result > 2) __builtin_trap();
         break;
       }

@@ -75,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   console->SetMouseReporting(true);
   Drain(master);
-  if (write(master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-    std::abort();
+  if (write(master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
 
   std::string typed;  // printable characters that came as keys of their own
   kap::InputEvent event;

@@ -76,7 +76,8 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
 }
 
 TEST_F(LockTest, ANegativeIdentityIsDamageAndGetsAFreshOne) {
-  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP", std::string(4, '\xFF') + PadOrCut("OTHERHOST", 15));
+  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP",
+                  std::string(4, '\xFF') + PadOrCut("OTHERHOST", 15));
   Terminal(1);
   LockIdentity peeked;
   EXPECT_FALSE(PeekLockIdentity(&peeked));
