@@ -13,51 +13,19 @@
 
 namespace kap::fuzz {
 
-// Printable characters pass as themselves; the other byte values pick one of these keys.
+// Printable characters pass as themselves; the other byte values pick one of these keys. The
+// last eight (the calculator, the calendar, the clipboard) only bytes from 0x7F on reach.
 inline int16_t KeyFromByte(uint8_t byte) {
+  constexpr int16_t kClick = -(10 * 100 + 5);  // a click at row 5, column 10
   static constexpr int16_t kKeys[] = {
-      key::kEnter,
-      key::kEsc,
-      key::kTab,
-      key::kShiftTab,
-      key::kBackspace,
-      key::kUp,
-      key::kDown,
-      key::kLeft,
-      key::kRight,
-      key::kPgUp,
-      key::kPgDn,
-      key::kHome,
-      key::kEnd,
-      key::kCtrlHome,
-      key::kIns,
-      key::kDel,
-      key::kF1,
-      key::kF2,
-      key::kF4,
-      key::kF10,
-      key::kCtrlF4,
-      key::kAltF4,
-      key::kLeaveForm,
-      key::kCtrlLeft,
-      key::kCtrlRight,
-      key::kSpace,
-      key::kCentre,
-      key::kF11,
-      key::kF12,
-      key::kShiftF1,
-      key::kCtrlY,
-      -(10 * 100 + 5),  // a click at row 5, column 10
-      // Only bytes from 0x7F on reach these: the calculator, the calendar, the clipboard.
-      key::kAltX,
-      key::kAltC,
-      key::kCtrlC,
-      key::kCtrlV,
-      key::kAltE,
-      key::kAltF,
-      key::kCtrlF1,
-      key::kAltF1,
-  };
+      key::kEnter,  key::kEsc,    key::kTab,       key::kShiftTab, key::kBackspace,
+      key::kUp,     key::kDown,   key::kLeft,      key::kRight,    key::kPgUp,
+      key::kPgDn,   key::kHome,   key::kEnd,       key::kCtrlHome, key::kIns,
+      key::kDel,    key::kF1,     key::kF2,        key::kF4,       key::kF10,
+      key::kCtrlF4, key::kAltF4,  key::kLeaveForm, key::kCtrlLeft, key::kCtrlRight,
+      key::kSpace,  key::kCentre, key::kF11,       key::kF12,      key::kShiftF1,
+      key::kCtrlY,  kClick,       key::kAltX,      key::kAltC,     key::kCtrlC,
+      key::kCtrlV,  key::kAltE,   key::kAltF,      key::kCtrlF1,   key::kAltF1};
   if (byte >= 0x20 && byte < 0x7F) return byte;
   return kKeys[byte % std::size(kKeys)];
 }
