@@ -106,10 +106,18 @@ void CheckRemovals(const std::map<std::string, std::string>& ownersBefore,
   }
 }
 
+// Each run starts from the same installation: the files as laid out, and none of what an
+// earlier run left (the access log, lock files, the calculator's tape). The liveness marks'
+// file stays: this process holds it open.
 void Restore(const Installation& demo) {
   for (const char* dir : {"DADES", "TAULES", "FORMS"})
     fs::copy(demo.pristine + "/" + dir, demo.root + "/" + dir,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  std::error_code ignored;
+  fs::remove(demo.root + "/db.log", ignored);
+  fs::remove(demo.root + "/T01/KAPCALC.TMP", ignored);
+  for (const auto& entry : fs::directory_iterator(demo.root + "/LOCKS", ignored))
+    if (entry.path().extension() == ".lck") fs::remove(entry.path(), ignored);
 }
 
 }  // namespace
