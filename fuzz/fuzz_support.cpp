@@ -42,4 +42,14 @@ std::string WriteScratchFile(const std::string& name, const std::string& bytes) 
   return path;
 }
 
+std::string ReadScratchFile(const std::string& path) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+  std::fclose(f);
+  return bytes;
+}
+
 }  // namespace kap::fuzz

@@ -13,6 +13,8 @@ namespace kap::fuzz {
 const std::string& ScratchFolder();
 // Writes `bytes` to `name` inside the scratch folder and returns the full path.
 std::string WriteScratchFile(const std::string& name, const std::string& bytes);
+// The whole file at `path`, "" when it is missing.
+std::string ReadScratchFile(const std::string& path);
 
 // Takes the input apart: small numbers and strings first, the rest as one piece.
 class Input {
@@ -27,6 +29,17 @@ class Input {
       if (c == 0) break;
       out.push_back(c);
     }
+    return out;
+  }
+  // A piece of any bytes: a two-byte length (low byte first), cut to `limit`, then the bytes.
+  std::string Sized(size_t limit) {
+    size_t length = Byte();
+    length |= static_cast<size_t>(Byte()) << 8;
+    if (length > limit) length = limit;
+    if (length > size_) length = size_;
+    std::string out(reinterpret_cast<const char*>(data_), length);
+    data_ += length;
+    size_ -= length;
     return out;
   }
   std::string Rest() {

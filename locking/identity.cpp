@@ -69,8 +69,10 @@ bool SetUpIdentity(LockWait& wait) {
       state.identity.number = ReadLittleEndian(bytes);
       state.identity.host = bytes.substr(4, kLockHostSize);
     }
-    // An empty, new or cut-short file gets a fresh identity written in full.
-    if (state.identity.number == 0) {
+    // An empty, new or cut-short file gets a fresh identity written in full; so does a
+    // negative number, which no terminal draws: it is damage, and no liveness mark can be
+    // held at a negative place, so every lock call would be tried again for ever.
+    if (state.identity.number <= 0) {
       state.identity = NewIdentity();
       if (!file->WriteAt(0, LittleEndian(state.identity.number) + state.identity.host)) {
         state.identity = LockIdentity();
@@ -124,7 +126,7 @@ bool PeekLockIdentity(LockIdentity* identity) {
   }
   identity->number = locking::ReadLittleEndian(bytes);
   identity->host = bytes.substr(4, kLockHostSize);
-  return identity->number != 0;
+  return identity->number > 0;
 }
 
 }  // namespace kap

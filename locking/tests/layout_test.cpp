@@ -75,6 +75,19 @@ TEST_F(LockTest, IdentityBelongsToTheWorkingDirectory) {
   }
 }
 
+TEST_F(LockTest, ANegativeIdentityIsDamageAndGetsAFreshOne) {
+  test::WriteFile(TerminalDir(1) + "/LOCKS.TMP",
+                  std::string(4, '\xFF') + PadOrCut("OTHERHOST", 15));
+  Terminal(1);
+  LockIdentity peeked;
+  EXPECT_FALSE(PeekLockIdentity(&peeked));
+  // Its liveness mark could never be held, and every lock call would be tried again for ever.
+  ASSERT_GT(CurrentLockIdentity().number, 0);
+  EXPECT_EQ(LockRecord("X", "1"), 0);
+  ASSERT_TRUE(PeekLockIdentity(&peeked));
+  EXPECT_EQ(peeked.number, CurrentLockIdentity().number);
+}
+
 TEST_F(LockTest, BusyIdentityFileIsWaitedForAndAnUnusableOneIsToldUntilItCanBeUsed) {
   OpenResult result;
   auto held =
