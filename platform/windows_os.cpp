@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,8 +84,59 @@ class WindowsFile : public File {
     return ::SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_);
   }
 
+  // Windows byte locks cannot report who holds them, and a handle's own shared lock blocks its
+  // exclusive probe, so a mark is a row of slots: each holder takes one slot exclusively and a
+  // probe asks for the others shared (probes never block each other). The system drops the
+  // locks when the process ends, however it ends.
+  bool MarksSupported() override { return true; }
+
+  bool HoldMark(int64_t offset) override {
+    if (offset < 0 || offset > kMaxMarkNumber) return false;
+    if (slots_.count(offset)) return true;
+    for (int slot = 0; slot < kMarkSlots; ++slot) {
+      if (LockSlot(offset, slot, LOCKFILE_EXCLUSIVE_LOCK)) {
+        slots_[offset] = slot;
+        return true;
+      }
+      if (::GetLastError() != ERROR_LOCK_VIOLATION) return Failed(::GetLastError());
+    }
+    return Failed(ERROR_LOCK_VIOLATION);  // every slot taken: too many holders of one mark
+  }
+
+  void ReleaseMark(int64_t offset) override {
+    auto held = slots_.find(offset);
+    if (held == slots_.end()) return;
+    UnlockSlot(offset, held->second);
+    slots_.erase(held);
+  }
+
+  bool MarkHeldElsewhere(int64_t offset) override {
+    if (offset < 0 || offset > kMaxMarkNumber) return false;
+    auto own = slots_.find(offset);
+    for (int slot = 0; slot < kMarkSlots; ++slot) {
+      if (own != slots_.end() && own->second == slot) continue;
+      // A failed probe counts as held: a holder must never be taken for dead.
+      if (!LockSlot(offset, slot, 0)) return true;
+      UnlockSlot(offset, slot);
+    }
+    return false;
+  }
+
  private:
+  static constexpr int kMarkSlots = 64;
+  static constexpr int64_t kMaxMarkNumber = INT64_MAX / kMarkSlots - 1;
+
+  bool LockSlot(int64_t number, int slot, DWORD kind) {
+    OVERLAPPED o = OverlappedAt(number * kMarkSlots + slot);
+    return ::LockFileEx(handle_, kind | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o) != 0;
+  }
+  void UnlockSlot(int64_t number, int slot) {
+    OVERLAPPED o = OverlappedAt(number * kMarkSlots + slot);
+    ::UnlockFileEx(handle_, 0, 1, 0, &o);
+  }
+
   HANDLE handle_;
+  std::map<int64_t, int> slots_;  // mark number -> the slot this open holds
 };
 
 bool IsDirectory(const std::string& path) {

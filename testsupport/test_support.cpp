@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -189,7 +190,90 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
   }
 }
 
-#ifndef _WIN32  // child processes and tmux: POSIX only for now
+std::string ChildRole() {
+  const char* role = std::getenv("KAP_TEST_CHILD_ROLE");
+  return role ? role : "";
+}
+
+#ifdef _WIN32
+SelfChild::SelfChild(const std::string& test, const std::string& role,
+                     const std::map<std::string, std::string>& env) {
+  char self[MAX_PATH];
+  if (::GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return;
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
+  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  // The child inherits this environment, so the additions are made here and taken back after.
+  std::map<std::string, std::string> all = env;
+  all["KAP_TEST_CHILD_ROLE"] = role;
+  std::map<std::string, std::pair<bool, std::string>> before;
+  for (const auto& [name, value] : all) {
+    const char* old = std::getenv(name.c_str());
+    before[name] = {old != nullptr, old ? old : ""};
+    ::SetEnvironmentVariableA(name.c_str(), value.c_str());
+  }
+  std::string command = "\"" + std::string(self) + "\" --gtest_filter=" + test;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    output_ = readEnd;
+  } else {
+    ::CloseHandle(readEnd);
+  }
+  ::CloseHandle(writeEnd);  // so that the child's end ends the reads
+  for (const auto& [name, old] : before)
+    ::SetEnvironmentVariableA(name.c_str(), old.first ? old.second.c_str() : nullptr);
+}
+
+SelfChild::~SelfChild() {
+  if (process_) {
+    Kill();
+    ::CloseHandle(process_);
+  }
+  if (output_) ::CloseHandle(output_);
+}
+
+bool SelfChild::WaitForLine(const std::string& wanted) {
+  std::string line;
+  char c = 0;
+  DWORD got = 0;
+  while (output_ && ::ReadFile(output_, &c, 1, &got, nullptr) && got == 1) {
+    read_ += c;
+    if (c == '\n') {
+      if (line == wanted) return true;
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  return false;
+}
+
+void SelfChild::Kill() {
+  if (!process_) return;
+  ::TerminateProcess(process_, 9);
+  ::WaitForSingleObject(process_, INFINITE);
+}
+
+int SelfChild::Wait() {
+  if (!process_) return -1;
+  ::WaitForSingleObject(process_, INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
+}
+#endif
+
+#ifndef _WIN32  // forked children and tmux
 namespace {
 
 void WriteAll(int fd, const std::string& bytes) {

@@ -94,6 +94,35 @@ bool WaitForServerSessionsOf(int pid);
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
+#ifdef _WIN32
+// Windows has no fork: a child is this test executable run again on one test (a gtest filter),
+// told its part through the environment (KAP_TEST_CHILD_ROLE plus `env`). Its standard output
+// comes back through a pipe; Kill ends it at once, as a crash would.
+class SelfChild {
+ public:
+  SelfChild(const std::string& test, const std::string& role,
+            const std::map<std::string, std::string>& env = {});
+  ~SelfChild();
+  SelfChild(const SelfChild&) = delete;
+  SelfChild& operator=(const SelfChild&) = delete;
+  bool Started() const { return process_ != nullptr; }
+  // Reads the child's output until it writes `line` as a whole line (true) or ends (false).
+  bool WaitForLine(const std::string& line);
+  // Everything WaitForLine has read so far, for failure messages.
+  const std::string& Output() const { return read_; }
+  void Kill();
+  // Waits for the child's end and returns its exit code.
+  int Wait();
+
+ private:
+  void* process_ = nullptr;
+  void* output_ = nullptr;
+  std::string read_;
+};
+#endif
+// The part a SelfChild was given; empty in the test run itself.
+std::string ChildRole();
+
 // A private tmux server with one session of the given size running one command.
 class Tmux {
  public:
