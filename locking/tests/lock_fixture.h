@@ -66,7 +66,7 @@ class LockTest : public ::testing::Test {
   }
   void TearDown() override {
     SetOs(nullptr);
-    ResetLockState();
+    ResetLockStateAndMarks();
     ResetSession();
   }
 
