@@ -33,7 +33,7 @@ endif()
 set(KAP_SKIPPED_TESTS
   app/tests/cycle_test.cpp app/tests/e2e_test.cpp app/tests/hooks_test.cpp
   data/tests/data_tool_test.cpp format/tests/kaptool_format_test.cpp
-  locking/tests/kaptool_lock_test.cpp locking/tests/processes_test.cpp
+  locking/tests/kaptool_lock_test.cpp
   platform/tests/console_keys_test.cpp platform/tests/console_terminal_test.cpp
   platform/tests/os_files_test.cpp
   platform/tests/record_manager_process_test.cpp popups/tests/popups_e2e_test.cpp

@@ -56,14 +56,14 @@ std::string LockFilePath(const std::string& baseName) {
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS\\";
   if (LocksOnServer()) return os.MapPath(dir + UpperAscii(baseName) + ".lck");
-  std::string& known = Locks().paths[dir + baseName];
+  // One path for every spelling of the name: the entries this process holds are known by it.
+  std::string& known = Locks().paths[UpperAscii(dir + baseName)];
   if (!known.empty() && os.FileExists(known)) return known;
   std::string path = os.MapPath(dir + baseName + ".lck");
   if (!os.FileExists(path)) {
     path = os.MapPath(dir + UpperAscii(baseName) + ".lck");
-    // Not made yet: remembered all the same, because where names are not case-sensitive the
-    // spelling as written finds the file once it is made, and the entries held in it must be
-    // known under one path.
+    // Not made yet: remembered all the same, because where names are not case-sensitive any
+    // spelling finds the file once it is made.
     if (!os.FileExists(path)) {
       known = path;
       return path;

@@ -23,6 +23,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "platform/record_manager.h"
 #include "platform/text.h"
 #ifndef _WIN32
@@ -190,86 +192,121 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
   }
 }
 
-std::string ChildRole() {
-  const char* role = std::getenv("KAP_TEST_CHILD_ROLE");
-  return role ? role : "";
+#ifdef _WIN32
+namespace {
+
+// Roles and arguments travel in the environment, which holds text only: every name and value
+// goes as hex, "name:value," for each argument.
+const char* const kRoleVariable = "KAP_TEST_CHILD_ROLE";
+const char* const kArgsVariable = "KAP_TEST_CHILD_ARGS";
+// The exit code of a process ended by Kill or CrashThisProcess, which Wait answers as -1.
+constexpr UINT kKilledCode = 0xDEAD;
+
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
 }
 
-#ifdef _WIN32
-SelfChild::SelfChild(const std::string& test, const std::string& role,
-                     const std::map<std::string, std::string>& env) {
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::string EncodeArgs(const ChildArgs& args) {
+  std::string text;
+  for (const auto& [name, value] : args) text += ToHex(name) + ":" + ToHex(value) + ",";
+  return text;
+}
+
+ChildArgs DecodeArgs(const std::string& text) {
+  ChildArgs args;
+  for (size_t at = 0; at < text.size();) {
+    const size_t colon = text.find(':', at), comma = text.find(',', at);
+    if (colon == std::string::npos || comma == std::string::npos || comma < colon) break;
+    args[FromHex(text.substr(at, colon - at))] = FromHex(text.substr(colon + 1, comma - colon - 1));
+    at = comma + 1;
+  }
+  return args;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& role, const ChildArgs& args, const ChildRoleBody&) {
   char self[MAX_PATH];
   if (::GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return;
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
-  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  // The child inherits this environment, so the additions are made here and taken back after.
-  std::map<std::string, std::string> all = env;
-  all["KAP_TEST_CHILD_ROLE"] = role;
-  std::map<std::string, std::pair<bool, std::string>> before;
-  for (const auto& [name, value] : all) {
-    const char* old = std::getenv(name.c_str());
-    before[name] = {old != nullptr, old ? old : ""};
-    ::SetEnvironmentVariableA(name.c_str(), value.c_str());
-  }
-  std::string command = "\"" + std::string(self) + "\" --gtest_filter=" + test;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!test) return;
+  // The child inherits this environment, so the role is put there for the start and taken back.
+  ScopedEnv env;
+  env.Set(kRoleVariable, role).Set(kArgsVariable, EncodeArgs(args));
+  std::string command = "\"" + std::string(self) + "\" --gtest_brief=1 --gtest_filter=" +
+                        test->test_suite_name() + "." + test->name();
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
   PROCESS_INFORMATION info{};
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-    ::CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    output_ = readEnd;
-  } else {
-    ::CloseHandle(readEnd);
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return;
   }
-  ::CloseHandle(writeEnd);  // so that the child's end ends the reads
-  for (const auto& [name, old] : before)
-    ::SetEnvironmentVariableA(name.c_str(), old.first ? old.second.c_str() : nullptr);
+  ::CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  id_ = static_cast<int>(info.dwProcessId);
 }
 
-SelfChild::~SelfChild() {
-  if (process_) {
-    Kill();
-    ::CloseHandle(process_);
-  }
-  if (output_) ::CloseHandle(output_);
-}
-
-bool SelfChild::WaitForLine(const std::string& wanted) {
-  std::string line;
-  char c = 0;
-  DWORD got = 0;
-  while (output_ && ::ReadFile(output_, &c, 1, &got, nullptr) && got == 1) {
-    read_ += c;
-    if (c == '\n') {
-      if (line == wanted) return true;
-      line.clear();
-    } else if (c != '\r') {
-      line += c;
-    }
-  }
-  return false;
-}
-
-void SelfChild::Kill() {
+ChildProcess::~ChildProcess() {
   if (!process_) return;
-  ::TerminateProcess(process_, 9);
-  ::WaitForSingleObject(process_, INFINITE);
+  if (!ended_) {
+    Kill();
+    Wait();
+  }
+  ::CloseHandle(process_);
 }
 
-int SelfChild::Wait() {
+bool ChildProcess::Started() const { return process_ != nullptr; }
+
+void ChildProcess::Kill(int) {
+  if (process_ && !ended_) ::TerminateProcess(process_, kKilledCode);
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds limit) {
   if (!process_) return -1;
-  ::WaitForSingleObject(process_, INFINITE);
+  if (::WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    Kill();
+    ::WaitForSingleObject(process_, INFINITE);
+  }
+  ended_ = true;
   DWORD code = 0;
   ::GetExitCodeProcess(process_, &code);
-  return static_cast<int>(code);
+  return code == kKilledCode ? -1 : static_cast<int>(code);
+}
+
+void RunChildRole(const std::map<std::string, ChildRoleBody>& roles) {
+  const char* role = std::getenv(kRoleVariable);
+  if (!role) return;
+  const char* args = std::getenv(kArgsVariable);
+  auto body = roles.find(role);
+  int code = 98;  // a role this test does not know
+  if (body != roles.end()) {
+    try {
+      code = body->second(DecodeArgs(args ? args : ""));
+    } catch (...) {
+      code = 99;
+    }
+  }
+  std::fflush(nullptr);
+  std::_Exit(code);
+}
+
+void CrashThisProcess() {
+  ::TerminateProcess(::GetCurrentProcess(), kKilledCode);
+  std::_Exit(static_cast<int>(kKilledCode));
 }
 #endif
 
@@ -402,6 +439,49 @@ bool WaitForServerSessionsOf(int pid) {
 int WaitChildAndItsSessions(int pid) {
   const int code = WaitChild(pid);
   return WaitForServerSessionsOf(pid) ? code : -2;
+}
+
+ChildProcess::ChildProcess(const std::string&, const ChildArgs& args, const ChildRoleBody& body) {
+  id_ = ForkChild([&] { return body(args); });
+}
+
+ChildProcess::~ChildProcess() {
+  if (id_ > 0 && !ended_) {
+    Kill();
+    Wait();
+  }
+}
+
+bool ChildProcess::Started() const { return id_ > 0; }
+
+void ChildProcess::Kill(int signal) {
+  if (id_ > 0 && !ended_) ::kill(id_, signal ? signal : SIGKILL);
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds limit) {
+  if (id_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  for (;;) {
+    const pid_t got = ::waitpid(id_, &status, WNOHANG);
+    if (got == id_ || (got < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(id_, SIGKILL);
+      ::waitpid(id_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ended_ = true;
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return WaitForServerSessionsOf(id_) ? code : -2;
+}
+
+void RunChildRole(const std::map<std::string, ChildRoleBody>&) {}
+
+void CrashThisProcess() {
+  ::raise(SIGKILL);
+  std::_Exit(137);
 }
 
 // --- tmux ---

@@ -143,37 +143,6 @@ TEST(OsFiles, CreatedFilesAndFoldersFollowTheUmask) {
   }
 }
 
-TEST(OsFiles, MarksLiveAsLongAsTheirHoldersProcess) {
-  TempDir dir;
-  const std::string path = dir.file("ALIVE.TMP");
-  auto mine = PosixOs().OpenFile(path, true, false, Sharing::kShared, nullptr);
-  ASSERT_TRUE(mine && mine->MarksSupported());
-  ASSERT_TRUE(mine->HoldMark(2000000000));  // far beyond the end of the empty file
-  EXPECT_FALSE(mine->MarkHeldElsewhere(2000000000)) << "its own mark is not another's";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const int child = test::ForkChild([&] {
-    auto file = PosixOs().OpenFile(path, false, false, Sharing::kShared, nullptr);
-    if (!file || !file->HoldMark(7)) return 2;
-    if (write(ready[1], "y", 1) != 1) return 3;
-    for (;;) pause();
-  });
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  auto other = PosixOs().OpenFile(path, false, false, Sharing::kShared, nullptr);
-  EXPECT_TRUE(other->MarkHeldElsewhere(7));
-  EXPECT_TRUE(other->MarkHeldElsewhere(2000000000)) << "another open of this process";
-  EXPECT_FALSE(other->MarkHeldElsewhere(8));
-  kill(child, SIGKILL);
-  test::WaitChild(child);
-  EXPECT_FALSE(other->MarkHeldElsewhere(7)) << "gone with the process";
-  mine->ReleaseMark(2000000000);
-  EXPECT_FALSE(other->MarkHeldElsewhere(2000000000));
-  close(ready[0]);
-  close(ready[1]);
-  EXPECT_EQ(PosixOs().ListFiles(dir.path()), std::vector<std::string>{"ALIVE.TMP"});
-}
-
 // A child process opens `path` with `sharing`, reports, and holds it until told to end.
 struct Holder {
   Holder(const std::string& path, Sharing sharing) {
