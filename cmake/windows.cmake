@@ -36,7 +36,7 @@ set(KAP_SKIPPED_TESTS
   locking/tests/kaptool_lock_test.cpp
   platform/tests/console_keys_test.cpp platform/tests/console_terminal_test.cpp
   platform/tests/os_files_test.cpp
-  platform/tests/record_manager_process_test.cpp popups/tests/popups_e2e_test.cpp
+  popups/tests/popups_e2e_test.cpp
   platform/tests/record_manager_server_test.cpp app/tests/two_computers_test.cpp
   app/tests/two_users_test.cpp app/tests/removal_kill_test.cpp
   taxid/tests/kaptool_taxid_test.cpp tools/tests/session_commands_test.cpp

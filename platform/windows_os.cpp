@@ -136,8 +136,8 @@ class WindowsFile : public File {
 
   bool LockRow(int64_t from, int length, DWORD kind) {
     OVERLAPPED o = OverlappedAt(from);
-    return ::LockFileEx(handle_, kind | LOCKFILE_FAIL_IMMEDIATELY, 0, static_cast<DWORD>(length),
-                        0, &o) != 0;
+    return ::LockFileEx(handle_, kind | LOCKFILE_FAIL_IMMEDIATELY, 0, static_cast<DWORD>(length), 0,
+                        &o) != 0;
   }
   void UnlockRow(int64_t from, int length) {
     OVERLAPPED o = OverlappedAt(from);

@@ -246,8 +246,9 @@ ChildProcess::ChildProcess(const std::string& role, const ChildArgs& args, const
   // The child inherits this environment, so the role is put there for the start and taken back.
   ScopedEnv env;
   env.Set(kRoleVariable, role).Set(kArgsVariable, EncodeArgs(args));
-  std::string command = "\"" + std::string(self) + "\" --gtest_brief=1 --gtest_filter=" +
-                        test->test_suite_name() + "." + test->name();
+  std::string command = "\"" + std::string(self) +
+                        "\" --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
+                        test->name();
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
@@ -273,6 +274,10 @@ bool ChildProcess::Started() const { return process_ != nullptr; }
 
 void ChildProcess::Kill(int) {
   if (process_ && !ended_) ::TerminateProcess(process_, kKilledCode);
+}
+
+bool ChildProcess::Running() {
+  return process_ && !ended_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds limit) {
@@ -458,23 +463,33 @@ void ChildProcess::Kill(int signal) {
   if (id_ > 0 && !ended_) ::kill(id_, signal ? signal : SIGKILL);
 }
 
+bool ChildProcess::Running() {
+  if (id_ <= 0 || ended_) return false;
+  int status = 0;
+  pid_t got;
+  do {
+    got = ::waitpid(id_, &status, WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) return true;
+  ended_ = true;
+  code_ = got == id_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return false;
+}
+
 int ChildProcess::Wait(std::chrono::milliseconds limit) {
   if (id_ <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  for (;;) {
-    const pid_t got = ::waitpid(id_, &status, WNOHANG);
-    if (got == id_ || (got < 0 && errno != EINTR)) break;
+  while (Running()) {
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(id_, SIGKILL);
-      ::waitpid(id_, &status, 0);
+      WaitChild(id_);
+      ended_ = true;
+      code_ = -1;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  ended_ = true;
-  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return WaitForServerSessionsOf(id_) ? code : -2;
+  return WaitForServerSessionsOf(id_) ? code_ : -2;
 }
 
 void RunChildRole(const std::map<std::string, ChildRoleBody>&) {}

@@ -114,6 +114,8 @@ class ChildProcess {
   // Ends it at once, as a crash would. POSIX sends `signal` (SIGKILL when 0); Windows has one
   // way only, TerminateProcess.
   void Kill(int signal = 0);
+  // False once it has ended (its code is then kept for Wait).
+  bool Running();
   // Waits for its end, killing it after `limit`; its exit code, -1 when it was killed. When the
   // tests run on the data server it also waits until the server has ended the child's sessions
   // (-2 when they outlive the wait): only then are the locks they held free.
@@ -122,6 +124,7 @@ class ChildProcess {
  private:
   int id_ = -1;
   bool ended_ = false;
+  int code_ = -1;            // once ended
   void* process_ = nullptr;  // Windows: the process handle
 };
 

@@ -71,7 +71,9 @@ class LockTest : public ::testing::Test {
   }
 
   // Under the installation in use: a child process runs in its parent's.
-  std::string TerminalDir(int n) const { return CurrentSession().RootDir + "T" + std::to_string(n); }
+  std::string TerminalDir(int n) const {
+    return CurrentSession().RootDir + "T" + std::to_string(n);
+  }
   void Terminal(int n) {
     test::MakeDirs(TerminalDir(n));
     CurrentSession().WorkDir = TerminalDir(n) + "\\";

@@ -91,7 +91,8 @@ class HolderTest : public LockTest {
   }
 
   // A child of `terminal` holding keys of PropietV, started and ready.
-  std::unique_ptr<test::ChildProcess> StartHolder(int terminal, const std::vector<std::string>& keys,
+  std::unique_ptr<test::ChildProcess> StartHolder(int terminal,
+                                                  const std::vector<std::string>& keys,
                                                   test::ChildArgs more = {}) {
     Terminal(terminal);  // makes its folder
     test::ChildArgs args = Installation(terminal);
