@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -229,49 +228,6 @@ TEST(OsServices, TermFromKaptermAndRepeatableRandomNumbers) {
   EXPECT_TRUE(low < 0.01 && high > 0.99);
   os.SeedRandom(12345);
   EXPECT_EQ(os.Random(), first);
-}
-
-TEST(OsServices, CommandInterpreter) {
-  TempDir dir;
-  const std::string shell = dir.file("myshell"), out = dir.file("out");
-  test::WriteFile(shell, "#!/bin/sh\nprintf '%s|' \"$@\" > " + out + "\nexit 5\n");
-  ::chmod(shell.c_str(), 0755);
-  // The same program where only a search of the current folder would find it.
-  test::MakeDirs(dir.file("c:/windows"));
-  test::WriteFile(dir.file("c:/windows/cmd.exe"), test::ReadFile(shell));
-  ::chmod(dir.file("c:/windows/cmd.exe").c_str(), 0755);
-  struct Case {
-    std::string comspec, path, arguments;
-    int status;
-    std::string written;
-  } cases[] = {
-      // Each word one argument, backslashes kept: no shell reads them.
-      {shell, "", " /C UOPEN AJUDA\\X.HTM", 5, "/C|UOPEN|AJUDA\\X.HTM|"},
-      {"myshell", dir.path(), "/C A\\B", 5, "/C|A\\B|"},  // a bare name found on PATH
-      {"", "", " /C " + shell + " AJUDA\\X.HTM  two", 5, "AJUDA\\X.HTM|two|"},
-      {"", dir.path(), "/c myshell x", 5, "x|"},
-      {"", "", "/C true > " + out, 0, ""},  // no shell: ">" is just a word
-      // Never from the current folder: a relative path, a relative PATH entry, a missing one.
-      {"c:/windows/cmd.exe", dir.path(), "/C x", -1, ""},
-      {"C:\\WINDOWS\\cmd.exe", dir.path(), "/C x", -1, ""},
-      {"myshell", ".:c:/windows", "/C x", -1, ""},
-      {dir.file("none"), "", "/C true", -1, ""},
-      {"", "", "  ", -1, ""},
-  };
-  const std::string before = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir.path());
-  for (const Case& c : cases) {
-    test::ScopedEnv env;
-    if (c.comspec.empty())
-      env.Unset("COMSPEC");
-    else
-      env.Set("COMSPEC", c.comspec);
-    if (!c.path.empty()) env.Set("PATH", c.path);
-    ::unlink(out.c_str());
-    EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.comspec << c.arguments;
-    EXPECT_EQ(test::ReadFile(out), c.written) << c.comspec << c.arguments;
-  }
-  std::filesystem::current_path(before);
 }
 
 }  // namespace
