@@ -31,12 +31,12 @@ endif()
 # Tests left out of the Windows build: they fork child processes, run programs through POSIX
 # process calls, or decode or drive the POSIX terminal (curses, tmux).
 set(KAP_SKIPPED_TESTS
-  app/tests/cycle_test.cpp app/tests/e2e_test.cpp app/tests/hooks_test.cpp
+  app/tests/cycle_test.cpp app/tests/e2e_test.cpp
   data/tests/data_tool_test.cpp format/tests/kaptool_format_test.cpp
-  locking/tests/kaptool_lock_test.cpp locking/tests/processes_test.cpp
+  locking/tests/kaptool_lock_test.cpp
   platform/tests/console_keys_test.cpp platform/tests/console_terminal_test.cpp
   platform/tests/os_files_test.cpp
-  platform/tests/record_manager_process_test.cpp popups/tests/popups_e2e_test.cpp
+  popups/tests/popups_e2e_test.cpp
   platform/tests/record_manager_server_test.cpp app/tests/two_computers_test.cpp
   app/tests/two_users_test.cpp app/tests/removal_kill_test.cpp
   taxid/tests/kaptool_taxid_test.cpp tools/tests/session_commands_test.cpp

@@ -56,12 +56,18 @@ std::string LockFilePath(const std::string& baseName) {
   Os& os = GetOs();
   const std::string dir = CurrentSession().RootDir + "LOCKS\\";
   if (LocksOnServer()) return os.MapPath(dir + UpperAscii(baseName) + ".lck");
-  std::string& known = Locks().paths[dir + baseName];
+  // One path for every spelling of the name: the entries this process holds are known by it.
+  std::string& known = Locks().paths[UpperAscii(dir + baseName)];
   if (!known.empty() && os.FileExists(known)) return known;
   std::string path = os.MapPath(dir + baseName + ".lck");
   if (!os.FileExists(path)) {
     path = os.MapPath(dir + UpperAscii(baseName) + ".lck");
-    if (!os.FileExists(path)) return path;  // not made yet: nothing to remember
+    // Not made yet: remembered all the same, because where names are not case-sensitive any
+    // spelling finds the file once it is made.
+    if (!os.FileExists(path)) {
+      known = path;
+      return path;
+    }
   }
   known = path;
   return path;
@@ -105,13 +111,27 @@ std::unique_ptr<File> OpenLockFile(const std::string& baseName, LockWait* wait,
 
 std::string& LockWaitMode() { return locking::Locks().waitMode; }
 
+namespace {
+
+// The liveness of forgotten identities: tests act as several terminals from one process.
+std::vector<std::unique_ptr<locking::HolderLiveness>>& KeptLiveness() {
+  static std::vector<std::unique_ptr<locking::HolderLiveness>> kept;
+  return kept;
+}
+
+}  // namespace
+
 void ResetLockState() {
   locking::LockState& state = locking::Locks();
   // What the forgotten identity holds stays alive with the process, as it would in the
-  // program that wrote it: tests act as several terminals from one process.
-  static std::vector<std::unique_ptr<locking::HolderLiveness>> kept;
-  if (state.liveness && state.markHeld) kept.push_back(std::move(state.liveness));
+  // program that wrote it.
+  if (state.liveness && state.markHeld) KeptLiveness().push_back(std::move(state.liveness));
   state = locking::LockState();
+}
+
+void ResetLockStateAndMarks() {
+  ResetLockState();
+  KeptLiveness().clear();
 }
 
 void SetLockMessageSink(LockMessageSink sink) {

@@ -39,6 +39,9 @@ void UseOwnLockIdentity();
 // Forgets the terminal identity and the wait mode, and puts the screen sink back (tests). The
 // liveness of what the forgotten identity holds stays with this process.
 void ResetLockState();
+// ResetLockState, and lets go of every liveness mark this process keeps, as its end would
+// (tests, before their installation's folder goes: Windows removes no file that is still open).
+void ResetLockStateAndMarks();
 
 // --- Lock file layout, shared with every program of the suite ---
 

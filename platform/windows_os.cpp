@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,8 +84,76 @@ class WindowsFile : public File {
     return ::SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_);
   }
 
+  // Windows byte locks cannot report who holds them, and a lock blocks every other handle,
+  // this process's too, so a mark is a row of slots: each holder takes one slot exclusively
+  // (picked from its process id, then the next free one) and a probe locks the rest of the row
+  // shared in one call, which fails while any other holder is in it (probes never block each
+  // other). The system drops the locks when the process ends, however it ends.
+  bool MarksSupported() override { return true; }
+
+  bool HoldMark(int64_t number) override {
+    if (number < 0 || number > kMaxMarkNumber) return false;
+    if (slots_.count(number)) return true;
+    // Windows process ids are multiples of four.
+    const int first = static_cast<int>(::GetCurrentProcessId() / 4 % kMarkSlots);
+    // A probe of another process holds the whole row for a moment: every slot then looks
+    // taken, so a full row is asked again a few times before it counts as full.
+    for (int round = 0; round < kHoldRounds; ++round) {
+      if (round > 0) ::Sleep(1);
+      for (int i = 0; i < kMarkSlots; ++i) {
+        const int slot = (first + i) % kMarkSlots;
+        if (LockRow(number * kMarkSlots + slot, 1, LOCKFILE_EXCLUSIVE_LOCK)) {
+          slots_[number] = slot;
+          return true;
+        }
+        if (::GetLastError() != ERROR_LOCK_VIOLATION) return Failed(::GetLastError());
+      }
+    }
+    return Failed(ERROR_LOCK_VIOLATION);  // too many holders of one mark
+  }
+
+  void ReleaseMark(int64_t number) override {
+    auto held = slots_.find(number);
+    if (held == slots_.end()) return;
+    UnlockRow(number * kMarkSlots + held->second, 1);
+    slots_.erase(held);
+  }
+
+  bool MarkHeldElsewhere(int64_t number) override {
+    if (number < 0 || number > kMaxMarkNumber) return false;
+    const int64_t row = number * kMarkSlots;
+    auto own = slots_.find(number);
+    if (own == slots_.end()) return !RowFree(row, kMarkSlots);
+    // Around this open's own slot: the slots before it, then those after it.
+    const int slot = own->second;
+    return !RowFree(row, slot) || !RowFree(row + slot + 1, kMarkSlots - slot - 1);
+  }
+
  private:
+  static constexpr int kMarkSlots = 64;
+  static constexpr int kHoldRounds = 20;
+  static constexpr int64_t kMaxMarkNumber = INT64_MAX / kMarkSlots - 1;
+
+  bool LockRow(int64_t from, int length, DWORD kind) {
+    OVERLAPPED o = OverlappedAt(from);
+    return ::LockFileEx(handle_, kind | LOCKFILE_FAIL_IMMEDIATELY, 0, static_cast<DWORD>(length), 0,
+                        &o) != 0;
+  }
+  void UnlockRow(int64_t from, int length) {
+    OVERLAPPED o = OverlappedAt(from);
+    ::UnlockFileEx(handle_, 0, static_cast<DWORD>(length), 0, &o);
+  }
+  // True when no other open holds a slot in [from, from + length). A failed probe counts as
+  // held: a holder must never be taken for dead.
+  bool RowFree(int64_t from, int length) {
+    if (length == 0) return true;
+    if (!LockRow(from, length, 0)) return false;
+    UnlockRow(from, length);
+    return true;
+  }
+
   HANDLE handle_;
+  std::map<int64_t, int> slots_;  // mark number -> the slot this open holds
 };
 
 bool IsDirectory(const std::string& path) {

@@ -12,10 +12,19 @@ namespace {
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
+// Another process's probe holds a byte shared for a moment: an exclusive lock that meets it
+// is asked again a few times before the byte counts as held.
+constexpr int kProbeRetries = 3;
+
 bool LockByte(HANDLE h, int64_t offset, bool exclusive) {
   OVERLAPPED o = OverlappedAt(offset);
   DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-  return ::LockFileEx(h, flags, 0, 1, 0, &o) != 0;
+  for (int attempt = 0;; ++attempt) {
+    if (::LockFileEx(h, flags, 0, 1, 0, &o) != 0) return true;
+    if (!exclusive || attempt == kProbeRetries || ::GetLastError() != ERROR_LOCK_VIOLATION)
+      return false;
+    ::Sleep(0);
+  }
 }
 
 void UnlockByte(HANDLE h, int64_t offset) {
@@ -67,8 +76,10 @@ void LockFile::Unlock(int64_t offset) {
 
 bool LockFile::HeldByOther(int64_t offset) {
   if (held_.count(offset) > 0) return false;  // ours (record and transaction locks are exclusive)
+  // A shared probe: it fails on another's exclusive lock only, so that two processes asking
+  // at once never take each other's probe for a lock.
   HANDLE h = HandleOf(fd_);
-  if (!LockByte(h, offset, true)) return true;
+  if (!LockByte(h, offset, false)) return true;
   UnlockByte(h, offset);
   return false;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -21,6 +22,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "platform/record_manager.h"
 #include "platform/text.h"
@@ -189,7 +192,130 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
   }
 }
 
-#ifndef _WIN32  // child processes and tmux: POSIX only for now
+#ifdef _WIN32
+namespace {
+
+// Roles and arguments travel in the environment, which holds text only: every name and value
+// goes as hex, "name:value," for each argument.
+const char* const kRoleVariable = "KAP_TEST_CHILD_ROLE";
+const char* const kArgsVariable = "KAP_TEST_CHILD_ARGS";
+// The exit code of a process ended by Kill or CrashThisProcess, which Wait answers as -1.
+constexpr UINT kKilledCode = 0xDEAD;
+
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::string EncodeArgs(const ChildArgs& args) {
+  std::string text;
+  for (const auto& [name, value] : args) text += ToHex(name) + ":" + ToHex(value) + ",";
+  return text;
+}
+
+ChildArgs DecodeArgs(const std::string& text) {
+  ChildArgs args;
+  for (size_t at = 0; at < text.size();) {
+    const size_t colon = text.find(':', at), comma = text.find(',', at);
+    if (colon == std::string::npos || comma == std::string::npos || comma < colon) break;
+    args[FromHex(text.substr(at, colon - at))] = FromHex(text.substr(colon + 1, comma - colon - 1));
+    at = comma + 1;
+  }
+  return args;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& role, const ChildArgs& args, const ChildRoleBody&) {
+  char self[MAX_PATH];
+  if (::GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!test) return;
+  // The child inherits this environment, so the role is put there for the start and taken back.
+  ScopedEnv env;
+  env.Set(kRoleVariable, role).Set(kArgsVariable, EncodeArgs(args));
+  std::string command = "\"" + std::string(self) +
+                        "\" --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
+                        test->name();
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return;
+  }
+  ::CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  id_ = static_cast<int>(info.dwProcessId);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!process_) return;
+  if (!ended_) {
+    Kill();
+    Wait();
+  }
+  ::CloseHandle(process_);
+}
+
+bool ChildProcess::Started() const { return process_ != nullptr; }
+
+void ChildProcess::Kill(int) {
+  if (process_ && !ended_) ::TerminateProcess(process_, kKilledCode);
+}
+
+bool ChildProcess::Running() {
+  return process_ && !ended_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds limit) {
+  if (!process_) return -1;
+  if (::WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    Kill();
+    ::WaitForSingleObject(process_, INFINITE);
+  }
+  ended_ = true;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_, &code);
+  return code == kKilledCode ? -1 : static_cast<int>(code);
+}
+
+void RunChildRole(const std::map<std::string, ChildRoleBody>& roles) {
+  const char* role = std::getenv(kRoleVariable);
+  if (!role) return;
+  const char* args = std::getenv(kArgsVariable);
+  auto body = roles.find(role);
+  int code = 98;  // a role this test does not know
+  if (body != roles.end()) {
+    try {
+      code = body->second(DecodeArgs(args ? args : ""));
+    } catch (...) {
+      code = 99;
+    }
+  }
+  std::fflush(nullptr);
+  std::_Exit(code);
+}
+
+void CrashThisProcess() {
+  ::TerminateProcess(::GetCurrentProcess(), kKilledCode);
+  std::_Exit(static_cast<int>(kKilledCode));
+}
+#endif
+
+#ifndef _WIN32  // forked children and tmux
 namespace {
 
 void WriteAll(int fd, const std::string& bytes) {
@@ -318,6 +444,59 @@ bool WaitForServerSessionsOf(int pid) {
 int WaitChildAndItsSessions(int pid) {
   const int code = WaitChild(pid);
   return WaitForServerSessionsOf(pid) ? code : -2;
+}
+
+ChildProcess::ChildProcess(const std::string&, const ChildArgs& args, const ChildRoleBody& body) {
+  id_ = ForkChild([&] { return body(args); });
+}
+
+ChildProcess::~ChildProcess() {
+  if (id_ > 0 && !ended_) {
+    Kill();
+    Wait();
+  }
+}
+
+bool ChildProcess::Started() const { return id_ > 0; }
+
+void ChildProcess::Kill(int signal) {
+  if (id_ > 0 && !ended_) ::kill(id_, signal ? signal : SIGKILL);
+}
+
+bool ChildProcess::Running() {
+  if (id_ <= 0 || ended_) return false;
+  int status = 0;
+  pid_t got;
+  do {
+    got = ::waitpid(id_, &status, WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) return true;
+  ended_ = true;
+  code_ = got == id_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return false;
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds limit) {
+  if (id_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Running()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(id_, SIGKILL);
+      WaitChild(id_);
+      ended_ = true;
+      code_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return WaitForServerSessionsOf(id_) ? code_ : -2;
+}
+
+void RunChildRole(const std::map<std::string, ChildRoleBody>&) {}
+
+void CrashThisProcess() {
+  ::raise(SIGKILL);
+  std::_Exit(137);
 }
 
 // --- tmux ---

@@ -94,6 +94,46 @@ bool WaitForServerSessionsOf(int pid);
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
+// What a child role is told, by name; values may hold any bytes.
+using ChildArgs = std::map<std::string, std::string>;
+using ChildRoleBody = std::function<int(const ChildArgs&)>;
+
+// A child process that plays one part of the running test and exits with what its role
+// returns. On POSIX it is forked and runs the role at once. Windows has no fork: this test
+// executable runs again on the running test with the role's name and arguments in its
+// environment, and the test's fixture hands it to RunChildRole from SetUp. So a role relies on
+// its arguments only, never on what the test did before it started the child.
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& role, const ChildArgs& args, const ChildRoleBody& body);
+  ~ChildProcess();  // a child still running is killed
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  bool Started() const;
+  int Id() const { return id_; }
+  // Ends it at once, as a crash would. POSIX sends `signal` (SIGKILL when 0); Windows has one
+  // way only, TerminateProcess.
+  void Kill(int signal = 0);
+  // False once it has ended (its code is then kept for Wait).
+  bool Running();
+  // Waits for its end, killing it after `limit`; its exit code, -1 when it was killed. When the
+  // tests run on the data server it also waits until the server has ended the child's sessions
+  // (-2 when they outlive the wait): only then are the locks they held free.
+  int Wait(std::chrono::milliseconds limit = std::chrono::milliseconds(120000));
+
+ private:
+  int id_ = -1;
+  bool ended_ = false;
+  int code_ = -1;            // once ended
+  void* process_ = nullptr;  // Windows: the process handle
+};
+
+// In a child that ChildProcess started on Windows: runs the role its environment names, from
+// `roles`, and ends the process with the role's code. Does nothing in the test's own run.
+void RunChildRole(const std::map<std::string, ChildRoleBody>& roles);
+// Ends this process at once, as a kill would: no clean-up, no unlock.
+[[noreturn]] void CrashThisProcess();
+
 // A private tmux server with one session of the given size running one command.
 class Tmux {
  public:

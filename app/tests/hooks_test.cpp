@@ -1,9 +1,8 @@
 // The owner hooks on the in-memory console with real data files: field checks by type, their
 // messages, the display of stored values, the key form's leave check and the owners list.
-#include <signal.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/tests/owner_fixture.h"
 
@@ -11,6 +10,17 @@ namespace kap::test {
 namespace {
 
 constexpr int16_t kEstateForm = 4;
+
+// Another terminal's program (terminal folder T2 of the installation at "root"): it holds
+// owner "owner", says so in the "ready" file and lives on.
+int HoldOwnerOnTerminalTwo(const ChildArgs& args) {
+  ResetLockState();
+  CurrentSession().RootDir = args.at("root") + "/";
+  CurrentSession().WorkDir = args.at("root") + "/T2/";
+  if (LockRecord("PropietV", Packed(args.at("owner"))) != 0) return 1;
+  WriteFile(args.at("ready"), "1");
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
 
 void DefineField(int16_t form, int16_t field, int16_t row, int16_t column, const std::string& label,
                  int16_t length, int16_t type, int16_t flags = 0, int16_t list = 0,
@@ -32,6 +42,7 @@ class HooksTest : public OwnerTest {
  protected:
   void SetUp() override {
     OwnerTest::SetUp();
+    RunChildRole({{"hold owner", HoldOwnerOnTerminalTwo}});
     CreateForms(4, 40);
     FieldCount(1) = 1;
     DefineField(1, 1, 3, 5, "CODI: ", 4, 83, 0, 1);
@@ -314,15 +325,9 @@ TEST_F(HooksTest, OwnerHeldByAnotherTerminalWaitsUntilEsc) {
   MakeDirs(dir.file("T2"));
   // The other terminal's program lives on: a dead holder's entry would be cleared at once.
   const std::string ready = dir.file("ready");
-  int child = ForkChild([&] {
-    ResetLockState();
-    CurrentSession().WorkDir = dir.path() + "/T2/";
-    if (LockRecord("PropietV", Packed("0020")) != 0) return 1;
-    WriteFile(ready, "1");
-    for (;;) pause();
-  });
-  for (int i = 0; i < 3000 && !FileExists(ready); ++i) usleep(10 * 1000);
-  ASSERT_TRUE(FileExists(ready));
+  ChildProcess child("hold owner", {{"root", dir.path()}, {"owner", "0020"}, {"ready", ready}},
+                     HoldOwnerOnTerminalTwo);
+  ASSERT_TRUE(Eventually([&] { return FileExists(ready); }, std::chrono::seconds(30)));
 
   EscWhenWaiting os(console);
   SetOs(&os);
@@ -335,8 +340,6 @@ TEST_F(HooksTest, OwnerHeldByAnotherTerminalWaitsUntilEsc) {
       << os.seen();
   EXPECT_EQ(LockWaitMode(), "");
   EXPECT_EQ(HeldLocks("PropietV"), 1) << "only the other terminal's entry";
-  kill(child, SIGKILL);
-  WaitChild(child);
 }
 
 TEST_F(HooksTest, OwnersListRowsAndChoice) {

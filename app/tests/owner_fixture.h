@@ -172,7 +172,7 @@ class OwnerTest : public ::testing::Test {
     ResetDataState();
     ResetScreenState();
     ResetFormsState();
-    ResetLockState();
+    ResetLockStateAndMarks();
     SetConsole(nullptr);
     SetClipboard(nullptr);
     SetFatalHandler(nullptr);

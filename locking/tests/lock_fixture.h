@@ -66,11 +66,14 @@ class LockTest : public ::testing::Test {
   }
   void TearDown() override {
     SetOs(nullptr);
-    ResetLockState();
+    ResetLockStateAndMarks();
     ResetSession();
   }
 
-  std::string TerminalDir(int n) const { return root_.file("T" + std::to_string(n)); }
+  // Under the installation in use: a child process runs in its parent's.
+  std::string TerminalDir(int n) const {
+    return CurrentSession().RootDir + "T" + std::to_string(n);
+  }
   void Terminal(int n) {
     test::MakeDirs(TerminalDir(n));
     CurrentSession().WorkDir = TerminalDir(n) + "\\";

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -143,37 +142,6 @@ TEST(OsFiles, CreatedFilesAndFoldersFollowTheUmask) {
   }
 }
 
-TEST(OsFiles, MarksLiveAsLongAsTheirHoldersProcess) {
-  TempDir dir;
-  const std::string path = dir.file("ALIVE.TMP");
-  auto mine = PosixOs().OpenFile(path, true, false, Sharing::kShared, nullptr);
-  ASSERT_TRUE(mine && mine->MarksSupported());
-  ASSERT_TRUE(mine->HoldMark(2000000000));  // far beyond the end of the empty file
-  EXPECT_FALSE(mine->MarkHeldElsewhere(2000000000)) << "its own mark is not another's";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const int child = test::ForkChild([&] {
-    auto file = PosixOs().OpenFile(path, false, false, Sharing::kShared, nullptr);
-    if (!file || !file->HoldMark(7)) return 2;
-    if (write(ready[1], "y", 1) != 1) return 3;
-    for (;;) pause();
-  });
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  auto other = PosixOs().OpenFile(path, false, false, Sharing::kShared, nullptr);
-  EXPECT_TRUE(other->MarkHeldElsewhere(7));
-  EXPECT_TRUE(other->MarkHeldElsewhere(2000000000)) << "another open of this process";
-  EXPECT_FALSE(other->MarkHeldElsewhere(8));
-  kill(child, SIGKILL);
-  test::WaitChild(child);
-  EXPECT_FALSE(other->MarkHeldElsewhere(7)) << "gone with the process";
-  mine->ReleaseMark(2000000000);
-  EXPECT_FALSE(other->MarkHeldElsewhere(2000000000));
-  close(ready[0]);
-  close(ready[1]);
-  EXPECT_EQ(PosixOs().ListFiles(dir.path()), std::vector<std::string>{"ALIVE.TMP"});
-}
-
 // A child process opens `path` with `sharing`, reports, and holds it until told to end.
 struct Holder {
   Holder(const std::string& path, Sharing sharing) {
@@ -260,49 +228,6 @@ TEST(OsServices, TermFromKaptermAndRepeatableRandomNumbers) {
   EXPECT_TRUE(low < 0.01 && high > 0.99);
   os.SeedRandom(12345);
   EXPECT_EQ(os.Random(), first);
-}
-
-TEST(OsServices, CommandInterpreter) {
-  TempDir dir;
-  const std::string shell = dir.file("myshell"), out = dir.file("out");
-  test::WriteFile(shell, "#!/bin/sh\nprintf '%s|' \"$@\" > " + out + "\nexit 5\n");
-  ::chmod(shell.c_str(), 0755);
-  // The same program where only a search of the current folder would find it.
-  test::MakeDirs(dir.file("c:/windows"));
-  test::WriteFile(dir.file("c:/windows/cmd.exe"), test::ReadFile(shell));
-  ::chmod(dir.file("c:/windows/cmd.exe").c_str(), 0755);
-  struct Case {
-    std::string comspec, path, arguments;
-    int status;
-    std::string written;
-  } cases[] = {
-      // Each word one argument, backslashes kept: no shell reads them.
-      {shell, "", " /C UOPEN AJUDA\\X.HTM", 5, "/C|UOPEN|AJUDA\\X.HTM|"},
-      {"myshell", dir.path(), "/C A\\B", 5, "/C|A\\B|"},  // a bare name found on PATH
-      {"", "", " /C " + shell + " AJUDA\\X.HTM  two", 5, "AJUDA\\X.HTM|two|"},
-      {"", dir.path(), "/c myshell x", 5, "x|"},
-      {"", "", "/C true > " + out, 0, ""},  // no shell: ">" is just a word
-      // Never from the current folder: a relative path, a relative PATH entry, a missing one.
-      {"c:/windows/cmd.exe", dir.path(), "/C x", -1, ""},
-      {"C:\\WINDOWS\\cmd.exe", dir.path(), "/C x", -1, ""},
-      {"myshell", ".:c:/windows", "/C x", -1, ""},
-      {dir.file("none"), "", "/C true", -1, ""},
-      {"", "", "  ", -1, ""},
-  };
-  const std::string before = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir.path());
-  for (const Case& c : cases) {
-    test::ScopedEnv env;
-    if (c.comspec.empty())
-      env.Unset("COMSPEC");
-    else
-      env.Set("COMSPEC", c.comspec);
-    if (!c.path.empty()) env.Set("PATH", c.path);
-    ::unlink(out.c_str());
-    EXPECT_EQ(PosixOs().RunCommandInterpreter(c.arguments), c.status) << c.comspec << c.arguments;
-    EXPECT_EQ(test::ReadFile(out), c.written) << c.comspec << c.arguments;
-  }
-  std::filesystem::current_path(before);
 }
 
 }  // namespace

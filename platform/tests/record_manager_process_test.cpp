@@ -2,12 +2,13 @@
 // when the holder ends, concurrent writers losing nothing, and a writer killed mid-stream.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <unistd.h>
-
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "platform/record_manager.h"
 #include "platform/tests/record_manager_support.h"
@@ -46,79 +47,132 @@ std::string MakeFile(const test::TempDir& dir, int records) {
   return path;
 }
 
-bool ReadByte(int fd, char* c) {
-  for (;;) {
-    ssize_t n = read(fd, c, 1);
-    if (n == 1) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
+int16_t Transaction(int op) {
+  char none[4] = {};
+  uint32_t length = 0;
+  return BTRCALL(op, nullptr, none, &length, none, 0, 0);
+}
+
+// The children's parts. Each is told the file ("path") and, for a holding child, where to say
+// it is ready ("ready") and what to wait for before it lets go ("go").
+int HoldRecordTwo(const test::ChildArgs& args) {
+  RmFile f;
+  std::string r;
+  return f.Open(args.at("path")) != 0 || f.Get(rm::kGetEqual + 200, 0, Id(2), &r) != 0 ? 1 : 0;
+}
+
+int OpenExclusively(const test::ChildArgs& args) {
+  RmFile f;
+  return f.Open(args.at("path"), rm::kModeExclusive) != 0 ? 1 : 0;
+}
+
+int InsertInATransaction(const test::ChildArgs& args) {
+  RmFile f;
+  if (f.Open(args.at("path")) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
+  if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
+  if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
+  return 0;
+}
+
+int EndTheTransaction(const test::ChildArgs& args) {
+  return Transaction(args.count("commit") ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0
+                                                                                              : 5;
+}
+
+// Does `setUp` (0 when done), says so, and holds on to what it took (a lock, an exclusive open,
+// a transaction) until told to go or killed; `finish` then gives its exit code.
+int Holding(const test::ChildArgs& args, int (*setUp)(const test::ChildArgs&),
+            int (*finish)(const test::ChildArgs&) = nullptr) {
+  const int code = setUp(args);
+  if (code != 0) return code;
+  test::WriteFile(args.at("ready"), "1");
+  while (!test::FileExists(args.at("go")))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return finish ? finish(args) : 0;  // ends without closing anything
+}
+
+// Inserts records 1, 2, ... and writes each id to the "acks" file once its insert is answered.
+int InsertAndAcknowledge(const test::ChildArgs& args) {
+  RmFile f;
+  if (f.Open(args.at("path")) != 0) return 1;
+  std::FILE* acks = std::fopen(args.at("acks").c_str(), "wb");
+  if (!acks) return 4;
+  for (uint32_t id = 1;; ++id) {
+    if (f.Insert(Rec(id, id * 3)) != 0) return 2;
+    if (std::fwrite(&id, 4, 1, acks) != 1 || std::fflush(acks) != 0) return 3;
   }
 }
 
-// A child process that does its part (`setUp`: 0 when done), tells the parent, and holds on to
-// what it took (a lock, an exclusive open, a transaction) until released or killed; `finish`
-// then gives its exit code. Each side closes the pipe ends it does not use, so a child that
-// fails before it is ready ends the parent's wait at once instead of hanging it.
-class HoldingChild {
- public:
-  explicit HoldingChild(
-      const std::function<int()>& setUp, const std::function<int()>& finish = [] { return 0; }) {
-    if (pipe(ready_) != 0 || pipe(go_) != 0) std::abort();
-    pid_ = test::ForkChild([&] {
-      close(ready_[0]);
-      close(go_[1]);
-      int code = setUp();
-      if (code != 0) return code;
-      char c = 'R';
-      if (write(ready_[1], &c, 1) != 1) return 100;
-      ReadByte(go_[0], &c);  // hold on until told (or killed)
-      return finish();       // ends without closing anything
-    });
-    close(ready_[1]);
-    close(go_[0]);
-  }
-  ~HoldingChild() {
-    close(ready_[0]);
-    close(go_[1]);
-    if (!waited_) {
-      Kill();
-      Wait();
+// Adds one to the counter in record 1, "each" times, besides an insert of its own each time.
+int CountWithOthers(const test::ChildArgs& args) {
+  RmFile f;
+  if (f.Open(args.at("path")) != 0) return 1;
+  const uint32_t worker = static_cast<uint32_t>(std::stoul(args.at("worker")));
+  for (int i = 0, each = std::stoi(args.at("each")); i < each; ++i) {
+    if (f.Insert(Rec(1000 + worker * 10000 + static_cast<uint32_t>(i))) != 0) return 2;
+    // Read, add one, write back; a concurrent change is answered 80: read again.
+    for (;;) {
+      std::string r;
+      if (f.Get(rm::kGetEqual, 0, Id(1), &r) != 0) return 3;
+      uint32_t value = test::Get32(r, 4);
+      int16_t s = f.Update(Rec(1, value + 1));
+      if (s == 0) break;
+      if (s != rm::kRecordChanged) return 4;
     }
   }
-  HoldingChild(const HoldingChild&) = delete;
-  HoldingChild& operator=(const HoldingChild&) = delete;
+  return 0;
+}
 
-  // True once the child is ready; false, with the child's exit code reported, when it failed.
-  bool WaitReady() {
-    char c = 0;
-    if (ReadByte(ready_[0], &c)) return true;
-    ADD_FAILURE() << "child failed with " << Wait();
-    return false;
-  }
-  void Release() { EXPECT_EQ(write(go_[1], "g", 1), 1); }
-  void Kill() { ::kill(pid_, SIGKILL); }
-  int Wait() {
-    waited_ = true;
-    return test::WaitChildAndItsSessions(pid_);
-  }
-
- private:
-  int ready_[2] = {-1, -1};
-  int go_[2] = {-1, -1};
-  int pid_ = -1;
-  bool waited_ = false;
+const std::map<std::string, test::ChildRoleBody> kRoles = {
+    {"lock", [](const test::ChildArgs& a) { return Holding(a, HoldRecordTwo); }},
+    {"exclusive", [](const test::ChildArgs& a) { return Holding(a, OpenExclusively); }},
+    {"transaction",
+     [](const test::ChildArgs& a) { return Holding(a, InsertInATransaction, EndTheTransaction); }},
+    {"insert", InsertAndAcknowledge},
+    {"count", CountWithOthers},
 };
 
-TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
+// A child of one of the roles above that holds on to what it took; it fails the test, with its
+// exit code, when it ends before it is ready.
+class HoldingChild {
+ public:
+  HoldingChild(const test::TempDir& dir, const std::string& role, test::ChildArgs args)
+      : ready_(dir.file("ready")), go_(dir.file("go")) {
+    args["ready"] = ready_;
+    args["go"] = go_;
+    child_ = std::make_unique<test::ChildProcess>(role, args, kRoles.at(role));
+  }
+
+  bool WaitReady() {
+    while (!test::FileExists(ready_)) {
+      if (!child_->Running()) {
+        ADD_FAILURE() << "child failed with " << Wait();
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+  void Release() { test::WriteFile(go_, "1"); }
+  void Kill() { child_->Kill(); }
+  int Wait() { return child_->Wait(); }
+
+ private:
+  std::string ready_, go_;
+  std::unique_ptr<test::ChildProcess> child_;
+};
+
+class RecordManagerProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RunChildRole(kRoles); }
+};
+
+TEST_F(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
   for (bool kill : {false, true}) {
     SCOPED_TRACE(kill ? "holder killed" : "holder exits");
     test::TempDir dir;
     std::string path = MakeFile(dir, 3);
-    HoldingChild child([&] {
-      RmFile f;
-      std::string r;
-      return f.Open(path) != 0 || f.Get(rm::kGetEqual + 200, 0, Id(2), &r) != 0 ? 1 : 0;
-    });
+    HoldingChild child(dir, "lock", {{"path", path}});
     ASSERT_TRUE(child.WaitReady());
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
@@ -141,13 +195,10 @@ TEST(RecordManagerProcessTest, LockHeldByAnotherProcessUntilItEnds) {
   }
 }
 
-TEST(RecordManagerProcessTest, ExclusiveOpenInAnotherProcessGives85) {
+TEST_F(RecordManagerProcessTest, ExclusiveOpenInAnotherProcessGives85) {
   test::TempDir dir;
   std::string path = MakeFile(dir, 1);
-  HoldingChild child([&] {
-    RmFile f;
-    return f.Open(path, rm::kModeExclusive) != 0 ? 1 : 0;
-  });
+  HoldingChild child(dir, "exclusive", {{"path", path}});
   ASSERT_TRUE(child.WaitReady());
   RmFile f;
   EXPECT_EQ(f.Open(path), rm::kFileLocked);
@@ -157,29 +208,15 @@ TEST(RecordManagerProcessTest, ExclusiveOpenInAnotherProcessGives85) {
   ResetAll();
 }
 
-int16_t Transaction(int op) {
-  char none[4] = {};
-  uint32_t length = 0;
-  return BTRCALL(op, nullptr, none, &length, none, 0, 0);
-}
-
-TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
+TEST_F(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
   EXPECT_EQ(Transaction(rm::kEndTransaction), rm::kNoTransaction);
   for (bool commit : {false, true}) {
     SCOPED_TRACE(commit ? "committed" : "aborted");
     test::TempDir dir;
     std::string path = MakeFile(dir, 1);
-    HoldingChild child(
-        [&] {
-          RmFile f;
-          if (f.Open(path) != 0 || Transaction(rm::kBeginTransaction) != 0) return 1;
-          if (Transaction(rm::kBeginTransaction) != rm::kTransactionActive) return 2;
-          if (f.Insert(Rec(50)) != 0 || f.Insert(Rec(51)) != 0) return 3;
-          return 0;
-        },
-        [&] {
-          return Transaction(commit ? rm::kEndTransaction : rm::kAbortTransaction) == 0 ? 0 : 5;
-        });
+    test::ChildArgs args = {{"path", path}};
+    if (commit) args["commit"] = "1";
+    HoldingChild child(dir, "transaction", args);
     if (!child.WaitReady()) continue;
     RmFile f;
     ASSERT_EQ(f.Open(path), 0);
@@ -196,31 +233,19 @@ TEST(RecordManagerProcessTest, TransactionHoldsTheFileAgainstOtherWriters) {
   }
 }
 
-TEST(RecordManagerProcessTest, ConcurrentWritersLoseNothing) {
+TEST_F(RecordManagerProcessTest, ConcurrentWritersLoseNothing) {
   test::TempDir dir;
   std::string path = MakeFile(dir, 1);  // record 1 is the shared counter
   constexpr int kEach = 150;
-  std::vector<int> pids;
-  for (uint32_t worker = 0; worker < 2; ++worker) {
-    pids.push_back(test::ForkChild([&, worker] {
-      RmFile f;
-      if (f.Open(path) != 0) return 1;
-      for (int i = 0; i < kEach; ++i) {
-        if (f.Insert(Rec(1000 + worker * 10000 + static_cast<uint32_t>(i))) != 0) return 2;
-        // Read, add one, write back; a concurrent change is answered 80: read again.
-        for (;;) {
-          std::string r;
-          if (f.Get(rm::kGetEqual, 0, Id(1), &r) != 0) return 3;
-          uint32_t value = test::Get32(r, 4);
-          int16_t s = f.Update(Rec(1, value + 1));
-          if (s == 0) break;
-          if (s != rm::kRecordChanged) return 4;
-        }
-      }
-      return 0;
-    }));
+  std::vector<std::unique_ptr<test::ChildProcess>> workers;
+  for (int worker = 0; worker < 2; ++worker) {
+    workers.push_back(std::make_unique<test::ChildProcess>(
+        "count",
+        test::ChildArgs{
+            {"path", path}, {"worker", std::to_string(worker)}, {"each", std::to_string(kEach)}},
+        CountWithOthers));
   }
-  for (int pid : pids) EXPECT_EQ(test::WaitChild(pid), 0);
+  for (auto& worker : workers) EXPECT_EQ(worker->Wait(), 0);
   RmFile f;
   ASSERT_EQ(f.Open(path), 0);
   std::string r;
@@ -232,27 +257,20 @@ TEST(RecordManagerProcessTest, ConcurrentWritersLoseNothing) {
   ResetAll();
 }
 
-TEST(RecordManagerProcessTest, KilledWriterKeepsEveryAcknowledgedInsert) {
+TEST_F(RecordManagerProcessTest, KilledWriterKeepsEveryAcknowledgedInsert) {
   test::TempDir dir;
   std::string path = MakeFile(dir, 0);
-  int acks[2];
-  ASSERT_EQ(pipe(acks), 0);
-  int pid = test::ForkChild([&] {
-    RmFile f;
-    if (f.Open(path) != 0) return 1;
-    for (uint32_t id = 1;; ++id) {
-      if (f.Insert(Rec(id, id * 3)) != 0) return 2;
-      if (write(acks[1], &id, 4) != 4) return 3;
-    }
-  });
-  close(acks[1]);
+  const std::string acks = dir.file("acks");
+  test::ChildProcess writer("insert", {{"path", path}, {"acks", acks}}, InsertAndAcknowledge);
+  ASSERT_TRUE(test::Eventually([&] { return test::ReadFile(acks).size() >= 300 * 4; },
+                               std::chrono::seconds(60)));
+  writer.Kill();
+  writer.Wait();
+  // Every whole id in the file was answered; a piece cut short by the kill was not.
+  const std::string written = test::ReadFile(acks);
   std::set<uint32_t> acknowledged;
-  uint32_t id = 0;
-  while (acknowledged.size() < 300 && read(acks[0], &id, 4) == 4) acknowledged.insert(id);
-  ::kill(pid, SIGKILL);
-  while (read(acks[0], &id, 4) == 4) acknowledged.insert(id);
-  test::WaitChild(pid);
-  close(acks[0]);
+  for (size_t at = 0; at + 4 <= written.size(); at += 4)
+    acknowledged.insert(test::Get32(written, at));
 
   RmFile f;
   ASSERT_EQ(f.Open(path), 0);
