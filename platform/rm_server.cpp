@@ -76,12 +76,15 @@ std::string FirstLine(const char* text) {
   return end == std::string::npos ? s : s.substr(0, end);
 }
 
-std::string Int8(int64_t v) {
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i)
-    s[7 - i] = static_cast<char>((static_cast<uint64_t>(v) >> (8 * i)) & 0xFF);
+// The server's binary forms are in network order: the `width` low bytes of `v`, highest first.
+std::string NetworkBytes(uint64_t v, int width) {
+  std::string s(static_cast<size_t>(width), '\0');
+  for (int i = 0; i < width; ++i)
+    s[static_cast<size_t>(width - 1 - i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
   return s;
 }
+
+std::string Int8(int64_t v) { return NetworkBytes(static_cast<uint64_t>(v), 8); }
 
 int64_t IntField(const PGresult* r, int row, int column) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(PQgetvalue(r, row, column));
@@ -1161,25 +1164,17 @@ class ServerEngine : public RecordEngine {
                        size_t end) const {
     std::string out("PGCOPY\n\xff\r\n\0", 11);
     out.append(8, '\0');  // no flags, no header extension
-    auto put16 = [&out](uint16_t v) {
-      out += static_cast<char>(v >> 8);
-      out += static_cast<char>(v & 0xFF);
-    };
-    auto field = [&out](const std::string& bytes) {
-      uint32_t n = static_cast<uint32_t>(bytes.size());
-      for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((n >> shift) & 0xFF);
-      out += bytes;
-    };
+    auto field = [&out](const std::string& bytes) { out += NetworkBytes(bytes.size(), 4) + bytes; };
     for (size_t i = first; i < end; ++i) {
       std::string record = records[i].substr(0, h.def.recordLength);
-      put16(static_cast<uint16_t>(1 + h.def.keys.size()));
+      out += NetworkBytes(1 + h.def.keys.size(), 2);
       field(record);
       for (size_t k = 0; k < h.def.keys.size(); ++k) {
         int key = static_cast<int>(k);
         field(KeyImageOf(h.def, key, KeyValueOf(h.def, key, record)));
       }
     }
-    put16(0xFFFF);
+    out += NetworkBytes(0xFFFF, 2);
     return out;
   }
 

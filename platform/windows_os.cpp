@@ -102,7 +102,7 @@ class WindowsFile : public File {
       if (round > 0) ::Sleep(1);
       for (int i = 0; i < kMarkSlots; ++i) {
         const int slot = (first + i) % kMarkSlots;
-        if (LockRow(number * kMarkSlots + slot, 1, LOCKFILE_EXCLUSIVE_LOCK)) {
+        if (TryLockRange(handle_, number * kMarkSlots + slot, 1, true)) {
           slots_[number] = slot;
           return true;
         }
@@ -115,7 +115,7 @@ class WindowsFile : public File {
   void ReleaseMark(int64_t number) override {
     auto held = slots_.find(number);
     if (held == slots_.end()) return;
-    UnlockRow(number * kMarkSlots + held->second, 1);
+    UnlockRange(handle_, number * kMarkSlots + held->second, 1);
     slots_.erase(held);
   }
 
@@ -134,22 +134,10 @@ class WindowsFile : public File {
   static constexpr int kHoldRounds = 20;
   static constexpr int64_t kMaxMarkNumber = INT64_MAX / kMarkSlots - 1;
 
-  bool LockRow(int64_t from, int length, DWORD kind) {
-    OVERLAPPED o = OverlappedAt(from);
-    return ::LockFileEx(handle_, kind | LOCKFILE_FAIL_IMMEDIATELY, 0, static_cast<DWORD>(length), 0,
-                        &o) != 0;
-  }
-  void UnlockRow(int64_t from, int length) {
-    OVERLAPPED o = OverlappedAt(from);
-    ::UnlockFileEx(handle_, 0, static_cast<DWORD>(length), 0, &o);
-  }
   // True when no other open holds a slot in [from, from + length). A failed probe counts as
   // held: a holder must never be taken for dead.
   bool RowFree(int64_t from, int length) {
-    if (length == 0) return true;
-    if (!LockRow(from, length, 0)) return false;
-    UnlockRow(from, length);
-    return true;
+    return length == 0 || NoExclusiveLockIn(handle_, from, length);
   }
 
   HANDLE handle_;

@@ -17,20 +17,15 @@ HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 constexpr int kProbeRetries = 3;
 
 bool LockByte(HANDLE h, int64_t offset, bool exclusive) {
-  OVERLAPPED o = OverlappedAt(offset);
-  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   for (int attempt = 0;; ++attempt) {
-    if (::LockFileEx(h, flags, 0, 1, 0, &o) != 0) return true;
+    if (TryLockRange(h, offset, 1, exclusive)) return true;
     if (!exclusive || attempt == kProbeRetries || ::GetLastError() != ERROR_LOCK_VIOLATION)
       return false;
     ::Sleep(0);
   }
 }
 
-void UnlockByte(HANDLE h, int64_t offset) {
-  OVERLAPPED o = OverlappedAt(offset);
-  ::UnlockFileEx(h, 0, 1, 0, &o);
-}
+void UnlockByte(HANDLE h, int64_t offset) { UnlockRange(h, offset, 1); }
 
 }  // namespace
 
@@ -76,12 +71,7 @@ void LockFile::Unlock(int64_t offset) {
 
 bool LockFile::HeldByOther(int64_t offset) {
   if (held_.count(offset) > 0) return false;  // ours (record and transaction locks are exclusive)
-  // A shared probe: it fails on another's exclusive lock only, so that two processes asking
-  // at once never take each other's probe for a lock.
-  HANDLE h = HandleOf(fd_);
-  if (!LockByte(h, offset, false)) return true;
-  UnlockByte(h, offset);
-  return false;
+  return !NoExclusiveLockIn(HandleOf(fd_), offset, 1);
 }
 
 }  // namespace kap::rm

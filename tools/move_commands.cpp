@@ -144,7 +144,11 @@ std::unique_ptr<RecordEngine> EngineFor(const std::string& server) {
   return server.empty() ? MakeSqliteEngine() : MakeServerEngine(server);
 }
 
+// Records written to the target at a time (one COPY on the server), and the progress step.
+constexpr size_t kMoveBatch = 5000;
+
 // Moves one file; prints what happened and returns false on any failure.
+
 bool MoveFile(RecordEngine& from, RecordEngine& to, const std::string& path,
               const std::string& shown) {
   EngineFile source(from);
@@ -177,13 +181,13 @@ bool MoveFile(RecordEngine& from, RecordEngine& to, const std::string& path,
     status = target.InsertAll(batch, &inserted);
     moved += static_cast<uint32_t>(inserted);
     batch.clear();
-    if (status == 0 && moved > 0 && moved % 5000 == 0)
+    if (status == 0 && moved > 0 && moved % kMoveBatch == 0)
       std::fprintf(stderr, "%s: %u of %u records\r", shown.c_str(), moved, expected);
   };
   int16_t read = source.Step(true, &record);
   for (; status == 0 && read == 0; read = source.Step(false, &record)) {
     batch.push_back(std::move(record));
-    if (batch.size() == 5000) write();
+    if (batch.size() == kMoveBatch) write();
   }
   if (status == 0 && !batch.empty()) write();
   if (status != 0 || read != rm::kEndOfFile) {
