@@ -409,12 +409,16 @@ class FormRun {
     return true;
   }
 
-  // True when CheckLeave refuses and there is a field to bring the operator back to; with no
-  // editable field there is nowhere to keep them, so they leave regardless.
+  // True when CheckLeave refuses and there is a field to bring the operator back to. With no
+  // editable field there is nowhere to keep them: they leave as with Esc, so that the caller
+  // never takes a refused form for an accepted one (and calls it again, and again).
   bool KeptByCheckLeave() {
     if (hooks_.CheckLeave(form_, key_) == 0) return false;
     EditableRange(form_, first_, last_);
-    if (first_ > last_) return false;
+    if (first_ > last_) {
+      key_ = key::kEsc;
+      return false;
+    }
     current_ = first_;
     return true;
   }

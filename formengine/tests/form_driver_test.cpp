@@ -319,10 +319,11 @@ TEST_F(FormDriverTest, CheckLeaveCanKeepTheOperatorInTheForm) {
   EXPECT_EQ(hooks.Calls("ShowField"),
             (std::vector<std::string>{"ShowField 1 2", "ShowField 1 1", "ShowField 1 1"}));
 
-  // A form without an editable field cannot keep anyone: a refusing hook must not hang it.
+  // A form without an editable field cannot keep anyone: a refusing hook must not hang it,
+  // and the form is left as abandoned, never as accepted with the key passed in.
   refusals = 0;
   hooks.checkLeave = [&](int16_t, int16_t) { return int16_t{-1}; };
-  EXPECT_EQ(Run(2, key::kEnter), key::kEnter);
+  EXPECT_EQ(Run(2, key::kEnter), key::kEsc);
 }
 
 TEST_F(FormDriverTest, BadTablesNeverReachOutsideTheTable) {
