@@ -12,9 +12,9 @@ endfunction()
 # kap_tests(<name> DEPS target...): one test executable from the folder's tests/*.cpp.
 # Registered now, created by kap_all_tests() once testsupport exists.
 # SERVER_TESTS filter: the tests (a gtest filter) that run a second time on the server record
-# engine, named "server.<test>".
+# engine, named "server.<test>". TIMEOUT seconds: each test's limit (60 unless given).
 function(kap_tests name)
-  cmake_parse_arguments(A "" "SERVER_TESTS" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "SERVER_TESTS;TIMEOUT" "DEPS" ${ARGN})
   if(NOT KAP_TESTS)
     return()
   endif()
@@ -30,6 +30,10 @@ function(kap_tests name)
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_DEPS ${A_DEPS})
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL PROPERTY KAP_TEST_${name}_SERVER "${A_SERVER_TESTS}")
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 60)
+  endif()
+  set_property(GLOBAL PROPERTY KAP_TEST_${name}_TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 function(kap_all_tests)
@@ -38,6 +42,7 @@ function(kap_all_tests)
     get_property(srcs GLOBAL PROPERTY KAP_TEST_${name}_SOURCES)
     get_property(deps GLOBAL PROPERTY KAP_TEST_${name}_DEPS)
     get_property(dir GLOBAL PROPERTY KAP_TEST_${name}_DIR)
+    get_property(timeout GLOBAL PROPERTY KAP_TEST_${name}_TIMEOUT)
     add_executable(${name} ${srcs})
     target_link_libraries(${name} PRIVATE ${deps} kap_testsupport GTest::gtest GTest::gtest_main
                           Threads::Threads)
@@ -56,14 +61,14 @@ function(kap_all_tests)
     else()
       gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                            DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                           PROPERTIES TIMEOUT 60)
+                           PROPERTIES TIMEOUT ${timeout})
       get_property(server GLOBAL PROPERTY KAP_TEST_${name}_SERVER)
       if(server)
         target_link_libraries(${name} PRIVATE kap_test_server)
         gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                              DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                              TEST_PREFIX "server." TEST_FILTER "${server}"
-                             PROPERTIES TIMEOUT 60 ENVIRONMENT KAP_TEST_ENGINE=server
+                             PROPERTIES TIMEOUT ${timeout} ENVIRONMENT KAP_TEST_ENGINE=server
                                         FIXTURES_REQUIRED kap_server)
       endif()
     endif()
