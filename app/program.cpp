@@ -77,6 +77,28 @@ void OpenOwnerFiles(int16_t& status) {
   OpenDataFile(kCountriesFile, root + "TAULES\\UPaisos", program.CountryRecord, status);
 }
 
+namespace {
+
+// The files, hooks and hot keys of the owner cycle, closed however the cycle is left: an
+// exception thrown from a console or a hook must not leave them to the next caller.
+struct OwnerCycleScope {
+  int16_t status = 0;
+  OwnerCycleScope() {
+    OpenOwnerFiles(status);
+    SetFormHooks(&OwnerProgram().Hooks);
+    RegisterPopupHotKeys();  // Alt+X and Alt+C in any field
+  }
+  ~OwnerCycleScope() {
+    SetHotKeyHandler(nullptr);
+    SetFormHooks(nullptr);
+    ResetDataFiles(status);
+  }
+  OwnerCycleScope(const OwnerCycleScope&) = delete;
+  OwnerCycleScope& operator=(const OwnerCycleScope&) = delete;
+};
+
+}  // namespace
+
 int RunOwnerProgram(std::string* fatal) {
   ShowCursor(false);
   StartSession();
@@ -115,14 +137,8 @@ int RunOwnerProgram(std::string* fatal) {
     return 0;
   }
 
-  int16_t status = 0;
-  OpenOwnerFiles(status);
-  SetFormHooks(&OwnerProgram().Hooks);
-  RegisterPopupHotKeys();  // Alt+X and Alt+C in any field
+  OwnerCycleScope scope;
   RunOwnerCycle();
-  SetHotKeyHandler(nullptr);
-  SetFormHooks(nullptr);
-  ResetDataFiles(status);
   return 0;
 }
 

@@ -150,12 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     kap::RunOwnerProgram(&fatal);
   } catch (const kap::fuzz::EscNotOffered&) {
-    // Left where it waited: close what the program would have closed on its way out.
-    abandoned = true;
-    kap::SetHotKeyHandler(nullptr);
-    kap::SetFormHooks(nullptr);
-    int16_t status = 0;
-    kap::ResetDataFiles(status);
+    abandoned = true;  // left where it waited; the program closed its files on the way out
   }
   kap::GetOs().ChangeDir(cwd);  // the program moves to its root; the replay reads from here
   if (!abandoned && kap::CurrentWindow().depth != 0) __builtin_trap();  // a window left open
