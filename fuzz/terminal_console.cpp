@@ -50,10 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = input.Byte();
   std::string bytes = input.Rest().substr(0, kMaxBytes);
   setenv("TERM", kTerminals[choice % std::size(kTerminals)], 1);
+  // Under TERM=linux the curses library asks the gpm mouse server first; where none runs, the
+  // gpm library leaves a descriptor open on the terminal each time, and one console per input
+  // runs out of pseudo-terminals within an hour. Without gpm the library reads mouse reports
+  // from the terminal, as it does anyway when gpm is not there.
+  setenv("NCURSES_GPM_TERMS", "", 1);
 
   int master = -1, slave = -1;
   struct winsize size25x80 = {25, 80, 0, 0};
-  if (openpty(&master, &slave, nullptr, nullptr, &size25x80) != 0) std::abort();
+  if (openpty(&master, &slave, nullptr, nullptr, &size25x80) != 0) {
+    std::perror("fuzz: no pseudo-terminal (descriptors left open by an earlier input?)");
+    __builtin_trap();
+  }
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   std::fflush(stdout);
   const int savedIn = dup(0), savedOut = dup(1);
